@@ -1,0 +1,90 @@
+// The one error type of the verifiers. Every verifier returns its result or
+// exactly one Error; message() is the text a caller sees, byte for byte the
+// message that the C ABI carries in a VerifyError.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace quenfold {
+
+enum class ErrorKind : std::uint8_t {
+  LeafIndexOutOfRange,
+  WrongProofSize,
+  InvalidHashLength,
+  RootMismatch,
+  EmptyTreeConsistency,
+  TreeSizeRegression,
+  EqualSizesNonEmptyProof,
+  MalformedCanonicalLeaf,
+  MalformedCheckpoint,
+  MalformedSignedNote,
+  InvalidSignature,
+  NoTrustedSignature,
+  MalformedNamespace,
+  Vrf,
+  VrfProofInvalid,
+  CommitmentMismatch,
+  MalformedConiksProof,
+  ConiksRootMismatch,
+  MalformedPolicy,
+  PostureMismatch,
+  MalformedKeytrans,
+  KeytransRootMismatch,
+  // A fixed-length argument of the wrong length, checked by the boundary
+  // layer itself: "<name> must be exactly <n> bytes", no kind prefix.
+  WrongFixedLength,
+};
+
+class Error {
+ public:
+  static Error leaf_index_out_of_range(std::uint64_t index, std::uint64_t size);
+  static Error wrong_proof_size(std::uint64_t got, std::uint64_t want);
+  static Error invalid_hash_length(std::uint64_t got, std::uint64_t want);
+  static Error root_mismatch();
+  static Error empty_tree_consistency();
+  static Error tree_size_regression(std::uint64_t size1, std::uint64_t size2);
+  static Error equal_sizes_non_empty_proof();
+  static Error malformed_canonical_leaf(std::string detail);
+  static Error malformed_checkpoint(std::string detail);
+  static Error malformed_signed_note(std::string detail);
+  static Error invalid_signature(std::string key_name, std::uint32_t key_id);
+  static Error no_trusted_signature();
+  static Error malformed_namespace(std::string detail);
+  static Error vrf(std::string detail);
+  static Error vrf_proof_invalid();
+  static Error commitment_mismatch();
+  static Error malformed_coniks_proof(std::string detail);
+  static Error coniks_root_mismatch();
+  static Error malformed_policy(std::string detail);
+  static Error posture_mismatch(std::string declared, std::string observed);
+  static Error malformed_keytrans(std::string detail);
+  static Error keytrans_root_mismatch();
+  static Error wrong_fixed_length(std::string name, std::uint64_t want);
+
+  ErrorKind kind() const noexcept { return kind_; }
+  // The detail text of the kinds that carry one (empty otherwise).
+  const std::string& detail() const noexcept { return text_; }
+  // The display text; the only place where messages are formatted.
+  std::string message() const;
+
+  friend bool operator==(const Error&, const Error&) = default;
+
+ private:
+  Error(ErrorKind kind, std::uint64_t a = 0, std::uint64_t b = 0, std::string text = {},
+        std::string text2 = {})
+      : kind_(kind), a_(a), b_(b), text_(std::move(text)), text2_(std::move(text2)) {}
+
+  ErrorKind kind_;
+  std::uint64_t a_;
+  std::uint64_t b_;
+  std::string text_;
+  std::string text2_;
+};
+
+// message_of(e) == e.message(); kept as a free function for symmetry with the
+// boundary's lower_error.
+inline std::string message_of(const Error& e) { return e.message(); }
+
+}  // namespace quenfold

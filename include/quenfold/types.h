@@ -1,0 +1,66 @@
+// Values that cross the library's boundary: byte views, the three result
+// records and the shared enums.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace quenfold {
+
+using ByteView = std::span<const std::uint8_t>;
+using Bytes = std::vector<std::uint8_t>;
+
+enum class SecurityLevel : std::uint8_t { Cat3 = 1, Cat5 = 2 };
+enum class CheckpointSuite : std::uint8_t { Hybrid = 1, HybridMatched = 2, PureCnsa2 = 3 };
+enum class CommitmentHash : std::uint8_t { Sha3_256 = 1, Sha3_512 = 2 };
+enum class VrfMode : std::uint8_t { Classical = 1, HybridOutput = 2, PurePqExperimental = 3 };
+enum class DirectoryMode : std::uint8_t { Coniks = 1, Keytrans = 2 };
+enum class KeytransSuite : std::uint8_t {
+  QuenfoldHybridExp = 1,
+  Kt128Sha256Ed25519 = 2,
+  Kt128Sha256P256 = 3,
+};
+// (The numeric values above are the variant indexes used on the boundary.)
+
+// Variant names, as printed in messages.
+const char* name_of(SecurityLevel v) noexcept;
+const char* name_of(CheckpointSuite v) noexcept;
+const char* name_of(CommitmentHash v) noexcept;
+const char* name_of(VrfMode v) noexcept;
+const char* name_of(DirectoryMode v) noexcept;
+const char* name_of(KeytransSuite v) noexcept;
+
+struct CheckpointHead {
+  std::string origin;
+  std::uint64_t size = 0;
+  Bytes root;
+  std::vector<std::string> extensions;
+  friend bool operator==(const CheckpointHead&, const CheckpointHead&) = default;
+};
+
+struct SearchResult {
+  bool present = false;
+  std::optional<Bytes> value;
+  friend bool operator==(const SearchResult&, const SearchResult&) = default;
+};
+
+struct PolicyPosture {
+  std::string namespace_;
+  std::uint32_t policy_schema_version = 0;
+  SecurityLevel security_level = SecurityLevel::Cat3;
+  CheckpointSuite checkpoint_suite = CheckpointSuite::Hybrid;
+  CommitmentHash commitment_hash = CommitmentHash::Sha3_256;
+  VrfMode vrf_mode = VrfMode::Classical;
+  DirectoryMode directory_mode = DirectoryMode::Coniks;
+  KeytransSuite keytrans_suite = KeytransSuite::QuenfoldHybridExp;
+  std::uint64_t effective_from = 0;
+  std::uint64_t created_at = 0;
+  Bytes policy_hash;
+  Bytes rfc6962_leaf_hash;
+  friend bool operator==(const PolicyPosture&, const PolicyPosture&) = default;
+};
+
+}  // namespace quenfold

@@ -1,0 +1,114 @@
+#include "quenfold/error.h"
+
+#include "encoding/text.h"
+
+namespace quenfold {
+
+Error Error::leaf_index_out_of_range(std::uint64_t index, std::uint64_t size) {
+  return {ErrorKind::LeafIndexOutOfRange, index, size};
+}
+Error Error::wrong_proof_size(std::uint64_t got, std::uint64_t want) {
+  return {ErrorKind::WrongProofSize, got, want};
+}
+Error Error::invalid_hash_length(std::uint64_t got, std::uint64_t want) {
+  return {ErrorKind::InvalidHashLength, got, want};
+}
+Error Error::root_mismatch() { return {ErrorKind::RootMismatch}; }
+Error Error::empty_tree_consistency() { return {ErrorKind::EmptyTreeConsistency}; }
+Error Error::tree_size_regression(std::uint64_t size1, std::uint64_t size2) {
+  return {ErrorKind::TreeSizeRegression, size1, size2};
+}
+Error Error::equal_sizes_non_empty_proof() { return {ErrorKind::EqualSizesNonEmptyProof}; }
+Error Error::malformed_canonical_leaf(std::string detail) {
+  return {ErrorKind::MalformedCanonicalLeaf, 0, 0, std::move(detail)};
+}
+Error Error::malformed_checkpoint(std::string detail) {
+  return {ErrorKind::MalformedCheckpoint, 0, 0, std::move(detail)};
+}
+Error Error::malformed_signed_note(std::string detail) {
+  return {ErrorKind::MalformedSignedNote, 0, 0, std::move(detail)};
+}
+Error Error::invalid_signature(std::string key_name, std::uint32_t key_id) {
+  return {ErrorKind::InvalidSignature, key_id, 0, std::move(key_name)};
+}
+Error Error::no_trusted_signature() { return {ErrorKind::NoTrustedSignature}; }
+Error Error::malformed_namespace(std::string detail) {
+  return {ErrorKind::MalformedNamespace, 0, 0, std::move(detail)};
+}
+Error Error::vrf(std::string detail) { return {ErrorKind::Vrf, 0, 0, std::move(detail)}; }
+Error Error::vrf_proof_invalid() { return {ErrorKind::VrfProofInvalid}; }
+Error Error::commitment_mismatch() { return {ErrorKind::CommitmentMismatch}; }
+Error Error::malformed_coniks_proof(std::string detail) {
+  return {ErrorKind::MalformedConiksProof, 0, 0, std::move(detail)};
+}
+Error Error::coniks_root_mismatch() { return {ErrorKind::ConiksRootMismatch}; }
+Error Error::malformed_policy(std::string detail) {
+  return {ErrorKind::MalformedPolicy, 0, 0, std::move(detail)};
+}
+Error Error::posture_mismatch(std::string declared, std::string observed) {
+  return {ErrorKind::PostureMismatch, 0, 0, std::move(declared), std::move(observed)};
+}
+Error Error::malformed_keytrans(std::string detail) {
+  return {ErrorKind::MalformedKeytrans, 0, 0, std::move(detail)};
+}
+Error Error::keytrans_root_mismatch() { return {ErrorKind::KeytransRootMismatch}; }
+Error Error::wrong_fixed_length(std::string name, std::uint64_t want) {
+  return {ErrorKind::WrongFixedLength, want, 0, std::move(name)};
+}
+
+std::string Error::message() const {
+  using std::to_string;
+  switch (kind_) {
+    case ErrorKind::LeafIndexOutOfRange:
+      return "leaf index " + to_string(a_) + " is beyond tree size " + to_string(b_);
+    case ErrorKind::WrongProofSize:
+      return "wrong proof size: got " + to_string(a_) + ", want " + to_string(b_);
+    case ErrorKind::InvalidHashLength:
+      return "invalid hash length: got " + to_string(a_) + " bytes, want " + to_string(b_);
+    case ErrorKind::RootMismatch:
+      return "root mismatch: recomputed root does not match the expected root";
+    case ErrorKind::EmptyTreeConsistency:
+      return "consistency proof from an empty tree is meaningless";
+    case ErrorKind::TreeSizeRegression:
+      return "tree size regression: size2 (" + to_string(b_) + ") < size1 (" + to_string(a_) + ")";
+    case ErrorKind::EqualSizesNonEmptyProof:
+      return "consistency proof between equal sizes must be empty";
+    case ErrorKind::MalformedCanonicalLeaf:
+      return "malformed canonical leaf: " + text_;
+    case ErrorKind::MalformedCheckpoint:
+      return "malformed checkpoint: " + text_;
+    case ErrorKind::MalformedSignedNote:
+      return "malformed signed note: " + text_;
+    case ErrorKind::InvalidSignature:
+      return "invalid signature for known key " + encoding::quoted(text_) + " (key id " +
+             encoding::hex_fixed(a_, 8) + ")";
+    case ErrorKind::NoTrustedSignature:
+      return "note has no verifiable signature from a trusted key";
+    case ErrorKind::MalformedNamespace:
+      return "malformed namespace: " + text_;
+    case ErrorKind::Vrf:
+      return "vrf error: " + text_;
+    case ErrorKind::VrfProofInvalid:
+      return "vrf proof did not verify against the namespace public key";
+    case ErrorKind::CommitmentMismatch:
+      return "commitment did not open to the claimed value";
+    case ErrorKind::MalformedConiksProof:
+      return "malformed coniks proof: " + text_;
+    case ErrorKind::ConiksRootMismatch:
+      return "coniks proof root mismatch: recomputed directory root does not match the "
+             "expected root";
+    case ErrorKind::MalformedPolicy:
+      return "malformed namespace policy: " + text_;
+    case ErrorKind::PostureMismatch:
+      return "posture mismatch: declared " + text_ + ", observed " + text2_;
+    case ErrorKind::MalformedKeytrans:
+      return "malformed keytrans structure: " + text_;
+    case ErrorKind::KeytransRootMismatch:
+      return "keytrans proof root mismatch: recomputed root does not match the expected root";
+    case ErrorKind::WrongFixedLength:
+      return text_ + " must be exactly " + to_string(a_) + " bytes";
+  }
+  return "unknown error";
+}
+
+}  // namespace quenfold

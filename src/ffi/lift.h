@@ -1,0 +1,36 @@
+// Lifting: reading one argument value out of the buffer that carries it,
+// with the exact error texts generated bindings expect. Lifted values borrow
+// from the argument buffer, which the call frame keeps alive for the call.
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "quenfold/types.h"
+
+namespace quenfold::ffi {
+
+// A lifting failure: the text that follows "Failed to convert arg '<name>':\n".
+using LiftError = std::string;
+
+// The argument kinds of the catalogue. Each names the value type it lifts to.
+struct StringArg { using type = std::string_view; };           // raw UTF-8, no prefix
+struct BytesArg { using type = ByteView; };                    // one serialized byte string
+struct BytesListArg { using type = std::vector<ByteView>; };   // list of byte strings
+struct StringListArg { using type = std::vector<std::string_view>; };  // list of UTF-8 strings
+struct OptionalBytesArg { using type = std::optional<ByteView>; };
+struct CommitmentHashArg { using type = CommitmentHash; };
+
+std::expected<std::string_view, LiftError> lift(StringArg, std::span<const std::uint8_t> buf);
+std::expected<ByteView, LiftError> lift(BytesArg, std::span<const std::uint8_t> buf);
+std::expected<std::vector<ByteView>, LiftError> lift(BytesListArg, std::span<const std::uint8_t> buf);
+std::expected<std::vector<std::string_view>, LiftError> lift(StringListArg, std::span<const std::uint8_t> buf);
+std::expected<std::optional<ByteView>, LiftError> lift(OptionalBytesArg, std::span<const std::uint8_t> buf);
+std::expected<CommitmentHash, LiftError> lift(CommitmentHashArg, std::span<const std::uint8_t> buf);
+
+}  // namespace quenfold::ffi

@@ -1,0 +1,75 @@
+// Shared plumbing of the quenfold-verify subcommands: flag parsing, reading
+// values from arguments, files or standard input, and printing verdicts.
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <functional>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "quenfold/error.h"
+#include "quenfold/types.h"
+
+namespace quenfold::cli {
+
+inline constexpr int kVerified = 0;
+inline constexpr int kRejected = 1;
+inline constexpr int kUsage = 2;
+
+// Thrown for bad usage (exit status 2).
+struct UsageError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// --name value pairs (and --flag switches) after the subcommand.
+class Args {
+ public:
+  Args(int argc, char** argv, int first, std::vector<std::string> switches = {});
+
+  bool has(const std::string& name) const { return values_.count(name) != 0; }
+  bool flag(const std::string& name) const { return switches_on_.count(name) != 0; }
+  // The raw value of --name; throws UsageError when missing.
+  const std::string& raw(const std::string& name) const;
+
+  // A value given inline, as @path (file contents) or as - (standard input).
+  std::string text(const std::string& name) const;
+  // Hex bytes (inline or from a file; whitespace ignored).
+  Bytes hex(const std::string& name) const;
+  // A list of hex values separated by commas or whitespace (may be empty).
+  std::vector<Bytes> hex_list(const std::string& name) const;
+  // A list of text lines (one per line of the file, or comma-separated).
+  std::vector<std::string> lines(const std::string& name) const;
+  std::uint64_t u64(const std::string& name) const;
+  // Rejects any flag that no subcommand read.
+  void finish(const std::vector<std::string>& known) const;
+
+ private:
+  std::map<std::string, std::string> values_;
+  std::map<std::string, bool> switches_on_;
+};
+
+std::string read_source(const std::string& spec);  // inline text, @file or -
+Bytes parse_hex(const std::string& text);
+
+// Prints the verdict: "verified" plus details, or "rejected: <message>".
+int report(const std::expected<void, Error>& r);
+int reject(const Error& e);
+
+std::string to_hex(ByteView b);
+
+// One subcommand: name, one-line usage, handler.
+struct Command {
+  const char* name;
+  const char* usage;
+  std::function<int(const Args&)> run;
+  std::vector<std::string> switches;
+};
+
+// Every subcommand the tool knows, by area.
+std::vector<Command> merkle_commands();
+
+}  // namespace quenfold::cli

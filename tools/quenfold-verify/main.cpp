@@ -1,0 +1,59 @@
+// quenfold-verify: checks artefacts from a log or directory server by hand.
+// Exit status: 0 verified, 1 rejected, 2 bad usage.
+//
+// Values are given inline (hex for bytes), as @path to read a file, or as -
+// for standard input.
+#include <iostream>
+
+#include "cli.h"
+
+namespace {
+
+std::vector<quenfold::cli::Command> all_commands() {
+  std::vector<quenfold::cli::Command> all;
+  for (auto group : {quenfold::cli::merkle_commands}) {
+    auto cmds = group();
+    all.insert(all.end(), cmds.begin(), cmds.end());
+  }
+  return all;
+}
+
+int usage(const std::vector<quenfold::cli::Command>& cmds) {
+  std::cerr << "usage: quenfold-verify <command> [options]\n\ncommands:\n";
+  for (const auto& c : cmds) std::cerr << "  " << c.name << " " << c.usage << "\n";
+  std::cerr << "\nValues: inline (hex for bytes), @path for a file, - for standard input.\n"
+               "Exit status: 0 verified, 1 rejected, 2 bad usage.\n";
+  return quenfold::cli::kUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const auto cmds = all_commands();
+  if (argc < 2) return usage(cmds);
+  const std::string name = argv[1];
+  if (name == "--help" || name == "-h" || name == "help") {
+    usage(cmds);
+    return 0;
+  }
+  for (const auto& c : cmds) {
+    if (name != c.name) continue;
+    try {
+      if (argc > 2 && std::string(argv[2]) == "--help") {
+        std::cout << "usage: quenfold-verify " << c.name << " " << c.usage << "\n";
+        return 0;
+      }
+      quenfold::cli::Args args(argc, argv, 2, c.switches);
+      return c.run(args);
+    } catch (const quenfold::cli::UsageError& e) {
+      std::cerr << "quenfold-verify " << c.name << ": " << e.what() << "\n"
+                << "usage: quenfold-verify " << c.name << " " << c.usage << "\n";
+      return quenfold::cli::kUsage;
+    } catch (const std::exception& e) {
+      std::cerr << "quenfold-verify: internal failure: " << e.what() << "\n";
+      return quenfold::cli::kUsage;
+    }
+  }
+  std::cerr << "quenfold-verify: unknown command " << name << "\n";
+  return usage(cmds);
+}
