@@ -1,0 +1,59 @@
+// The signature component: public-key and signature tokens of six versions,
+// strict Ed25519, and the token profile used by the posture checks.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "crypto/crypto_error.h"
+#include "crypto/hash.h"
+#include "quenfold/types.h"
+
+namespace quenfold::crypto {
+
+// The version tag: first byte of every decoded token.
+enum class SignatureVersion : std::uint8_t {
+  MlDsa44Ed25519 = 0x01,
+  MlDsa65Ed25519 = 0x02,
+  MlDsa87Ed25519 = 0x03,
+  MlDsa87 = 0x10,
+  MlDsa65Ed448 = 0x13,
+  MlDsa87EcdsaP521 = 0x14,
+};
+
+enum class SecurityCategory : std::uint8_t { Cat2, Cat3, Cat5 };
+const char* name_of(SecurityCategory c) noexcept;  // "Cat2", "Cat3", "Cat5"
+
+struct TokenProfile {
+  CheckpointSuite suite;
+  SecurityCategory category;
+};
+
+// The three tables, total over the six known tags; nullopt for any other.
+std::optional<TokenProfile> token_profile(std::uint8_t tag) noexcept;
+std::optional<std::size_t> expected_public_key_len(std::uint8_t tag) noexcept;
+std::optional<std::size_t> expected_signature_len(std::uint8_t tag) noexcept;
+
+// First byte of a decoded classic-hybrid token (0x01..0x03); otherwise the
+// Signature error "unknown or missing signature version tag".
+std::expected<SignatureVersion, CryptoError> parse_version_tag(ByteView token);
+
+// len(context) as u64 big-endian || context || message: what every component
+// signature signs.
+std::vector<std::uint8_t> context_message(ByteView context, ByteView message);
+
+// true: every component signature verified; false: the tokens decoded but do
+// not verify; error: an undecodable token (Base64, Signature).
+std::expected<bool, CryptoError> verify_token(ByteView message, ByteView context,
+                                              std::string_view signature_token,
+                                              std::string_view public_key_token);
+
+// RFC 8032 Ed25519 with the strict checks: canonical S, R and A decode and
+// neither has small order.
+bool verify_ed25519_strict(ByteView public_key, ByteView message, ByteView signature);
+
+}  // namespace quenfold::crypto

@@ -1,0 +1,50 @@
+// Signers for the tests and the example generator (never part of the shared
+// library). Keys are derived deterministically from a seed so that fixtures
+// and examples are reproducible; OpenSSL signs every scheme.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "crypto/sign.h"
+
+namespace quenfold::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A key pair of one token version.
+class TokenSigner {
+ public:
+  static TokenSigner generate(crypto::SignatureVersion version, std::uint64_t seed);
+  ~TokenSigner();
+  TokenSigner(TokenSigner&&) noexcept;
+  TokenSigner& operator=(TokenSigner&&) noexcept;
+
+  crypto::SignatureVersion version() const;
+  Bytes public_key_token_bytes() const;  // tag || component keys
+  std::string public_key_token() const;  // base64 of the above
+  // tag || component signatures, each over context_message(context, message).
+  Bytes sign_bytes(crypto::ByteView message, crypto::ByteView context) const;
+  std::string sign(crypto::ByteView message, crypto::ByteView context) const;
+
+ private:
+  struct Impl;
+  explicit TokenSigner(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+// A plain Ed25519 key (signed-note keys of type 0x01).
+class Ed25519Signer {
+ public:
+  static Ed25519Signer generate(std::uint64_t seed);
+  const Bytes& public_key() const { return public_key_; }
+  Bytes sign(crypto::ByteView message) const;
+
+ private:
+  Bytes seed_;
+  Bytes public_key_;
+};
+
+}  // namespace quenfold::test
