@@ -71,8 +71,13 @@ Hash32 rfc6962_leaf_hash(ByteView data) {
 }
 
 Hash32 rfc6962_node_hash(const Hash32& left, const Hash32& right) {
-  const std::uint8_t prefix = kNodePrefix;
-  return crypto::sha256({ByteView(&prefix, 1), left, right});
+  // One contiguous 65-byte input: a single digest update is measurably
+  // cheaper than three on this hot path.
+  std::array<std::uint8_t, 1 + 2 * kHashLen> buf;
+  buf[0] = kNodePrefix;
+  std::memcpy(buf.data() + 1, left.data(), kHashLen);
+  std::memcpy(buf.data() + 1 + kHashLen, right.data(), kHashLen);
+  return crypto::sha256({buf});
 }
 
 std::expected<void, Error> verify_inclusion(std::uint64_t index, std::uint64_t size,
