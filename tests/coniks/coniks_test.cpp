@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 
 #include "coniks/lookup_proof.h"
 #include "quenfold/coniks.h"
@@ -42,6 +43,14 @@ ConiksDirectory directory(int n, const std::string& ns = "example.org") {
   return d;
 }
 
+// Directories of the sizes the tests cover, built once.
+const ConiksDirectory& sized(int n) {
+  static std::map<int, ConiksDirectory> cache;
+  auto it = cache.find(n);
+  if (it == cache.end()) it = cache.emplace(n, directory(n)).first;
+  return it->second;
+}
+
 TEST(ConiksHasher, PublishedAcmeValues) {
   const coniks::ConiksHasher h("acme");
   EXPECT_EQ(to_hex(h.empty_leaf()),
@@ -59,7 +68,7 @@ TEST(ConiksHasher, PublishedAcmeValues) {
 TEST(ConiksProofs, DirectoriesOfSeveralSizesVerify) {
   for (int n : {0, 1, 2, 300}) {
     SCOPED_TRACE(n);
-    const ConiksDirectory d = directory(n);
+    const ConiksDirectory& d = sized(n);
     EXPECT_EQ(d.root() == d.empty_root(), n == 0);
     // Presence of every member (a sample of the big one), returning the
     // value exactly as proven.
@@ -110,6 +119,59 @@ TEST(ConiksProofs, EmptyIdentityAndEmptyValueAreLegal) {
   ConiksDirectory other("acme", 3);
   other.insert(id(1), value(1));
   EXPECT_EQ(absence_error(other, Bytes{}, other.absence_proof(Bytes{})), "verified");
+}
+
+TEST(ConiksProofs, EveryDirectorySizeRejectsEachMutation) {
+  for (int n : {0, 1, 2, 300}) {
+    const ConiksDirectory& d = sized(n);
+    for (const bool presence : {true, false}) {
+      if (presence && n == 0) continue;
+      SCOPED_TRACE(std::to_string(n) + (presence ? " presence" : " absence"));
+      const Bytes who = presence ? id(n / 2) : id(n + 1);
+      const auto parts = presence ? d.lookup_parts(who) : d.absence_parts(who);
+      auto check = [&](const ConiksProofParts& p, const std::string& want, std::optional<Bytes> root = std::nullopt,
+                       std::optional<std::string> ns = std::nullopt) {
+        const Bytes bytes = p.serialize();
+        EXPECT_EQ(presence ? lookup_error(d, who, bytes, root, ns) : absence_error(d, who, bytes, root, ns), want);
+      };
+      check(parts, "verified");
+      if (presence) {
+        auto p = parts;
+        p.value.push_back(0);
+        check(p, kRootMismatch);
+        p = parts;
+        p.opening[0] ^= 0x10;
+        check(p, kRootMismatch);
+      }
+      if (!parts.siblings.empty()) {
+        auto p = parts;
+        p.siblings[p.siblings.size() / 2][17] ^= 4;
+        check(p, kRootMismatch);
+      }
+      // Bit 255 (the leaf's own sibling) is set only when a neighbour shares
+      // all 255 upper bits: practically never, so setting it asks for one
+      // more sibling than the proof has.
+      auto p = parts;
+      ASSERT_EQ(p.bitmap[31] & 1, 0);
+      p.bitmap[31] |= 1;
+      const std::size_t k = parts.siblings.size();
+      check(p, "malformed coniks proof: authentication path: bitmap implies " + std::to_string(k + 1) +
+                   " sibling hashes (" + std::to_string(32 + 64 * (k + 1)) + " bytes), only " +
+                   std::to_string(32 + 64 * k) + " available");
+      // Setting it and supplying the empty subtree as that sibling is the
+      // same tree.
+      p.siblings.push_back(coniks::ConiksHasher(d.namespace_name()).empty_subtree(256));
+      check(p, "verified");
+      check(parts, kVrfInvalid, std::nullopt, "example.net");
+      Bytes root = b(d.root());
+      root[static_cast<std::size_t>(n) % 64] ^= 0x01;
+      check(parts, kRootMismatch, root);
+      Bytes trailing = parts.serialize();
+      trailing.push_back(0x00);
+      EXPECT_EQ(presence ? lookup_error(d, who, trailing) : absence_error(d, who, trailing),
+                "malformed coniks proof: trailing bytes after authentication path");
+    }
+  }
 }
 
 TEST(ConiksProofs, MutationsFailWithTheirMessages) {
