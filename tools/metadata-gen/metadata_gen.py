@@ -8,7 +8,8 @@ Outputs (both committed; the build never runs this tool):
 Run it again whenever a signature, a record, an enum or a documentation text
 changes:
 
-    python3 tools/metadata-gen/metadata_gen.py
+    python3 tools/metadata-gen/metadata_gen.py           # rewrite both files
+    python3 tools/metadata-gen/metadata_gen.py --check   # only compare
 
 Checksums. A bindings generator reading this metadata computes each
 function's checksum from its item bytes: 64-bit FNV-1a over the whole item,
@@ -398,10 +399,24 @@ def main() -> int:
     assert len(generated) == 37
     names = export_names(generated)
     assert len(names) == len(set(names)) == 26 + 26 + 1 + 4 + 48 + 37
-    with open(os.path.join(root, "src", "ffi", "metadata.inc"), "w", encoding="utf-8") as f:
-        f.write(render_metadata(generated))
-    with open(os.path.join(root, "cmake", "quenfold_log.map"), "w", encoding="utf-8") as f:
-        f.write(render_map(names))
+    outputs = {
+        os.path.join(root, "src", "ffi", "metadata.inc"): render_metadata(generated),
+        os.path.join(root, "cmake", "quenfold_log.map"): render_map(names),
+    }
+    if "--check" in sys.argv[1:]:
+        stale = []
+        for path, content in outputs.items():
+            with open(path, encoding="utf-8") as f:
+                if f.read() != content:
+                    stale.append(os.path.relpath(path, root))
+        if stale:
+            print("out of date (re-run tools/metadata-gen/metadata_gen.py): " + ", ".join(stale))
+            return 1
+        print("generated files are up to date")
+        return 0
+    for path, content in outputs.items():
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(content)
     for symbol, data, _ in generated[:len(FUNCTIONS)]:
         print(f"{symbol}: {len(data)} bytes, checksum {fold16(fnv1a(data)):#06x}")
     return 0
