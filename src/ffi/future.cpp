@@ -4,6 +4,7 @@
 #include <exception>
 #include <mutex>
 #include <new>
+#include <stdexcept>
 
 #include "ffi/buffer.h"
 
@@ -208,6 +209,7 @@ class CallRef {
 }  // namespace
 
 std::uint64_t make_future(std::unique_ptr<Task> task) {
+  if (!task) throw std::invalid_argument("a future needs an operation");
   auto* f = new FutureObject(std::move(task));
   return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(f));
 }

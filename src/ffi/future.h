@@ -114,8 +114,8 @@ class Task {
   virtual std::optional<Outcome> poll(const Waker& waker) = 0;
 };
 
-// Creates a future running `task`; the returned handle carries the caller's
-// reference.
+// Creates a future running `task` (not null); the returned handle carries
+// the caller's reference.
 std::uint64_t make_future(std::unique_ptr<Task> task);
 
 // The protocol behind the exports. Handles must be live (0 is accepted and
