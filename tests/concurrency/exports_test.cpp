@@ -221,7 +221,7 @@ std::vector<Case> note_cases() {
 
 std::vector<Case> coniks_cases() {
   static const ConiksDirectory dir = [] {
-    ConiksDirectory d("threads.example/directory", 21);
+    ConiksDirectory d("threads.example", 21);
     for (std::uint8_t i = 0; i < 30; ++i) d.insert({'u', i}, {'v', i});
     return d;
   }();
@@ -270,6 +270,28 @@ std::vector<Case> buffer_cases() {
                      return a;
                    }});
   }
+  out.push_back({"rustbuffer-from-bytes", [] {
+                   RustCallStatus st{};
+                   const std::uint8_t bytes[] = {1, 2, 3, 4, 5};
+                   RustBuffer b = ffi_quenfold_log_rustbuffer_from_bytes(ForeignBytes{5, bytes}, &st);
+                   Answer a = finish(st, {});
+                   if (a.code == 0) a.result = take(b);
+                   return a;
+                 }});
+  // The checksums and the contract version of the present exports.
+  out.push_back({"checksums", [] {
+                   Ser s;
+                   for (auto fn : {uniffi_quenfold_log_checksum_func_verify_inclusion,
+                                   uniffi_quenfold_log_checksum_func_verify_consistency,
+                                   uniffi_quenfold_log_checksum_func_key_history_v1_canonical_bytes,
+                                   uniffi_quenfold_log_checksum_func_verify_signed_note,
+                                   uniffi_quenfold_log_checksum_func_checkpoint_verify_consistency,
+                                   uniffi_quenfold_log_checksum_func_coniks_verify_lookup,
+                                   uniffi_quenfold_log_checksum_func_verify_commitment})
+                     s.i32(fn());
+                   s.i32(static_cast<std::int32_t>(ffi_quenfold_log_uniffi_contract_version()));
+                   return Answer{0, {}, s.out};
+                 }});
   return out;
 }
 
@@ -290,6 +312,16 @@ TEST(Concurrency, EveryExportGivesItsSingleThreadedAnswerFromEightThreads) {
   EXPECT_TRUE(std::any_of(expected.begin(), expected.end(), [](const Answer& a) { return a.code == 0; }));
   EXPECT_TRUE(std::any_of(expected.begin(), expected.end(), [](const Answer& a) { return a.code == 1; }));
   EXPECT_TRUE(std::any_of(expected.begin(), expected.end(), [](const Answer& a) { return a.code == 2; }));
+  // Every verifier family has a case that succeeds and one that is rejected.
+  for (const char* name : {"inclusion", "consistency", "commitment", "signed-note", "checkpoint-verify",
+                           "checkpoint-parse", "checkpoint-inclusion", "checkpoint-consistency", "coniks-lookup",
+                           "coniks-absence"}) {
+    for (int code : {0, 1}) {
+      bool found = false;
+      for (std::size_t i = 0; i < cases.size(); ++i) found = found || (cases[i].name == name && expected[i].code == code);
+      EXPECT_TRUE(found) << name << " has no case answering with status " << code;
+    }
+  }
 
   constexpr int kThreads = 8;
   constexpr int kRounds = 2;
