@@ -5,6 +5,7 @@
 
 #include "ffi/buffer.h"
 #include "quenfold_log.h"
+#include "support/notes.h"
 #include "support/serialize.h"
 
 namespace {
@@ -26,7 +27,7 @@ void BM_Bounds_InclusionProofList(benchmark::State& state) {
   }
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(proof.size()));
 }
-BENCHMARK(BM_Bounds_InclusionProofList)->Arg(1 << 10)->Arg(1 << 20);
+BENCHMARK(BM_Bounds_InclusionProofList)->Arg(1 << 10)->Arg(1 << 18)->Arg(1 << 20)->Arg(1 << 21)->Unit(benchmark::kMillisecond);
 
 // A count that claims far more elements than the buffer holds: rejected
 // without reserving storage for the claimed count.
@@ -45,5 +46,92 @@ void BM_Bounds_LyingListCount(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(proof.size()));
 }
 BENCHMARK(BM_Bounds_LyingListCount)->Arg(1 << 10)->Arg(1 << 20);
+
+// Sizes of the note and checkpoint cases: 1 MiB and 16 MiB, so that a
+// quadratic step shows as a bytes/second that falls sixteen-fold.
+constexpr std::int64_t kMiB = 1 << 20;
+
+const quenfold::test::NoteSigner& bounds_signer() {
+  static const auto s = quenfold::test::NoteSigner::ed25519("bounds.example", 41);
+  return s;
+}
+
+std::string filler_lines(std::size_t bytes) {
+  std::string out;
+  out.reserve(bytes + 64);
+  for (std::size_t i = 0; out.size() < bytes; ++i) out += "extension line " + std::to_string(i) + "\n";
+  return out;
+}
+
+RustBuffer text_buffer(const std::string& s) { return quenfold::ffi::buffer_from(std::string_view(s)); }
+
+// A signed note whose body is N bytes, verified: splitting, the UTF-8 and
+// line checks and one Ed25519 verification over the whole body.
+void BM_Bounds_SignedNoteVerified(benchmark::State& state) {
+  const std::string body = filler_lines(static_cast<std::size_t>(state.range(0)));
+  const std::string note = quenfold::test::signed_note(body, {&bounds_signer()});
+  const auto keys = quenfold::test::Ser().string_list({bounds_signer().verifier_key()}).out;
+  for (auto _ : state) {
+    RustCallStatus st{};
+    const auto n = uniffi_quenfold_log_fn_func_verify_signed_note(text_buffer(note), quenfold::ffi::buffer_from(keys), &st);
+    if (st.code != 0 || n != 1) state.SkipWithError("expected a verified note");
+    quenfold::ffi::release(st.error_buf);
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(note.size()));
+}
+BENCHMARK(BM_Bounds_SignedNoteVerified)->Arg(kMiB)->Arg(16 * kMiB)->Unit(benchmark::kMillisecond);
+
+// N bytes of signature lines from an untrusted key after a short body:
+// rejected at the line limit, without verifying or decoding every line.
+void BM_Bounds_SignedNoteManyLines(benchmark::State& state) {
+  const std::string line = quenfold::test::NoteSigner::ed25519("other.example", 42).signature_line("x\n");
+  std::string note = "x\n\n";
+  while (note.size() < static_cast<std::size_t>(state.range(0))) note += line;
+  const auto keys = quenfold::test::Ser().string_list({bounds_signer().verifier_key()}).out;
+  for (auto _ : state) {
+    RustCallStatus st{};
+    (void)uniffi_quenfold_log_fn_func_verify_signed_note(text_buffer(note), quenfold::ffi::buffer_from(keys), &st);
+    if (st.code != 1) state.SkipWithError("expected a rejection");
+    quenfold::ffi::release(st.error_buf);
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(note.size()));
+}
+BENCHMARK(BM_Bounds_SignedNoteManyLines)->Arg(kMiB)->Arg(16 * kMiB)->Unit(benchmark::kMillisecond);
+
+// A checkpoint body of N bytes, nearly all extension lines, parsed.
+void BM_Bounds_CheckpointBodyParsed(benchmark::State& state) {
+  const std::string body = quenfold::test::checkpoint_body("bounds.example/log", 5, quenfold::test::Bytes(32, 1)) +
+                           filler_lines(static_cast<std::size_t>(state.range(0)));
+  for (auto _ : state) {
+    RustCallStatus st{};
+    const RustBuffer head = uniffi_quenfold_log_fn_func_checkpoint_parse(text_buffer(body), &st);
+    if (st.code != 0) state.SkipWithError("expected a parsed body");
+    quenfold::ffi::release(head);
+    quenfold::ffi::release(st.error_buf);
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(body.size()));
+}
+BENCHMARK(BM_Bounds_CheckpointBodyParsed)->Arg(kMiB)->Arg(4 * kMiB)->Arg(16 * kMiB)->Arg(32 * kMiB)->Unit(benchmark::kMillisecond);
+
+// A checkpoint inclusion proof list of N elements under a verified note:
+// rejected for its length after one lifting pass and one signature check.
+void BM_Bounds_CheckpointInclusionProofList(benchmark::State& state) {
+  const std::string note = quenfold::test::signed_note(
+      quenfold::test::checkpoint_body("bounds.example/log", 8, quenfold::test::Bytes(32, 1)), {&bounds_signer()});
+  const auto keys = quenfold::test::Ser().string_list({bounds_signer().verifier_key()}).out;
+  std::vector<std::vector<std::uint8_t>> items(static_cast<std::size_t>(state.range(0)), std::vector<std::uint8_t>(32, 1));
+  const auto proof = quenfold::test::Ser().bytes_list(items).out;
+  const auto hash = quenfold::test::Ser().bytes(std::vector<std::uint8_t>(32, 2)).out;
+  for (auto _ : state) {
+    RustCallStatus st{};
+    uniffi_quenfold_log_fn_func_checkpoint_verify_inclusion(text_buffer(note), quenfold::ffi::buffer_from(keys), 3,
+                                                            quenfold::ffi::buffer_from(hash),
+                                                            quenfold::ffi::buffer_from(proof), &st);
+    if (st.code != 1) state.SkipWithError("expected a rejection");
+    quenfold::ffi::release(st.error_buf);
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(proof.size()));
+}
+BENCHMARK(BM_Bounds_CheckpointInclusionProofList)->Arg(1 << 16)->Arg(1 << 18)->Arg(1 << 20)->Unit(benchmark::kMillisecond);
 
 }  // namespace
