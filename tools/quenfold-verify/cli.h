@@ -71,5 +71,6 @@ struct Command {
 
 // Every subcommand the tool knows, by area.
 std::vector<Command> merkle_commands();
+std::vector<Command> key_history_commands();
 
 }  // namespace quenfold::cli
