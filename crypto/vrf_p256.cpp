@@ -102,6 +102,20 @@ std::array<std::uint8_t, kScalarLen> scalar_bytes(const BIGNUM* n) {
   return out;
 }
 
+// r = a*P + b*Q in one interleaved multiplication. EC_POINTs_mul is the only
+// OpenSSL entry point that multiplies two arbitrary points together; it is
+// deprecated in favour of EC_POINT_mul, which takes one, but sharing the
+// doublings of the two products saves about a third of the cost of V.
+int two_point_mul(EC_POINT* r, const EC_POINT* p, const BIGNUM* a, const EC_POINT* q, const BIGNUM* b,
+                  BN_CTX* ctx) {
+  const EC_POINT* points[] = {p, q};
+  const BIGNUM* scalars[] = {a, b};
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  return EC_POINTs_mul(group(), r, nullptr, 2, points, scalars, ctx);
+#pragma GCC diagnostic pop
+}
+
 struct CurvePoint {
   ossl::EcPoint point;
   Point33 encoding;
@@ -282,10 +296,7 @@ class EcvrfP256 final : public Vrf {
     check(EC_POINT_mul(group(), u.get(), s.get(), y->get(), neg_c.get(), ctx.get()));
     // V = s*H - c*Gamma
     auto v = new_point();
-    auto t = new_point();
-    check(EC_POINT_mul(group(), v.get(), nullptr, h->point.get(), s.get(), ctx.get()));
-    check(EC_POINT_mul(group(), t.get(), nullptr, gamma->get(), neg_c.get(), ctx.get()));
-    check(EC_POINT_add(group(), v.get(), v.get(), t.get(), ctx.get()));
+    check(two_point_mul(v.get(), h->point.get(), s.get(), gamma->get(), neg_c.get(), ctx.get()));
     if (EC_POINT_is_at_infinity(group(), u.get()) == 1 || EC_POINT_is_at_infinity(group(), v.get()) == 1)
       return invalid;  // the identity has no 33-byte encoding, so no challenge can match
 
