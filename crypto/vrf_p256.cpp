@@ -79,10 +79,14 @@ ossl::Bignum bn_of(ByteView bytes) {
 std::optional<ossl::EcPoint> decode_point(ByteView bytes, BN_CTX* ctx) {
   if (bytes.size() != kPointLen || (bytes[0] != 0x02 && bytes[0] != 0x03)) return std::nullopt;
   auto p = new_point();
+  // A failed decode is an answer, not an error: drop what OpenSSL queued for
+  // it, and only that.
+  ERR_set_mark();
   if (EC_POINT_oct2point(group(), p.get(), bytes.data(), bytes.size(), ctx) != 1) {
-    ERR_clear_error();
+    ERR_pop_to_mark();
     return std::nullopt;
   }
+  ERR_clear_last_mark();
   if (EC_POINT_is_at_infinity(group(), p.get()) == 1) return std::nullopt;
   return p;
 }

@@ -122,7 +122,7 @@ TEST_F(KeytransExports, FormsWithoutSuiteRunTheExperimentalSuite) {
   EXPECT_EQ(call(fixed, args_for(d2, "fixed", 0)).lowered, lowered_present("value-0"));
   EXPECT_EQ(call(monitor, args_for(d3, "monitor", 1)).code, 0);
 
-  // A proof of an on-spec suite is rejected by the experimental forms.
+  // A proof of a standard suite is rejected by the experimental forms.
   KeytransDirectory other(KeytransSuite::Kt128Sha256Ed25519, 2);
   auto c = call(search, args_for(other, "search"));
   EXPECT_EQ(c.outcome.code, 1);
