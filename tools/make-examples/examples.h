@@ -13,5 +13,6 @@ std::string hex(const std::vector<unsigned char>& bytes);
 
 // One generator per area; each writes into examples/<area>/.
 void make_merkle(const std::filesystem::path& dir);
+void make_policy(const std::filesystem::path& dir);
 
 }  // namespace quenfold::examples

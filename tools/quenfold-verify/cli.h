@@ -71,5 +71,6 @@ struct Command {
 
 // Every subcommand the tool knows, by area.
 std::vector<Command> merkle_commands();
+std::vector<Command> policy_commands();
 
 }  // namespace quenfold::cli

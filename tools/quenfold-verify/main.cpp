@@ -11,7 +11,7 @@ namespace {
 
 std::vector<quenfold::cli::Command> all_commands() {
   std::vector<quenfold::cli::Command> all;
-  for (auto group : {quenfold::cli::merkle_commands}) {
+  for (auto group : {quenfold::cli::merkle_commands, quenfold::cli::policy_commands}) {
     auto cmds = group();
     all.insert(all.end(), cmds.begin(), cmds.end());
   }
