@@ -71,6 +71,7 @@ struct Command {
 
 // Every subcommand the tool knows, by area.
 std::vector<Command> merkle_commands();
+std::vector<Command> key_history_commands();
 std::vector<Command> policy_commands();
 
 }  // namespace quenfold::cli

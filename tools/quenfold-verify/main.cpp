@@ -11,7 +11,13 @@ namespace {
 
 std::vector<quenfold::cli::Command> all_commands() {
   std::vector<quenfold::cli::Command> all;
-  for (auto group : {quenfold::cli::merkle_commands, quenfold::cli::policy_commands}) {
+  using Group = std::vector<quenfold::cli::Command> (*)();
+  const Group groups[] = {
+      quenfold::cli::merkle_commands,
+      quenfold::cli::key_history_commands,
+      quenfold::cli::policy_commands,
+  };
+  for (Group group : groups) {
     auto cmds = group();
     all.insert(all.end(), cmds.begin(), cmds.end());
   }
