@@ -3,8 +3,15 @@
 set -u
 d="$EX/policy"
 policy="$d/example.org.policy"
-key="$d/checkpoint-key.token"
-sig="$d/checkpoint-signature.token"
+# The example log's checkpoint key and signature (ML-DSA-65+Ed25519, tag
+# 0x02); this folder carries a pair of the same version for when the log
+# example is absent.
+key="$EX/log/composite-key.token"
+sig="$EX/log/composite-signature.token"
+if [ ! -f "$key" ] || [ ! -f "$sig" ]; then
+  key="$d/checkpoint-key.token"
+  sig="$d/checkpoint-signature.token"
+fi
 status=0
 # expect <exit status> <command...>: runs the command and records a verdict
 # that differs from the expected one.
@@ -19,9 +26,9 @@ expect() {
 }
 echo "-- the signed policy"
 expect 0 "$QV" policy --envelope @"$policy"
-echo "-- the log's ML-DSA-65+Ed25519 checkpoint key (tag 0x02) against the policy"
+echo "-- the log's ML-DSA-65+Ed25519 checkpoint key (tag 0x02, ${key#$EX/}) against the policy"
 expect 0 "$QV" posture --envelope @"$policy" --signing-key @"$key"
-echo "-- the log's checkpoint signature against the policy"
+echo "-- the log's checkpoint signature (${sig#$EX/}) against the policy"
 expect 0 "$QV" posture --envelope @"$policy" --signature @"$sig"
 echo "-- commitment hash Sha3_256 and the CONIKS backend 0x0001"
 expect 0 "$QV" posture --envelope @"$policy" --commitment-hash Sha3_256
