@@ -72,6 +72,7 @@ struct Command {
 // Every subcommand the tool knows, by area.
 std::vector<Command> merkle_commands();
 std::vector<Command> key_history_commands();
+std::vector<Command> coniks_commands();
 std::vector<Command> policy_commands();
 
 }  // namespace quenfold::cli
