@@ -1,5 +1,6 @@
 #include "policy/policy.h"
 
+#include <algorithm>
 #include <string>
 #include <utility>
 
