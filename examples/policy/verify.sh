@@ -3,15 +3,9 @@
 set -u
 d="$EX/policy"
 policy="$d/example.org.policy"
-# The example log's checkpoint key and signature (ML-DSA-65+Ed25519, tag
-# 0x02); this folder carries a pair of the same version for when the log
-# example is absent.
+# The example log's checkpoint key and signature (ML-DSA-65+Ed25519, tag 0x02).
 key="$EX/log/composite-key.token"
 sig="$EX/log/composite-signature.token"
-if [ ! -f "$key" ] || [ ! -f "$sig" ]; then
-  key="$d/checkpoint-key.token"
-  sig="$d/checkpoint-signature.token"
-fi
 status=0
 # expect <exit status> <command...>: runs the command and records a verdict
 # that differs from the expected one.
@@ -37,6 +31,8 @@ echo "-- a VRF suite id 0x04 (expected: rejected)"
 expect 1 "$QV" posture --envelope @"$policy" --vrf-suite-id 0x04
 echo "-- the KEYTRANS backend 0xf004 (expected: rejected)"
 expect 1 "$QV" posture --envelope @"$policy" --directory-backend 0xf004
+echo "-- the policy's own ML-DSA-65+Ed448 key (tag 0x13) as a checkpoint key (expected: rejected)"
+expect 1 "$QV" posture --envelope @"$policy" --signing-key @"$d/policy-key.token"
 echo "-- the policy with its creation time changed (expected: rejected)"
 expect 1 "$QV" policy --envelope @"$d/example.org-tampered.policy"
 exit $status

@@ -1,14 +1,13 @@
 // examples/policy: the signed namespace policy of example.org (Hybrid/Cat3,
 // hence Sha3_256, the Classical VRF and the CONIKS directory), itself signed
-// with an ML-DSA-65+Ed448 token; a copy with one byte of its record changed;
-// and a checkpoint key and signature token of ML-DSA-65+Ed25519 (tag 0x02,
-// the one version a Hybrid/Cat3 policy accepts).
+// with an ML-DSA-65+Ed448 token, and a copy with its record changed. The
+// checkpoint tokens it is checked against are the example log's
+// (ML-DSA-65+Ed25519, tag 0x02, the one version Hybrid/Cat3 accepts).
 #include <string>
 
 #include "examples.h"
 #include "support/policy_builder.h"
 #include "support/signers.h"
-#include "support/testdata.h"
 
 namespace quenfold::examples {
 namespace {
@@ -40,14 +39,6 @@ void make_policy(const std::filesystem::path& dir) {
   later.created_at += 1;
   tampered.record = later.encode();
   write_file(dir / "example.org-tampered.policy", hex(v(tampered.encode())) + "\n");
-
-  // A checkpoint signer of the namespace's log.
-  const auto checkpoint_signer = test::TokenSigner::generate(crypto::SignatureVersion::MlDsa65Ed25519, 0x0e6a0002);
-  const std::string body = "example.org/log\n7\nAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=\n";
-  const std::string context = "example.org/checkpoint/v1";
-  write_file(dir / "checkpoint-key.token", checkpoint_signer.public_key_token() + "\n");
-  write_file(dir / "checkpoint-signature.token",
-             checkpoint_signer.sign(test::bytes_of(body), test::bytes_of(context)) + "\n");
 }
 
 }  // namespace quenfold::examples
