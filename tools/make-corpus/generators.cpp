@@ -179,6 +179,7 @@ std::vector<std::pair<std::string, Generator>> generators() {
       {"checkpoint_fuzz", checkpoint_seeds},
       {"token_fuzz", token_seeds},
       {"coniks_fuzz", coniks_seeds},
+      {"policy_fuzz", policy_seeds},
   };
 }
 
