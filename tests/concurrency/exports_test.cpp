@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <random>
 #include <string>
 #include <thread>
@@ -18,7 +19,9 @@
 #include "quenfold_log.h"
 #include "support/coniks_directory.h"
 #include "support/merkle_tree.h"
+#include "support/keytrans_directory.h"
 #include "support/notes.h"
+#include "support/policy_builder.h"
 #include "support/serialize.h"
 
 namespace quenfold::test {
@@ -256,6 +259,95 @@ std::vector<Case> coniks_cases() {
   return out;
 }
 
+std::vector<Case> keytrans_cases() {
+  std::vector<Case> out;
+  for (const KeytransSuite suite : kAllKtSuites) {
+    auto d = std::make_shared<KeytransDirectory>(suite, 31);
+    const Bytes label = {'d', 'a', 'n', 'a'};
+    for (int i = 0; i < 4; ++i) d->add_version(label, {'v', static_cast<std::uint8_t>(i)});
+    d->add_noise(5);
+    d->publish(42);
+    const auto root = d->combined_root();
+    const Bytes ctx(d->context().begin(), d->context().end());
+    const Bytes vrf = ser_bytes(d->vrf_public()), r = ser_bytes(Bytes(root.begin(), root.end())), l = ser_bytes(label);
+    const std::uint16_t id = kt_suite_id(suite);
+    for (int kind = 0; kind < 3; ++kind) {
+      Bytes proof = kind == 0 ? kt_encode(d->search(label))
+                    : kind == 1 ? kt_encode(d->fixed_version(label, 2))
+                                : kt_encode(d->monitor(label, 1));
+      for (bool good : {true, false}) {
+        Bytes p = proof;
+        if (!good) p[p.size() - 7] ^= 0x10;
+        const Bytes sp = ser_bytes(p);
+        out.push_back({"keytrans", [=] {
+                         RustCallStatus st{};
+                         Bytes v;
+                         if (kind == 0)
+                           v = take(uniffi_quenfold_log_fn_func_keytrans_verify_search_suite(id, buf(ctx), buf(vrf), buf(r),
+                                                                                           buf(l), buf(sp), &st));
+                         else if (kind == 1)
+                           v = take(uniffi_quenfold_log_fn_func_keytrans_verify_fixed_version_suite(
+                               id, buf(ctx), buf(vrf), buf(r), buf(l), buf(sp), &st));
+                         else
+                           uniffi_quenfold_log_fn_func_keytrans_verify_monitor_suite(id, buf(ctx), buf(vrf), buf(r),
+                                                                                     buf(l), buf(sp), &st);
+                         return finish(st, std::move(v));
+                       }});
+        out.push_back({"keytrans-legacy", [=] {
+                         RustCallStatus st{};
+                         Bytes v;
+                         if (kind == 0)
+                           v = take(uniffi_quenfold_log_fn_func_keytrans_verify_search(buf(ctx), buf(vrf), buf(r), buf(l),
+                                                                                     buf(sp), &st));
+                         else if (kind == 1)
+                           v = take(uniffi_quenfold_log_fn_func_keytrans_verify_fixed_version(buf(ctx), buf(vrf), buf(r),
+                                                                                            buf(l), buf(sp), &st));
+                         else
+                           uniffi_quenfold_log_fn_func_keytrans_verify_monitor(buf(ctx), buf(vrf), buf(r), buf(l),
+                                                                               buf(sp), &st);
+                         return finish(st, std::move(v));
+                       }});
+      }
+    }
+  }
+  return out;
+}
+
+std::vector<Case> policy_cases() {
+  std::vector<Case> out;
+  const auto& signer = default_policy_signer();
+  for (const PolicyRecord& record : {PolicyRecord{}, PolicyRecord::keytrans("example.org"), PolicyRecord::cat5(3)}) {
+    for (bool good : {true, false}) {
+      Bytes env = sign_policy(record, signer);
+      if (!good) env[env.size() / 3] ^= 1;
+      const Bytes e = ser_bytes(env);
+      const std::string key = signer.public_key_token(), sig = signer.sign(Bytes{1}, Bytes{2});
+      out.push_back({"policy-verify", [=] {
+                       RustCallStatus st{};
+                       Bytes v = take(uniffi_quenfold_log_fn_func_signed_policy_verify(buf(e), &st));
+                       return finish(st, std::move(v));
+                     }});
+      out.push_back({"policy-enforce", [=] {
+                       RustCallStatus st{};
+                       Ser results;
+                       uniffi_quenfold_log_fn_func_policy_enforce_checkpoint_signing_key(buf(e), text(key), &st);
+                       results.raw(finish(st, {}).error);
+                       uniffi_quenfold_log_fn_func_policy_enforce_checkpoint_signature(buf(e), text(sig), &st);
+                       results.raw(finish(st, {}).error);
+                       uniffi_quenfold_log_fn_func_policy_enforce_vrf_suite_id(buf(e), 3, &st);
+                       results.raw(finish(st, {}).error);
+                       uniffi_quenfold_log_fn_func_policy_enforce_commitment_hash(buf(e), buf(Ser().i32(1).out), &st);
+                       results.raw(finish(st, {}).error);
+                       uniffi_quenfold_log_fn_func_policy_enforce_directory_backend(buf(e), 0xf004, &st);
+                       Answer a = finish(st, {});
+                       a.result = results.out;
+                       return a;
+                     }});
+    }
+  }
+  return out;
+}
+
 std::vector<Case> buffer_cases() {
   std::vector<Case> out;
   for (std::uint64_t n : {0u, 17u, 4096u}) {
@@ -297,7 +389,8 @@ std::vector<Case> buffer_cases() {
 
 std::vector<Case> all_cases() {
   std::vector<Case> out;
-  for (auto family : {merkle_cases, key_history_cases, note_cases, coniks_cases, buffer_cases}) {
+  for (auto family : {merkle_cases, key_history_cases, note_cases, coniks_cases, keytrans_cases, policy_cases,
+                      buffer_cases}) {
     auto cs = family();
     out.insert(out.end(), std::make_move_iterator(cs.begin()), std::make_move_iterator(cs.end()));
   }
@@ -315,7 +408,7 @@ TEST(Concurrency, EveryExportGivesItsSingleThreadedAnswerFromEightThreads) {
   // Every verifier family has a case that succeeds and one that is rejected.
   for (const char* name : {"inclusion", "consistency", "commitment", "signed-note", "checkpoint-verify",
                            "checkpoint-parse", "checkpoint-inclusion", "checkpoint-consistency", "coniks-lookup",
-                           "coniks-absence"}) {
+                           "coniks-absence", "keytrans", "policy-verify"}) {
     for (int code : {0, 1}) {
       bool found = false;
       for (std::size_t i = 0; i < cases.size(); ++i) found = found || (cases[i].name == name && expected[i].code == code);

@@ -16,5 +16,6 @@ using Generator = std::function<void(const std::filesystem::path&)>;
 std::vector<std::pair<std::string, Generator>> generators();
 
 void policy_seeds(const std::filesystem::path& dir);
+void keytrans_seeds(const std::filesystem::path& dir);
 
 }  // namespace quenfold::corpus

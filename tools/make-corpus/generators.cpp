@@ -180,6 +180,7 @@ std::vector<std::pair<std::string, Generator>> generators() {
       {"token_fuzz", token_seeds},
       {"coniks_fuzz", coniks_seeds},
       {"policy_fuzz", policy_seeds},
+      {"keytrans_fuzz", keytrans_seeds},
   };
 }
 
