@@ -5,7 +5,9 @@
 
 #include "ffi/buffer.h"
 #include "quenfold_log.h"
+#include "support/keytrans_directory.h"
 #include "support/notes.h"
+#include "support/policy_builder.h"
 #include "support/serialize.h"
 
 namespace {
@@ -133,5 +135,53 @@ void BM_Bounds_CheckpointInclusionProofList(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(proof.size()));
 }
 BENCHMARK(BM_Bounds_CheckpointInclusionProofList)->Arg(1 << 16)->Arg(1 << 18)->Arg(1 << 20)->Unit(benchmark::kMillisecond);
+
+// A KEYTRANS search proof whose ladder holds N copies of an honest rung
+// (N up to the 65535 the u16 count allows): parsed rung by rung and
+// rejected, in time proportional to N.
+void BM_Bounds_KeytransLadder(benchmark::State& state) {
+  using quenfold::test::KeytransDirectory;
+  KeytransDirectory d(quenfold::KeytransSuite::Kt128Sha256Ed25519, 51);
+  const quenfold::test::Bytes label = {'d', 'a', 'n', 'a'};
+  for (int i = 0; i < 3; ++i) d.add_version(label, {'v', static_cast<std::uint8_t>(i)});
+  d.publish(42);
+  auto proof = d.search(label);
+  const auto rung = proof.ladder.front();
+  proof.ladder.assign(static_cast<std::size_t>(state.range(0)), rung);
+  const auto encoded = quenfold::test::Ser().bytes(quenfold::test::kt_encode(proof)).out;
+  const auto root = d.combined_root();
+  const auto r = quenfold::test::Ser().bytes(quenfold::test::Bytes(root.begin(), root.end())).out;
+  const auto vrf = quenfold::test::Ser().bytes(d.vrf_public()).out;
+  const auto l = quenfold::test::Ser().bytes(label).out;
+  const std::uint16_t id = quenfold::test::kt_suite_id(d.suite());
+  for (auto _ : state) {
+    RustCallStatus st{};
+    const RustBuffer out = uniffi_quenfold_log_fn_func_keytrans_verify_search_suite(
+        id, text_buffer(d.context()), quenfold::ffi::buffer_from(vrf), quenfold::ffi::buffer_from(r),
+        quenfold::ffi::buffer_from(l), quenfold::ffi::buffer_from(encoded), &st);
+    if (st.code != 1) state.SkipWithError("expected a rejection");
+    quenfold::ffi::release(out);
+    quenfold::ffi::release(st.error_buf);
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(encoded.size()));
+}
+BENCHMARK(BM_Bounds_KeytransLadder)->Arg(4096)->Arg(65535)->Unit(benchmark::kMillisecond);
+
+// A signed policy envelope followed by junk up to N bytes: rejected after
+// one pass over the bytes.
+void BM_Bounds_PolicyEnvelope(benchmark::State& state) {
+  auto envelope = quenfold::test::sign_policy(quenfold::test::PolicyRecord{}, quenfold::test::default_policy_signer());
+  envelope.resize(static_cast<std::size_t>(state.range(0)), 0x5a);
+  const auto e = quenfold::test::Ser().bytes(envelope).out;
+  for (auto _ : state) {
+    RustCallStatus st{};
+    const RustBuffer out = uniffi_quenfold_log_fn_func_signed_policy_verify(quenfold::ffi::buffer_from(e), &st);
+    if (st.code != 1) state.SkipWithError("expected a rejection");
+    quenfold::ffi::release(out);
+    quenfold::ffi::release(st.error_buf);
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(e.size()));
+}
+BENCHMARK(BM_Bounds_PolicyEnvelope)->Arg(kMiB)->Arg(16 * kMiB)->Unit(benchmark::kMillisecond);
 
 }  // namespace
