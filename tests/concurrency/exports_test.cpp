@@ -45,6 +45,7 @@ Answer finish(RustCallStatus& st, Bytes result) {
   Answer a;
   a.code = st.code;
   if (st.code != 0) a.error = take(st.error_buf);
+  st = RustCallStatus{};  // the status may be reused for the next call
   a.result = std::move(result);
   return a;
 }
