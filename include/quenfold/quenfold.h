@@ -1,0 +1,15 @@
+// The whole C++ API of quenfold_log: one function per operation, each
+// returning std::expected<Result, quenfold::Error>. Error::message() is, byte
+// for byte, the message that the C ABI reports for the same input.
+//
+// Link the static core (CMake: quenfold_log::quenfold_log_cpp; pkg-config:
+// quenfold_log_cpp). The library keeps no state: every function may be called
+// from any thread at any time.
+#pragma once
+
+#include "quenfold/error.h"
+#include "quenfold/types.h"
+
+#include "quenfold/merkle.h"       // RFC 6962 inclusion and consistency proofs
+#include "quenfold/key_history.h"  // key-history v1 entries
+#include "quenfold/commitment.h"   // SHA3-512 commitments
