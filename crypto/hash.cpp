@@ -50,9 +50,7 @@ const EVP_MD* md_of(Hasher::Algorithm a) {
 
 template <std::size_t N>
 std::array<std::uint8_t, N> digest(const EVP_MD* md, std::initializer_list<ByteView> pieces) {
-  // A context per thread, reused: allocation is most of the cost of hashing
-  // a few dozen bytes. It carries no information between calls.
-  thread_local ossl::EvpMdCtx ctx{EVP_MD_CTX_new()};
+  ossl::EvpMdCtx ctx{EVP_MD_CTX_new()};
   if (!ctx) ossl::fail("out of memory");
   std::array<std::uint8_t, N> out{};
   if (EVP_DigestInit_ex2(ctx.get(), md, nullptr) != 1) ossl::fail("digest init failed");

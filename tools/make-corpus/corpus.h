@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace quenfold::corpus {
+
+void write_seed(const std::filesystem::path& dir, const std::string& name, const std::vector<std::uint8_t>& bytes);
+
+using Generator = std::function<void(const std::filesystem::path&)>;
+// (fuzz target name, seed generator); one entry per target.
+std::vector<std::pair<std::string, Generator>> generators();
+
+}  // namespace quenfold::corpus
