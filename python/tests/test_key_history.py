@@ -48,7 +48,7 @@ class KeyHistoryTest(OperationTest):
         self.assertNotEqual(other, default)
         with self.assertRaises(qf.VerificationError) as ctx:
             qf.key_history_entry_hash_with_context("", *args)
-        self.assertTrue(ctx.exception.message.startswith("malformed namespace: "),
+        self.assertTrue(ctx.exception.message.startswith("malformed canonical leaf: "),
                         ctx.exception.message)
 
 
