@@ -92,7 +92,9 @@ class CliTest(unittest.TestCase):
                 self.assertTrue(help_.stdout.startswith(f"usage: quenfold-verify {name} "))
                 self.assertIn("Exit status: 0 verified, 1 rejected, 2 bad usage.", help_.stdout)
                 lines = help_.stdout.splitlines()
-                self.assertIn("Example (from the repository root):", lines, "no example")
+                self.assertIn("Example (from the repository root):", lines,
+                              f"{name} --help shows no example: give its Command a summary and an "
+                              "example command line (tools/quenfold-verify/cli.h)")
                 example = shlex.split(lines[lines.index("Example (from the repository root):") + 1])
                 self.assertEqual(example[:2], ["quenfold-verify", name])
                 done = run(example[1:])
