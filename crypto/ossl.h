@@ -3,8 +3,10 @@
 #pragma once
 
 #include <openssl/bn.h>
+#include <openssl/crypto.h>
 #include <openssl/ec.h>
 #include <openssl/evp.h>
+#include <openssl/param_build.h>
 
 #include <memory>
 
@@ -29,6 +31,12 @@ using BnCtx = std::unique_ptr<BN_CTX, Deleter<BN_CTX_free>>;
 using EcGroup = std::unique_ptr<EC_GROUP, Deleter<EC_GROUP_free>>;
 using EcPoint = std::unique_ptr<EC_POINT, Deleter<EC_POINT_free>>;
 using EcdsaSig = std::unique_ptr<ECDSA_SIG, Deleter<ECDSA_SIG_free>>;
+using ParamBld = std::unique_ptr<OSSL_PARAM_BLD, Deleter<OSSL_PARAM_BLD_free>>;
+using Params = std::unique_ptr<OSSL_PARAM, Deleter<OSSL_PARAM_free>>;
+
+// Memory that OpenSSL allocated for the caller (i2d_* output and the like).
+inline void free_openssl_bytes(unsigned char* p) noexcept { OPENSSL_free(p); }
+using OpensslBytes = std::unique_ptr<unsigned char, Deleter<free_openssl_bytes>>;
 
 // Algorithms fetched once per process (thread-safe static initialisation).
 // An implicit fetch on every call costs several hundred nanoseconds, which

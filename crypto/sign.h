@@ -56,4 +56,22 @@ std::expected<bool, CryptoError> verify_token(ByteView message, ByteView context
 // neither has small order.
 bool verify_ed25519_strict(ByteView public_key, ByteView message, ByteView signature);
 
+// The component verifiers a token combines. Each answers false for any input
+// it cannot use (wrong length, undecodable key or signature), never fails.
+//
+// RFC 8032 Ed25519 in its plain (cofactorless) form: A must decode, S must be
+// canonical, [S]B - [k]A must encode to R; small-order R or A are accepted.
+bool verify_ed25519(ByteView public_key, ByteView message, ByteView signature);
+// RFC 8032 pure Ed448 (flag 0, empty context): 57-byte key, 114-byte signature.
+bool verify_ed448(ByteView public_key, ByteView message, ByteView signature);
+// FIPS 186-5 ECDSA over P-521 with SHA-512: a 133-byte SEC1 uncompressed key
+// and a 132-byte raw r || s signature (66 bytes each, big-endian).
+bool verify_ecdsa_p521_sha512(ByteView public_key, ByteView message, ByteView signature);
+
+enum class MlDsaParameterSet : std::uint8_t { MlDsa44, MlDsa65, MlDsa87 };
+// FIPS 204 ML-DSA.Verify (pure) with the given context string (at most 255
+// bytes; tokens always use the empty one).
+bool verify_ml_dsa(MlDsaParameterSet set, ByteView public_key, ByteView message, ByteView signature,
+                   ByteView context = {});
+
 }  // namespace quenfold::crypto

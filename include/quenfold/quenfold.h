@@ -13,3 +13,6 @@
 #include "quenfold/merkle.h"       // RFC 6962 inclusion and consistency proofs
 #include "quenfold/key_history.h"  // key-history v1 entries
 #include "quenfold/commitment.h"   // SHA3-512 commitments
+#include "quenfold/note.h"         // C2SP signed notes
+#include "quenfold/checkpoint.h"   // C2SP checkpoints, alone or anchoring proofs
+#include "quenfold/coniks.h"       // CONIKS directory presence and absence proofs

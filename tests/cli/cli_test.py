@@ -17,6 +17,7 @@ TOOL = ""
 ROOT_MISMATCH = "root mismatch: recomputed root does not match the expected root"
 M = "examples/merkle/"
 K = "examples/key_history/"
+C = "examples/coniks/"
 
 # Per subcommand: arguments that verify, with the text lines the output must
 # contain, and tampered arguments with the exact rejection message.
@@ -50,6 +51,25 @@ CASES = {
         "tampered": ["--context", "example.org/profile/v1", "--commitment", "@" + K + "commitment.hex",
                      "--value-text", "mallory", "--opening", "@" + K + "opening.hex"],
         "message": "commitment did not open to the claimed value",
+    },
+    "coniks-lookup": {
+        "ok": ["--namespace", "example.org", "--vrf-public", "@" + C + "vrf-public.hex", "--root",
+               "@" + C + "root.hex", "--identity", "alice@example.org", "--proof", "@" + C + "alice.lookup.proof"],
+        "ok_lines": ["verified", 'value text: "public key of alice"'],
+        "tampered": ["--namespace", "example.org", "--vrf-public", "@" + C + "vrf-public.hex", "--root",
+                     "@" + C + "root.hex", "--identity", "alice@example.org", "--proof",
+                     "@" + C + "alice.tampered.proof"],
+        "message": "coniks proof root mismatch: recomputed directory root does not match the expected root",
+    },
+    "coniks-absence": {
+        "ok": ["--namespace", "example.org", "--vrf-public", "@" + C + "vrf-public.hex", "--root",
+               "@" + C + "root.hex", "--identity", "mallory@example.org", "--proof",
+               "@" + C + "mallory.absence.proof"],
+        "ok_lines": ["verified"],
+        "tampered": ["--namespace", "example.org", "--vrf-public", "@" + C + "vrf-public.hex", "--root",
+                     "@" + C + "root.hex", "--identity", "alice@example.org", "--proof",
+                     "@" + C + "mallory.absence.proof"],
+        "message": "vrf proof did not verify against the namespace public key",
     },
 }
 

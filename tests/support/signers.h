@@ -41,6 +41,11 @@ class Ed25519Signer {
   static Ed25519Signer generate(std::uint64_t seed);
   const Bytes& public_key() const { return public_key_; }
   Bytes sign(crypto::ByteView message) const;
+  // A signature whose R is the identity (a small-order point) and whose
+  // S = k*a mod L, with a the secret scalar and k = SHA-512(R || A || M) mod L,
+  // so the cofactorless equation [S]B - [k]A = R still holds. Plain RFC 8032
+  // verification accepts it; the strict check must not.
+  Bytes sign_with_small_order_r(crypto::ByteView message) const;
 
  private:
   Bytes seed_;

@@ -26,5 +26,6 @@ std::vector<KeyHistoryExample> key_history_chain();
 // One generator per area; each writes into examples/<area>/.
 void make_merkle(const std::filesystem::path& dir);
 void make_key_history(const std::filesystem::path& dir);
+void make_coniks(const std::filesystem::path& dir);
 
 }  // namespace quenfold::examples

@@ -35,6 +35,7 @@ int main(int argc, char** argv) {
   try {
     quenfold::examples::make_merkle(root / "merkle");
     quenfold::examples::make_key_history(root / "key_history");
+    quenfold::examples::make_coniks(root / "coniks");
   } catch (const std::exception& e) {
     std::cerr << "quenfold-make-examples: " << e.what() << "\n";
     return 1;

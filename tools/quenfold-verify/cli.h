@@ -97,5 +97,6 @@ std::string to_json(const std::string& command, const std::string& output, int s
 // Every subcommand the tool knows, by area.
 std::vector<Command> merkle_commands();
 std::vector<Command> key_history_commands();
+std::vector<Command> coniks_commands();
 
 }  // namespace quenfold::cli

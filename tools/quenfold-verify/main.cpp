@@ -15,6 +15,7 @@ std::vector<quenfold::cli::Command> all_commands() {
   const Group groups[] = {
       quenfold::cli::merkle_commands,
       quenfold::cli::key_history_commands,
+      quenfold::cli::coniks_commands,
   };
   for (Group group : groups) {
     auto cmds = group();

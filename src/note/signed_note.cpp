@@ -1,0 +1,114 @@
+#include "note/signed_note.h"
+
+#include <algorithm>
+
+#include "crypto/sign.h"
+#include "encoding/base64.h"
+#include "encoding/context.h"
+#include "encoding/reader.h"
+#include "encoding/text.h"
+#include "quenfold/note.h"
+
+namespace quenfold::note {
+namespace {
+
+// U+2014 EM DASH followed by a space.
+constexpr std::string_view kLinePrefix = "\xE2\x80\x94 ";
+
+Error malformed(std::string detail) { return Error::malformed_signed_note(std::move(detail)); }
+
+std::expected<NoteSignature, Error> parse_line(std::string_view line) {
+  if (line.size() < kLinePrefix.size() || !line.starts_with(kLinePrefix))
+    return std::unexpected(malformed("signature line missing '\xE2\x80\x94 ' prefix: " + encoding::quoted(line)));
+  const std::string_view rest = line.substr(kLinePrefix.size());
+  const std::size_t space = rest.find(' ');
+  if (space == std::string_view::npos) return std::unexpected(malformed("signature line missing space"));
+  const std::string_view name = rest.substr(0, space);
+  const std::string_view blob_text = rest.substr(space + 1);
+  if (!is_valid_key_name(name) || blob_text.empty())
+    return std::unexpected(malformed("invalid signature line name/blob: " + encoding::quoted(line)));
+  auto blob = encoding::base64_decode(blob_text);
+  if (!blob) return std::unexpected(std::move(blob.error()));
+  if (blob->size() <= 4) return std::unexpected(malformed("signature blob too short"));
+  encoding::Reader r(*blob);
+  const std::uint32_t key_id = *r.u32();  // at least 5 bytes remain
+  const ByteView sig = r.rest();
+  return NoteSignature{std::string(name), key_id, Bytes(sig.begin(), sig.end())};
+}
+
+}  // namespace
+
+std::expected<SignedNote, Error> SignedNote::parse(std::string_view text) {
+  const bool forbidden = std::any_of(text.begin(), text.end(), [](char c) {
+    const auto b = static_cast<unsigned char>(c);
+    return b < 0x20 && b != 0x0A;
+  });
+  if (forbidden) return std::unexpected(malformed("note contains a forbidden control character"));
+
+  const std::size_t sep = text.rfind("\n\n");
+  if (sep == std::string_view::npos) return std::unexpected(malformed("missing blank-line signature separator"));
+  const std::string_view body = text.substr(0, sep + 1);
+  const std::string_view block = text.substr(sep + 2);
+  if (block.empty() || block.back() != '\n')
+    return std::unexpected(malformed("signature block is empty or unterminated"));
+
+  std::vector<NoteSignature> signatures;
+  std::size_t start = 0;
+  while (start < block.size()) {
+    const std::size_t end = block.find('\n', start);  // found: the block ends in '\n'
+    auto sig = parse_line(block.substr(start, end - start));
+    if (!sig) return std::unexpected(std::move(sig.error()));
+    signatures.push_back(std::move(*sig));
+    if (signatures.size() > kMaxSignatures) return std::unexpected(malformed("too many signatures"));
+    start = end + 1;
+  }
+  return SignedNote(std::string(body), std::move(signatures));
+}
+
+std::expected<std::vector<NoteSignature>, Error> SignedNote::verify(std::span<const VerifierKey> keys) const {
+  const ByteView body = encoding::bytes_of(body_);
+  std::vector<NoteSignature> verified;
+  for (const NoteSignature& sig : signatures_) {
+    const auto key = std::find_if(keys.begin(), keys.end(), [&](const VerifierKey& k) {
+      return k.key_id == sig.key_id && k.name == sig.name;
+    });
+    if (key == keys.end()) continue;  // lines from keys the caller does not trust are ignored
+
+    bool ok = false;
+    switch (key->kind) {
+      case KeyKind::Ed25519:
+        ok = sig.signature.size() == 64 && crypto::verify_ed25519_strict(key->public_key, body, sig.signature);
+        break;
+      case KeyKind::Composite: {
+        // A token that does not decode counts as a signature that does not
+        // verify.
+        const auto r = crypto::verify_token(body, encoding::bytes_of(kSignedNoteContext),
+                                            encoding::base64_encode(sig.signature),
+                                            encoding::base64_encode(key->public_key));
+        ok = r.has_value() && *r;
+        break;
+      }
+    }
+    if (!ok) return std::unexpected(Error::invalid_signature(sig.name, sig.key_id));
+    verified.push_back(sig);
+  }
+  if (verified.empty()) return std::unexpected(Error::no_trusted_signature());
+  return verified;
+}
+
+}  // namespace quenfold::note
+
+namespace quenfold {
+
+std::expected<std::uint32_t, Error> verify_signed_note(std::string_view note_text,
+                                                       std::span<const std::string_view> vkeys) {
+  const auto keys = note::parse_verifier_keys(vkeys);
+  if (!keys) return std::unexpected(keys.error());
+  const auto parsed = note::SignedNote::parse(note_text);
+  if (!parsed) return std::unexpected(parsed.error());
+  const auto verified = parsed->verify(*keys);
+  if (!verified) return std::unexpected(verified.error());
+  return static_cast<std::uint32_t>(verified->size());
+}
+
+}  // namespace quenfold

@@ -1,0 +1,96 @@
+#include "note/verifier_key.h"
+
+#include <algorithm>
+
+#include "crypto/hash.h"
+#include "encoding/base64.h"
+#include "encoding/context.h"
+#include "encoding/text.h"
+
+namespace quenfold::note {
+namespace {
+
+Error malformed_key(std::string_view text) {
+  return Error::malformed_signed_note("malformed verifier key: " + encoding::quoted(text));
+}
+
+bool has_white_space(std::string_view text) noexcept {
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    const auto c = encoding::decode_utf8_at(text, pos);
+    if (!c) {
+      ++pos;  // not UTF-8: cannot be a white-space character
+      continue;
+    }
+    if (encoding::is_unicode_white_space(*c)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool is_valid_key_name(std::string_view name) noexcept {
+  return !name.empty() && name.find('+') == std::string_view::npos && !has_white_space(name);
+}
+
+std::uint32_t compute_key_id(std::string_view name, ByteView key_data) {
+  static constexpr std::uint8_t kNewline[1] = {0x0A};
+  const auto digest = crypto::sha256({encoding::bytes_of(name), kNewline, key_data});
+  return (std::uint32_t{digest[0]} << 24) | (std::uint32_t{digest[1]} << 16) | (std::uint32_t{digest[2]} << 8) |
+         digest[3];
+}
+
+std::expected<VerifierKey, Error> VerifierKey::parse(std::string_view text) {
+  const std::size_t first = text.find('+');
+  if (first == std::string_view::npos) return std::unexpected(malformed_key(text));
+  const std::size_t second = text.find('+', first + 1);
+  if (second == std::string_view::npos || second - first - 1 != 8) return std::unexpected(malformed_key(text));
+  const std::string_view name = text.substr(0, first);
+  const std::string_view id_text = text.substr(first + 1, 8);
+  const std::string_view data_text = text.substr(second + 1);
+
+  const auto id_bytes = encoding::hex_decode(id_text);
+  if (!id_bytes) return std::unexpected(id_bytes.error());
+  auto data = encoding::base64_decode(data_text);
+  if (!data) return std::unexpected(data.error());
+  if (data->empty() || name.empty() || has_white_space(name)) return std::unexpected(malformed_key(text));
+
+  const std::uint32_t declared = (std::uint32_t{(*id_bytes)[0]} << 24) | (std::uint32_t{(*id_bytes)[1]} << 16) |
+                                 (std::uint32_t{(*id_bytes)[2]} << 8) | (*id_bytes)[3];
+  const std::uint32_t computed = compute_key_id(name, *data);
+  if (declared != computed)
+    return std::unexpected(Error::malformed_signed_note("verifier key id mismatch: declared " +
+                                                        encoding::hex_fixed(declared, 8) + ", computed " +
+                                                        encoding::hex_fixed(computed, 8)));
+
+  const ByteView d(*data);
+  constexpr std::size_t kPrefix = 1 + kCompositeKeyLabel.size();
+  KeyKind kind;
+  if (d[0] == kEd25519KeyType) {
+    kind = KeyKind::Ed25519;
+  } else if (d.size() >= kPrefix && d[0] == kCompositeKeyType &&
+             encoding::text_of(d.subspan(1, kCompositeKeyLabel.size())) == kCompositeKeyLabel) {
+    kind = KeyKind::Composite;
+  } else {
+    return std::unexpected(Error::malformed_signed_note("unsupported signature type (leading byte 0x" +
+                                                        encoding::hex_fixed(d[0], 2) + ")"));
+  }
+  const bool length_ok = kind == KeyKind::Ed25519 ? d.size() == 33 : d.size() > kPrefix;
+  if (!length_ok) return std::unexpected(malformed_key(text));
+
+  const ByteView key = kind == KeyKind::Ed25519 ? d.subspan(1) : d.subspan(kPrefix);
+  return VerifierKey{std::string(name), declared, kind, Bytes(key.begin(), key.end())};
+}
+
+std::expected<std::vector<VerifierKey>, Error> parse_verifier_keys(std::span<const std::string_view> texts) {
+  std::vector<VerifierKey> keys;
+  keys.reserve(texts.size());
+  for (const std::string_view t : texts) {
+    auto k = VerifierKey::parse(t);
+    if (!k) return std::unexpected(std::move(k.error()));
+    keys.push_back(std::move(*k));
+  }
+  return keys;
+}
+
+}  // namespace quenfold::note
