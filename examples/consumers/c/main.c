@@ -247,6 +247,56 @@ static void key_history_examples(const char* dir) {
   free(value);
 }
 
+/* A whole file of hex (white space ignored), decoded into `out`. */
+static size_t hex_blob(const char* dir, const char* name, uint8_t* out, size_t cap) {
+  char* text = read_file(dir, name, NULL);
+  size_t n = 0;
+  for (const char* p = text; p[0] != '\0' && p[1] != '\0' && n < cap;) {
+    if (hex_value(p[0]) < 0) {
+      ++p;
+      continue;
+    }
+    out[n++] = (uint8_t)(hex_value(p[0]) << 4 | hex_value(p[1]));
+    p += 2;
+  }
+  free(text);
+  return n;
+}
+
+static void coniks_examples(const char* dir) {
+  uint8_t vrf[64], root[128], alice[1024], tampered[1024], mallory[1024];
+  size_t vrf_len = hex_blob(dir, "coniks/vrf-public.hex", vrf, sizeof vrf);
+  size_t root_len = hex_blob(dir, "coniks/root.hex", root, sizeof root);
+  size_t alice_len = hex_blob(dir, "coniks/alice.lookup.proof", alice, sizeof alice);
+  size_t tampered_len = hex_blob(dir, "coniks/alice.tampered.proof", tampered, sizeof tampered);
+  size_t mallory_len = hex_blob(dir, "coniks/mallory.absence.proof", mallory, sizeof mallory);
+  const char* alice_id = "alice@example.org";
+
+  for (int bad = 0; bad <= 1; ++bad) {
+    RustCallStatus status = {0};
+    RustBuffer value = uniffi_quenfold_log_fn_func_coniks_verify_lookup(
+        string_arg("example.org"), bytes_arg(vrf, vrf_len), bytes_arg(root, root_len),
+        bytes_arg((const uint8_t*)alice_id, strlen(alice_id)),
+        bad ? bytes_arg(tampered, tampered_len) : bytes_arg(alice, alice_len), &status);
+    if (status.code == 0) {
+      /* A byte-string result: i32 count, then the bytes. */
+      printf("coniks lookup of alice: verified, value \"%.*s\"\n", (int)(value.len - 4),
+             (const char*)value.data + 4);
+      ffi_quenfold_log_rustbuffer_free(value, &status);
+      if (bad) ++failures;
+    } else {
+      verdict(bad ? "coniks lookup of alice with a tampered proof" : "coniks lookup of alice", &status, 0);
+      if (!bad) ++failures;
+    }
+  }
+  RustCallStatus status = {0};
+  const char* mallory_id = "mallory@example.org";
+  uniffi_quenfold_log_fn_func_coniks_verify_absence(
+      string_arg("example.org"), bytes_arg(vrf, vrf_len), bytes_arg(root, root_len),
+      bytes_arg((const uint8_t*)mallory_id, strlen(mallory_id)), bytes_arg(mallory, mallory_len), &status);
+  verdict("coniks absence of mallory", &status, 1);
+}
+
 int main(int argc, char** argv) {
   if (argc != 2) {
     fprintf(stderr, "usage: %s <examples directory>\n", argv[0]);
@@ -254,6 +304,7 @@ int main(int argc, char** argv) {
   }
   merkle_examples(argv[1]);
   key_history_examples(argv[1]);
+  coniks_examples(argv[1]);
   printf("%s\n", failures == 0 ? "all verdicts as expected" : "some verdicts differ");
   return failures == 0 ? 0 : 1;
 }

@@ -131,6 +131,27 @@ void key_history_examples() {
           quenfold::verify_commitment("example.org/profile/v1", commitment, as_bytes(mallory), opening), false);
 }
 
+void coniks_examples() {
+  const Bytes vrf = hex_file("coniks/vrf-public.hex"), root = hex_file("coniks/root.hex");
+  const auto blob = [](const std::string& name) {
+    std::string all;
+    for (const auto& item : hex_items(name)) all.append(item.begin(), item.end());
+    return Bytes(all.begin(), all.end());
+  };
+  const Bytes alice = blob("coniks/alice.lookup.proof"), tampered = blob("coniks/alice.tampered.proof"),
+              mallory = blob("coniks/mallory.absence.proof");
+  const auto id = [](std::string_view s) {
+    return ByteView(reinterpret_cast<const std::uint8_t*>(s.data()), s.size());
+  };
+  auto value = quenfold::coniks_verify_lookup("example.org", vrf, root, id("alice@example.org"), alice);
+  verdict("coniks lookup of alice", value, true);
+  if (value) std::cout << "  value \"" << std::string(value->begin(), value->end()) << "\"\n";
+  verdict("coniks lookup of alice with a tampered proof",
+          quenfold::coniks_verify_lookup("example.org", vrf, root, id("alice@example.org"), tampered), false);
+  verdict("coniks absence of mallory",
+          quenfold::coniks_verify_absence("example.org", vrf, root, id("mallory@example.org"), mallory), true);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -141,6 +162,7 @@ int main(int argc, char** argv) {
   examples = argv[1];
   merkle_examples();
   key_history_examples();
+  coniks_examples();
   std::cout << (failures == 0 ? "all verdicts as expected" : "some verdicts differ") << "\n";
   return failures == 0 ? 0 : 1;
 }
