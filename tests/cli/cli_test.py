@@ -18,6 +18,10 @@ ROOT_MISMATCH = "root mismatch: recomputed root does not match the expected root
 M = "examples/merkle/"
 K = "examples/key_history/"
 C = "examples/coniks/"
+P = "examples/policy/"
+T = "examples/keytrans/p256/"
+TK = ["--suite", "0x0001", "--context", "@" + T + "context.txt", "--vrf-public", "@" + T + "vrf-public.hex",
+      "--root", "@" + T + "root.hex", "--label", "alice@example.org"]
 
 # Per subcommand: arguments that verify, with the text lines the output must
 # contain, and tampered arguments with the exact rejection message.
@@ -70,6 +74,36 @@ CASES = {
                      "@" + C + "root.hex", "--identity", "alice@example.org", "--proof",
                      "@" + C + "mallory.absence.proof"],
         "message": "vrf proof did not verify against the namespace public key",
+    },
+    "policy": {
+        "ok": ["--envelope", "@" + P + "example.org.policy"],
+        "ok_lines": ["verified", "namespace: example.org", "security_level: Cat3", "checkpoint_suite: Hybrid"],
+        "tampered": ["--envelope", "@" + P + "example.org-tampered.policy"],
+        "message_prefix": "invalid signature for known key ",
+    },
+    "posture": {
+        "ok": ["--envelope", "@" + P + "example.org.policy", "--commitment-hash", "Sha3_256"],
+        "ok_lines": ["verified"],
+        "tampered": ["--envelope", "@" + P + "example.org.policy", "--commitment-hash", "Sha3_512"],
+        "message": "posture mismatch: declared commitment_hash Sha3_256, observed commitment_hash Sha3_512",
+    },
+    "keytrans-search": {
+        "ok": TK + ["--proof", "@" + T + "search-alice.proof"],
+        "ok_lines": ["verified", "present: true", "value text: alice key 5"],
+        "tampered": TK + ["--proof", "@" + T + "search-alice-tampered.proof"],
+        "message": "commitment did not open to the claimed value",
+    },
+    "keytrans-fixed-version": {
+        "ok": TK + ["--proof", "@" + T + "fixed-version-alice-2.proof"],
+        "ok_lines": ["verified", "present: true", "value text: alice key 2"],
+        "tampered": TK[:-1] + ["bob@example.org", "--proof", "@" + T + "fixed-version-alice-2.proof"],
+        "message_prefix": "",
+    },
+    "keytrans-monitor": {
+        "ok": TK + ["--proof", "@" + T + "monitor-alice-4.proof"],
+        "ok_lines": ["verified"],
+        "tampered": TK[:-1] + ["bob@example.org", "--proof", "@" + T + "monitor-alice-4.proof"],
+        "message_prefix": "",
     },
 }
 
