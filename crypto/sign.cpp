@@ -241,24 +241,33 @@ std::expected<bool, CryptoError> verify_token(ByteView message, ByteView context
   if (!sig) return std::unexpected(CryptoError::base64(std::move(sig.error())));
   auto key = base64::decode(public_key_token);
   if (!key) return std::unexpected(CryptoError::base64(std::move(key.error())));
-  const ByteView s(*sig);
-  const ByteView k(*key);
-  const auto cm = context_message(context, message);
+  // Only the classic-hybrid class reads version tags, and only there can an
+  // unknown or missing tag be an error.
+  const bool cnsa_sig = !sig->empty() && is_cnsa_class((*sig)[0]);
+  const bool cnsa_key = !key->empty() && is_cnsa_class((*key)[0]);
+  if (!cnsa_sig && !cnsa_key) {
+    if (auto v = parse_version_tag(*sig); !v) return std::unexpected(v.error());
+    if (auto v = parse_version_tag(*key); !v) return std::unexpected(v.error());
+  }
+  return verify_token_bytes(message, context, *sig, *key);
+}
 
-  if (!s.empty() && is_cnsa_class(s[0])) return verify_cnsa(cm, s, k);
+bool verify_token_bytes(ByteView message, ByteView context, ByteView s, ByteView k) {
+  if (!s.empty() && is_cnsa_class(s[0])) return verify_cnsa(context_message(context, message), s, k);
   if (!k.empty() && is_cnsa_class(k[0])) return false;
 
+  // Both tags must be classic-hybrid; an unknown or missing one is an error
+  // of verify_token, a plain "not verified" here.
   const auto sig_version = parse_version_tag(s);
-  if (!sig_version) return std::unexpected(sig_version.error());
   const auto key_version = parse_version_tag(k);
-  if (!key_version) return std::unexpected(key_version.error());
-  if (*sig_version != *key_version) return false;
+  if (!sig_version || !key_version || *sig_version != *key_version) return false;
   const auto tag = static_cast<std::uint8_t>(*sig_version);
   const std::size_t key_len = known_len(expected_public_key_len(tag), "known tag always has an expected public-key length");
   const std::size_t sig_len = known_len(expected_signature_len(tag), "known tag always has an expected signature length");
   if (s.size() != sig_len || k.size() != key_len) return false;
 
   // Both parts are always computed.
+  const auto cm = context_message(context, message);
   const bool classical = verify_ed25519(k.subspan(1, 32), cm, s.subspan(1, 64));
   const bool pq = verify_ml_dsa(classic_hybrid_ml_dsa(*sig_version), k.subspan(33), cm, s.subspan(65));
   return classical && pq;

@@ -13,11 +13,13 @@ namespace {
 
 Error malformed(std::string detail) { return Error::malformed_coniks_proof(std::move(detail)); }
 
-std::vector<std::uint8_t> length_prefixed_label(std::string_view label) {
+// The 8-byte length and the label, followed by room for `data_len` bytes.
+std::vector<std::uint8_t> hash_input(std::string_view label, std::size_t data_len) {
   std::vector<std::uint8_t> out;
-  out.reserve(8 + label.size() + 2 * kNodeLen);
+  out.reserve(8 + label.size() + data_len);
   encoding::put_be(out, label.size(), 8);
   out.insert(out.end(), label.begin(), label.end());
+  out.resize(out.size() + data_len);
   return out;
 }
 
@@ -111,27 +113,29 @@ std::string commitment_label(std::string_view namespace_name) {
 }
 
 ConiksHasher::ConiksHasher(std::string_view namespace_name)
-    : leaf_prefix_(length_prefixed_label(label(namespace_name, "coniks-leaf"))),
-      node_prefix_(length_prefixed_label(label(namespace_name, "coniks-node"))),
+    : leaf_input_(hash_input(label(namespace_name, "coniks-leaf"), 1 + kIndexLen + kNodeLen)),
+      node_input_(hash_input(label(namespace_name, "coniks-node"), 2 * kNodeLen)),
+      leaf_prefix_len_(leaf_input_.size() - (1 + kIndexLen + kNodeLen)),
+      node_prefix_len_(node_input_.size() - 2 * kNodeLen),
       empty_(kDepth + 1) {
   empty_[kDepth] = encoding::sha3_512_with_context(label(namespace_name, "coniks-empty"), ByteView{});
   for (std::size_t d = kDepth; d >= 1; --d) empty_[d - 1] = node_hash(empty_[d], empty_[d]);
 }
 
 Node ConiksHasher::node_hash(ByteView left, ByteView right) const {
-  // One contiguous input: length || label || left || right.
-  std::array<std::uint8_t, 2 * kNodeLen> children{};
-  std::copy(left.begin(), left.end(), children.begin());
-  std::copy(right.begin(), right.end(), children.begin() + kNodeLen);
-  return crypto::sha3_512({node_prefix_, children});
+  // length || label || left || right, the children written in place.
+  const std::span<std::uint8_t> children = std::span(node_input_).subspan(node_prefix_len_);
+  std::copy_n(left.begin(), std::min(left.size(), kNodeLen), children.begin());
+  std::copy_n(right.begin(), std::min(right.size(), kNodeLen), children.begin() + kNodeLen);
+  return crypto::sha3_512({node_input_});
 }
 
 Node ConiksHasher::leaf_hash(const Index& index, const crypto::Bytes64& commitment) const {
-  std::array<std::uint8_t, 1 + kIndexLen + kNodeLen> data{};
+  const std::span<std::uint8_t> data = std::span(leaf_input_).subspan(leaf_prefix_len_);
   data[0] = kLeafPrefix;
   std::copy(index.begin(), index.end(), data.begin() + 1);
   std::copy(commitment.begin(), commitment.end(), data.begin() + 1 + kIndexLen);
-  return crypto::sha3_512({leaf_prefix_, data});
+  return crypto::sha3_512({leaf_input_});
 }
 
 Node ConiksHasher::root_from_path(const Index& index, const Node& leaf, const AuthPath& path) const {

@@ -65,7 +65,8 @@ struct LookupProof {
 
 // The hashes of one namespace's tree, built per call: the labels and the
 // table Z[0..256] of empty-subtree values (Z[256] is the empty leaf, Z[0]
-// the root of an empty directory).
+// the root of an empty directory). One per call: it writes its hash inputs
+// into buffers of its own, so it is never shared between threads.
 class ConiksHasher {
  public:
   explicit ConiksHasher(std::string_view namespace_name);
@@ -73,16 +74,20 @@ class ConiksHasher {
   const Node& empty_leaf() const noexcept { return empty_[kDepth]; }
   // The value of an empty subtree whose root is at `depth` (0..256).
   const Node& empty_subtree(std::size_t depth) const noexcept { return empty_[depth]; }
+  // `left` and `right` are 64-byte node values.
   Node node_hash(ByteView left, ByteView right) const;
   Node leaf_hash(const Index& index, const crypto::Bytes64& commitment) const;
   // Folds `leaf` up the path of `index` to the root.
   Node root_from_path(const Index& index, const Node& leaf, const AuthPath& path) const;
 
  private:
-  // Each label is kept with its 8-byte length prefix in front, so that a
-  // hash is one contiguous update.
-  std::vector<std::uint8_t> leaf_prefix_;
-  std::vector<std::uint8_t> node_prefix_;
+  // Each hash input is assembled in one buffer that starts with the label's
+  // 8-byte length and the label, so that a hash is one contiguous update:
+  // 515 of them dominate a call beside the VRF.
+  mutable std::vector<std::uint8_t> leaf_input_;
+  mutable std::vector<std::uint8_t> node_input_;
+  std::size_t leaf_prefix_len_;
+  std::size_t node_prefix_len_;
   std::vector<Node> empty_;
 };
 

@@ -19,6 +19,7 @@ M = "examples/merkle/"
 K = "examples/key_history/"
 C = "examples/coniks/"
 P = "examples/policy/"
+L = "examples/log/"
 T = "examples/keytrans/p256/"
 TK = ["--suite", "0x0001", "--context", "@" + T + "context.txt", "--vrf-public", "@" + T + "vrf-public.hex",
       "--root", "@" + T + "root.hex", "--label", "alice@example.org"]
@@ -74,6 +75,35 @@ CASES = {
                      "@" + C + "root.hex", "--identity", "alice@example.org", "--proof",
                      "@" + C + "mallory.absence.proof"],
         "message": "vrf proof did not verify against the namespace public key",
+    },
+    "note": {
+        "ok": ["--note", "@" + L + "checkpoint-4.note", "--keys", "@" + L + "keys.txt"],
+        "ok_lines": ["verified", "verified signatures: 2"],
+        "tampered": ["--note", "@" + L + "checkpoint-7-tampered.note", "--keys", "@" + L + "keys.txt"],
+        "message_prefix": "invalid signature for known key ",
+    },
+    "checkpoint": {
+        "ok": ["--note", "@" + L + "checkpoint-7.note", "--keys", "@" + L + "ed25519.vkey"],
+        "ok_lines": ["verified", "origin: log.example.org/quenfold/v1", "size: 7"],
+        "tampered": ["--note", "@" + L + "checkpoint-7-tampered.note", "--keys", "@" + L + "keys.txt"],
+        "message_prefix": "invalid signature for known key ",
+    },
+    "checkpoint-inclusion": {
+        "ok": ["--note", "@" + L + "checkpoint-7.note", "--keys", "@" + L + "keys.txt", "--index", "5",
+               "--leaf-hash", "@" + K + "entry2.leaf-hash", "--proof", "@" + L + "inclusion-entry2-in-7.proof"],
+        "ok_lines": ["verified"],
+        "tampered": ["--note", "@" + L + "checkpoint-7.note", "--keys", "@" + L + "keys.txt", "--index", "4",
+                     "--leaf-hash", "@" + K + "entry2.leaf-hash", "--proof",
+                     "@" + L + "inclusion-entry2-in-7.proof"],
+        "message": ROOT_MISMATCH,
+    },
+    "checkpoint-consistency": {
+        "ok": ["--older", "@" + L + "checkpoint-4.note", "--newer", "@" + L + "checkpoint-7.note",
+               "--keys", "@" + L + "keys.txt", "--proof", "@" + L + "consistency-4-to-7.proof"],
+        "ok_lines": ["verified"],
+        "tampered": ["--older", "@" + L + "checkpoint-7.note", "--newer", "@" + L + "checkpoint-4.note",
+                     "--keys", "@" + L + "keys.txt", "--proof", "@" + L + "consistency-4-to-7.proof"],
+        "message": "tree size regression: size2 (4) < size1 (7)",
     },
     "policy": {
         "ok": ["--envelope", "@" + P + "example.org.policy"],

@@ -355,6 +355,21 @@ TEST(ConiksProofs, ChecksRunInOrder) {
   EXPECT_EQ(coniks_verify_lookup("a/b", d.vrf_public(), root, who, good).error().kind(), ErrorKind::MalformedNamespace);
 }
 
+TEST(ConiksProofs, EveryTruncationIsMalformed) {
+  // The canonical form leaves no slack: every proper prefix of a proof
+  // fails to parse (and under the sanitizers, reads nothing out of bounds).
+  const ConiksDirectory& d = sized(2);
+  for (const bool presence : {true, false}) {
+    const Bytes who = presence ? id(1) : id(5);
+    const Bytes proof = presence ? d.lookup_proof(who) : d.absence_proof(who);
+    for (std::size_t n = 0; n < proof.size(); ++n) {
+      const Bytes cut(proof.begin(), proof.begin() + static_cast<std::ptrdiff_t>(n));
+      const std::string got = presence ? lookup_error(d, who, cut) : absence_error(d, who, cut);
+      EXPECT_EQ(got.rfind("malformed coniks proof: ", 0), 0u) << n << ": " << got;
+    }
+  }
+}
+
 TEST(ConiksProofs, ReadLengthPrefixedPositions) {
   const Bytes bytes = {9, 0, 0, 0, 2, 0xaa, 0xbb, 0, 0, 0, 0};
   auto first = coniks::read_length_prefixed(bytes, 1, "a");

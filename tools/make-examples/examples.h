@@ -27,5 +27,6 @@ std::vector<KeyHistoryExample> key_history_chain();
 void make_merkle(const std::filesystem::path& dir);
 void make_key_history(const std::filesystem::path& dir);
 void make_coniks(const std::filesystem::path& dir);
+void make_log(const std::filesystem::path& dir);
 
 }  // namespace quenfold::examples

@@ -36,6 +36,7 @@ int main(int argc, char** argv) {
     quenfold::examples::make_merkle(root / "merkle");
     quenfold::examples::make_key_history(root / "key_history");
     quenfold::examples::make_coniks(root / "coniks");
+    quenfold::examples::make_log(root / "log");
   } catch (const std::exception& e) {
     std::cerr << "quenfold-make-examples: " << e.what() << "\n";
     return 1;

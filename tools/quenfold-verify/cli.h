@@ -98,5 +98,6 @@ std::string to_json(const std::string& command, const std::string& output, int s
 std::vector<Command> merkle_commands();
 std::vector<Command> key_history_commands();
 std::vector<Command> coniks_commands();
+std::vector<Command> note_commands();
 
 }  // namespace quenfold::cli

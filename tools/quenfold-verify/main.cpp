@@ -16,6 +16,7 @@ std::vector<quenfold::cli::Command> all_commands() {
       quenfold::cli::merkle_commands,
       quenfold::cli::key_history_commands,
       quenfold::cli::coniks_commands,
+      quenfold::cli::note_commands,
   };
   for (Group group : groups) {
     auto cmds = group();
