@@ -77,15 +77,17 @@ static void parse_hex_items(const char* text, HexItems* out) {
 /* ---- serializing arguments (big-endian, signed 32-bit counts) ----------- */
 
 typedef struct {
-  uint8_t data[4096];
+  uint8_t data[16384];
   size_t len;
 } Writer;
 
 static void put_u32(Writer* w, uint32_t v) {
+  if (w->len + 4 > sizeof w->data) exit(2);
   for (int shift = 24; shift >= 0; shift -= 8) w->data[w->len++] = (uint8_t)(v >> shift);
 }
 static void put_bytes(Writer* w, const uint8_t* b, size_t n) {
   put_u32(w, (uint32_t)n);
+  if (w->len + n > sizeof w->data) exit(2);
   memcpy(w->data + w->len, b, n);
   w->len += n;
 }
@@ -297,6 +299,45 @@ static void coniks_examples(const char* dir) {
   verdict("coniks absence of mallory", &status, 1);
 }
 
+static uint32_t get_u32(const uint8_t* d) {
+  return (uint32_t)d[0] << 24 | (uint32_t)d[1] << 16 | (uint32_t)d[2] << 8 | d[3];
+}
+
+/* The signed checkpoints of examples/log under the trusted keys of keys.txt. */
+static void checkpoint_examples(const char* dir) {
+  char* keys = read_file(dir, "log/keys.txt", NULL);
+  Writer vkeys = {.len = 0};
+  uint32_t count = 0;
+  for (const char* p = keys; *p != '\0'; ++count) {
+    size_t n = strcspn(p, "\n");
+    p += n + (p[n] == '\n');
+  }
+  put_u32(&vkeys, count);
+  for (char* line = strtok(keys, "\n"); line != NULL; line = strtok(NULL, "\n"))
+    put_bytes(&vkeys, (const uint8_t*)line, strlen(line));
+  free(keys);
+
+  const char* notes[] = {"log/checkpoint-7.note", "log/checkpoint-7-tampered.note"};
+  for (int i = 0; i < 2; ++i) {
+    char* note = read_file(dir, notes[i], NULL);
+    RustCallStatus status = {0};
+    RustBuffer head = uniffi_quenfold_log_fn_func_checkpoint_verify(string_arg(note), serialized(&vkeys), &status);
+    free(note);
+    if (status.code != 0) {
+      verdict(i == 0 ? "checkpoint of size 7" : "the size-7 checkpoint with its size rewritten", &status, i == 0);
+      continue;
+    }
+    /* CheckpointHead: origin (string), size (u64), root (bytes), extensions (list of string). */
+    const uint8_t* d = head.data;
+    uint32_t origin_len = get_u32(d);
+    uint64_t size = (uint64_t)get_u32(d + 4 + origin_len) << 32 | get_u32(d + 8 + origin_len);
+    printf("checkpoint of size 7: verified, origin %.*s, size %llu\n", (int)origin_len, (const char*)d + 4,
+           (unsigned long long)size);
+    if (i != 0 || size != 7) ++failures;
+    ffi_quenfold_log_rustbuffer_free(head, &status);
+  }
+}
+
 int main(int argc, char** argv) {
   if (argc != 2) {
     fprintf(stderr, "usage: %s <examples directory>\n", argv[0]);
@@ -305,6 +346,7 @@ int main(int argc, char** argv) {
   merkle_examples(argv[1]);
   key_history_examples(argv[1]);
   coniks_examples(argv[1]);
+  checkpoint_examples(argv[1]);
   printf("%s\n", failures == 0 ? "all verdicts as expected" : "some verdicts differ");
   return failures == 0 ? 0 : 1;
 }

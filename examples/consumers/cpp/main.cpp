@@ -152,6 +152,22 @@ void coniks_examples() {
           quenfold::coniks_verify_absence("example.org", vrf, root, id("mallory@example.org"), mallory), true);
 }
 
+void checkpoint_examples() {
+  std::vector<std::string> keys;
+  std::istringstream in(read("log/keys.txt"));
+  for (std::string line; std::getline(in, line);)
+    if (!line.empty()) keys.push_back(line);
+  const std::vector<std::string_view> vkeys(keys.begin(), keys.end());
+  const auto head = quenfold::checkpoint_verify(read("log/checkpoint-7.note"), vkeys);
+  verdict("checkpoint of size 7", head, true);
+  if (head) {
+    std::cout << "  origin " << head->origin << ", size " << head->size << "\n";
+    if (head->size != 7) ++failures;
+  }
+  verdict("the size-7 checkpoint with its size rewritten",
+          quenfold::checkpoint_verify(read("log/checkpoint-7-tampered.note"), vkeys), false);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -163,6 +179,7 @@ int main(int argc, char** argv) {
   merkle_examples();
   key_history_examples();
   coniks_examples();
+  checkpoint_examples();
   std::cout << (failures == 0 ? "all verdicts as expected" : "some verdicts differ") << "\n";
   return failures == 0 ? 0 : 1;
 }
