@@ -116,6 +116,11 @@ QUENFOLD_LOG_API uint16_t uniffi_quenfold_log_checksum_func_keytrans_verify_moni
 QUENFOLD_LOG_API uint32_t ffi_quenfold_log_uniffi_contract_version(void);
 
 /* ---- future scaffolding (no operation of this library is asynchronous) ---- */
+/* A handle is polled until its continuation receives poll_code 0 (ready:
+ * call complete; 1 means poll again), completed once (code 3 in the status
+ * when there is no outcome: unfinished, cancelled or already taken), then
+ * freed once. Continuations may run on any thread, never under a library
+ * lock, and may call back into these functions. */
 typedef void (*QuenfoldFutureContinuation)(uint64_t data, int8_t poll_code);
 #define QUENFOLD_FUTURE_FAMILY(K, T)                                                                         \
   QUENFOLD_LOG_API void ffi_quenfold_log_rust_future_poll_##K(uint64_t handle, QuenfoldFutureContinuation callback, uint64_t data); \

@@ -343,6 +343,14 @@ int main(int argc, char** argv) {
     fprintf(stderr, "usage: %s <examples directory>\n", argv[0]);
     return 2;
   }
+  /* As generated bindings do: refuse a library built for another interface. */
+  if (ffi_quenfold_log_uniffi_contract_version() != 30 ||
+      uniffi_quenfold_log_checksum_func_verify_inclusion() != 23817 ||
+      uniffi_quenfold_log_checksum_func_checkpoint_verify() != 56341 ||
+      uniffi_quenfold_log_checksum_func_coniks_verify_lookup() != 63275) {
+    fprintf(stderr, "libquenfold_log does not match the interface this program was built for\n");
+    return 2;
+  }
   merkle_examples(argv[1]);
   key_history_examples(argv[1]);
   coniks_examples(argv[1]);
