@@ -6,8 +6,6 @@
 #include <openssl/params.h>
 #include <sodium.h>
 
-#include <array>
-#include <climits>
 
 #include "crypto/base64.h"
 #include "crypto/ossl.h"

@@ -474,3 +474,55 @@ TEST(Token, BytesEntryAgreesWithTheTokenEntry) {
 
 }  // namespace
 }  // namespace quenfold::crypto
+
+namespace quenfold::crypto {
+namespace {
+
+// The component wrappers answer false, never fail, on inputs of the wrong
+// shape; each is exercised with a valid signature first so that the false
+// answers come from the shape alone.
+TEST(Primitives, WrongShapesAreNotVerified) {
+  const Bytes m = bytes_of("shape");
+  const Bytes c = bytes_of("c");
+  const auto cm = context_message(c, m);
+
+  const auto s448 = TokenSigner::generate(V::MlDsa65Ed448, 16);
+  const Bytes k448 = s448.public_key_token_bytes();
+  const Bytes g448 = s448.sign_bytes(m, c);
+  const ByteView ed448_key = ByteView(k448).subspan(1, 57);
+  const ByteView ed448_sig = ByteView(g448).subspan(1, 114);
+  const ByteView ml65_key = ByteView(k448).subspan(58);
+  const ByteView ml65_sig = ByteView(g448).subspan(115);
+  ASSERT_TRUE(verify_ed448(ed448_key, cm, ed448_sig));
+  EXPECT_FALSE(verify_ed448(ed448_key.first(56), cm, ed448_sig));
+  EXPECT_FALSE(verify_ed448(ed448_key, cm, ed448_sig.first(113)));
+  ASSERT_TRUE(verify_ml_dsa(MlDsaParameterSet::MlDsa65, ml65_key, cm, ml65_sig));
+  EXPECT_FALSE(verify_ml_dsa(MlDsaParameterSet::MlDsa65, ml65_key.first(1951), cm, ml65_sig));
+  EXPECT_FALSE(verify_ml_dsa(MlDsaParameterSet::MlDsa65, ml65_key, cm, ml65_sig.first(3308)));
+  EXPECT_FALSE(verify_ml_dsa(MlDsaParameterSet::MlDsa87, ml65_key, cm, ml65_sig));
+  EXPECT_FALSE(verify_ml_dsa(MlDsaParameterSet::MlDsa44, ml65_key, cm, ml65_sig));
+  // Tokens sign with the empty ML-DSA context string: any other fails.
+  EXPECT_FALSE(verify_ml_dsa(MlDsaParameterSet::MlDsa65, ml65_key, cm, ml65_sig, bytes_of("ctx")));
+  EXPECT_FALSE(verify_ml_dsa(MlDsaParameterSet::MlDsa65, ml65_key, cm, ml65_sig, Bytes(256, 0)));
+
+  const auto sp = TokenSigner::generate(V::MlDsa87EcdsaP521, 16);
+  const Bytes kp = sp.public_key_token_bytes();
+  const Bytes gp = sp.sign_bytes(m, c);
+  const ByteView p521_key = ByteView(kp).subspan(1, 133);
+  const ByteView p521_sig = ByteView(gp).subspan(1, 132);
+  ASSERT_TRUE(verify_ecdsa_p521_sha512(p521_key, cm, p521_sig));
+  EXPECT_FALSE(verify_ecdsa_p521_sha512(p521_key.first(132), cm, p521_sig));
+  EXPECT_FALSE(verify_ecdsa_p521_sha512(p521_key, cm, p521_sig.first(131)));
+  EXPECT_FALSE(verify_ecdsa_p521_sha512(p521_key, m, p521_sig));
+  // r and s swapped.
+  Bytes swapped(p521_sig.begin() + 66, p521_sig.end());
+  swapped.insert(swapped.end(), p521_sig.begin(), p521_sig.begin() + 66);
+  EXPECT_FALSE(verify_ecdsa_p521_sha512(p521_key, cm, swapped));
+  // r = 0.
+  Bytes zero_r(p521_sig.begin(), p521_sig.end());
+  std::fill(zero_r.begin(), zero_r.begin() + 66, 0);
+  EXPECT_FALSE(verify_ecdsa_p521_sha512(p521_key, cm, zero_r));
+}
+
+}  // namespace
+}  // namespace quenfold::crypto

@@ -2,7 +2,9 @@
 // built and signed in the tests (tests/support/notes.h).
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "note/signed_note.h"
@@ -313,6 +315,33 @@ TEST(SignedNoteVerify, KeyFailuresComeBeforeTheNote) {
   const auto s = verify("not a note", {ed_signer().verifier_key()});
   ASSERT_FALSE(s.has_value());
   EXPECT_EQ(s.error().message(), "malformed signed note: missing blank-line signature separator");
+}
+
+}  // namespace
+}  // namespace quenfold::note
+
+namespace quenfold::note {
+namespace {
+
+// Any number of threads may verify at once: the only shared state is the
+// algorithm handles fetched on first use.
+TEST(SignedNoteVerify, ConcurrentCallsAgree) {
+  const std::string good = test::signed_note(kBody, {&ed_signer(), &composite_signer()});
+  const std::string bad = kBody + "\n" + composite_signer().signature_line("other\n");
+  const std::vector<std::string> keys = {ed_signer().verifier_key(), composite_signer().verifier_key()};
+  std::vector<std::thread> threads;
+  std::atomic<int> wrong{0};
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 5; ++i) {
+        if (verify(good, keys) != 2u) ++wrong;
+        const auto r = verify(bad, keys);
+        if (r.has_value() || r.error().kind() != ErrorKind::InvalidSignature) ++wrong;
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(wrong.load(), 0);
 }
 
 }  // namespace
