@@ -33,27 +33,27 @@ const std::string& Args::raw(const std::string& name) const {
   return it->second;
 }
 
-std::string read_source(const std::string& spec) {
-  if (spec == "-") {
+std::string read_source(const std::string& given) {
+  if (given == "-") {
     return std::string(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
   }
-  if (!spec.empty() && spec[0] == '@') {
-    std::ifstream in(spec.substr(1), std::ios::binary);
-    if (!in) throw UsageError("cannot read " + spec.substr(1));
+  if (!given.empty() && given[0] == '@') {
+    std::ifstream in(given.substr(1), std::ios::binary);
+    if (!in) throw UsageError("cannot read " + given.substr(1));
     std::ostringstream ss;
     ss << in.rdbuf();
     return ss.str();
   }
-  return spec;
+  return given;
 }
 
 std::string Args::text(const std::string& name) const {
-  const std::string& spec = raw(name);
-  if (spec == "-") {
+  const std::string& given = raw(name);
+  if (given == "-") {
     if (stdin_taken_) throw UsageError("only one value can come from standard input (-)");
     stdin_taken_ = true;
   }
-  return read_source(spec);
+  return read_source(given);
 }
 
 Bytes parse_hex(const std::string& text) {
@@ -88,15 +88,15 @@ std::vector<Bytes> Args::hex_list(const std::string& name) const {
 }
 
 std::vector<std::string> Args::lines(const std::string& name) const {
-  const std::string& spec = raw(name);
+  const std::string& given = raw(name);
   std::vector<std::string> out;
-  if (spec == "-" || (!spec.empty() && spec[0] == '@')) {
+  if (given == "-" || (!given.empty() && given[0] == '@')) {
     std::istringstream in(text(name));
     std::string line;
     while (std::getline(in, line))
       if (!line.empty()) out.push_back(line);
   } else {
-    std::istringstream in(spec);
+    std::istringstream in(given);
     std::string item;
     while (std::getline(in, item, ','))
       if (!item.empty()) out.push_back(item);

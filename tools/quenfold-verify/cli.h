@@ -59,7 +59,7 @@ class Args {
   mutable bool stdin_taken_ = false;
 };
 
-std::string read_source(const std::string& spec);  // inline text, @file or -
+std::string read_source(const std::string& given);  // inline text, @file or -
 Bytes parse_hex(const std::string& text);
 
 // One item of verified content, printed as "label: value".
