@@ -27,6 +27,8 @@ using EvpMac = std::unique_ptr<EVP_MAC, Deleter<EVP_MAC_free>>;
 using EvpMacCtx = std::unique_ptr<EVP_MAC_CTX, Deleter<EVP_MAC_CTX_free>>;
 using EvpSignature = std::unique_ptr<EVP_SIGNATURE, Deleter<EVP_SIGNATURE_free>>;
 using Bignum = std::unique_ptr<BIGNUM, Deleter<BN_free>>;
+// For secret scalars: zeroes the digits before releasing them.
+using SecretBignum = std::unique_ptr<BIGNUM, Deleter<BN_clear_free>>;
 using BnCtx = std::unique_ptr<BN_CTX, Deleter<BN_CTX_free>>;
 using EcGroup = std::unique_ptr<EC_GROUP, Deleter<EC_GROUP_free>>;
 using EcPoint = std::unique_ptr<EC_POINT, Deleter<EC_POINT_free>>;

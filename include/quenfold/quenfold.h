@@ -16,3 +16,5 @@
 #include "quenfold/note.h"         // C2SP signed notes
 #include "quenfold/checkpoint.h"   // C2SP checkpoints, alone or anchoring proofs
 #include "quenfold/coniks.h"       // CONIKS directory presence and absence proofs
+#include "quenfold/keytrans.h"     // KEYTRANS search, fixed-version and monitoring proofs
+#include "quenfold/policy.h"       // signed namespace policies and posture checks

@@ -15,4 +15,6 @@ using Generator = std::function<void(const std::filesystem::path&)>;
 // (fuzz target name, seed generator); one entry per target.
 std::vector<std::pair<std::string, Generator>> generators();
 
+void policy_seeds(const std::filesystem::path& dir);
+
 }  // namespace quenfold::corpus

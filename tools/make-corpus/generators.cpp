@@ -46,6 +46,7 @@ void lift_seeds(const std::filesystem::path& dir) {
 std::vector<std::pair<std::string, Generator>> generators() {
   return {
       {"lift_fuzz", lift_seeds},
+      {"policy_fuzz", policy_seeds},
   };
 }
 

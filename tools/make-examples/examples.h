@@ -28,5 +28,7 @@ void make_merkle(const std::filesystem::path& dir);
 void make_key_history(const std::filesystem::path& dir);
 void make_coniks(const std::filesystem::path& dir);
 void make_log(const std::filesystem::path& dir);
+void make_keytrans(const std::filesystem::path& dir);
+void make_policy(const std::filesystem::path& dir);
 
 }  // namespace quenfold::examples

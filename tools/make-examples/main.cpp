@@ -37,6 +37,8 @@ int main(int argc, char** argv) {
     quenfold::examples::make_key_history(root / "key_history");
     quenfold::examples::make_coniks(root / "coniks");
     quenfold::examples::make_log(root / "log");
+    quenfold::examples::make_keytrans(root / "keytrans");
+    quenfold::examples::make_policy(root / "policy");
   } catch (const std::exception& e) {
     std::cerr << "quenfold-make-examples: " << e.what() << "\n";
     return 1;

@@ -99,5 +99,7 @@ std::vector<Command> merkle_commands();
 std::vector<Command> key_history_commands();
 std::vector<Command> coniks_commands();
 std::vector<Command> note_commands();
+std::vector<Command> keytrans_commands();
+std::vector<Command> policy_commands();
 
 }  // namespace quenfold::cli

@@ -17,6 +17,8 @@ std::vector<quenfold::cli::Command> all_commands() {
       quenfold::cli::key_history_commands,
       quenfold::cli::coniks_commands,
       quenfold::cli::note_commands,
+      quenfold::cli::keytrans_commands,
+      quenfold::cli::policy_commands,
   };
   for (Group group : groups) {
     auto cmds = group();

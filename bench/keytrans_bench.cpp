@@ -1,0 +1,223 @@
+// KEYTRANS search for a label whose greatest version is 100 (a 14-rung
+// ladder) in a log of 2^20 entries, beside its floor: the same 14 VRF
+// verifications plus the SHA-256 hashing of the log path and the prefix
+// climbs and the one commitment, called directly. And the P-256 VRF verify
+// beside OpenSSL's ECDSA P-256 verify.
+#include <benchmark/benchmark.h>
+#include <openssl/ec.h>
+#include <openssl/evp.h>
+#include <openssl/core_names.h>
+#include <openssl/obj_mac.h>
+#include <openssl/param_build.h>
+
+#include <array>
+#include <cstring>
+
+#include "crypto/hash.h"
+#include "crypto/vrf.h"
+#include "keytrans/tls.h"
+#include "quenfold/keytrans.h"
+#include "support/keytrans_directory.h"
+
+namespace {
+
+using quenfold::Bytes;
+using quenfold::KeytransSuite;
+using quenfold::keytrans::Node;
+namespace test = quenfold::test;
+
+constexpr std::uint64_t kLogSize = std::uint64_t{1} << 20;
+constexpr std::uint64_t kEntry = 777'777;
+constexpr std::uint32_t kVersions = 101;
+
+Bytes bytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+// One search proof in a log of 2^20 entries: a real directory snapshot at
+// entry kEntry, every other log leaf a cheap stand-in value.
+struct BigSearch {
+  KeytransSuite suite;
+  test::KeytransDirectory dir;
+  Bytes label = bytes("benchmark@example.org");
+  Bytes proof;
+  Bytes root;
+  quenfold::keytrans::SearchProof decoded;
+  std::vector<Bytes> alphas;  // the VRF input of every rung
+
+  explicit BigSearch(KeytransSuite s) : suite(s), dir(s, 2026) {
+    for (std::uint32_t v = 0; v < kVersions; ++v) dir.add_version(label, bytes("key " + std::to_string(v)));
+    dir.add_noise(1000);
+    dir.publish(1'767'225'600'000);
+    decoded = dir.search(label);
+    test::LogTree log;
+    for (std::uint64_t i = 0; i < kLogSize; ++i) {
+      Node n{};
+      for (int b = 0; b < 8; ++b) n[static_cast<std::size_t>(b)] = static_cast<std::uint8_t>(i >> (8 * b));
+      log.append(n);
+    }
+    log.set(kEntry, test::kt_log_leaf(decoded.header.timestamp, decoded.header.prefix_root));
+    decoded.header.entry_index = kEntry;
+    decoded.header.tree_size = kLogSize;
+    decoded.header.log_inclusion = log.proof(kEntry, kLogSize);
+    const Node r = log.root();
+    root.assign(r.begin(), r.end());
+    proof = test::kt_encode(decoded);
+    for (const auto& step : decoded.ladder) {
+      Bytes a{static_cast<std::uint8_t>(label.size())};
+      a.insert(a.end(), label.begin(), label.end());
+      for (int i = 3; i >= 0; --i) a.push_back(static_cast<std::uint8_t>(step.version >> (8 * i)));
+      alphas.push_back(std::move(a));
+    }
+  }
+};
+
+const BigSearch& big(KeytransSuite suite) {
+  static const BigSearch exp(KeytransSuite::QuenfoldHybridExp);
+  static const BigSearch p256(KeytransSuite::Kt128Sha256P256);
+  return suite == KeytransSuite::QuenfoldHybridExp ? exp : p256;
+}
+
+void verify_search(benchmark::State& state, KeytransSuite suite) {
+  const auto& b = big(suite);
+  for (auto _ : state) {
+    auto r = suite == KeytransSuite::QuenfoldHybridExp
+                 ? quenfold::keytrans_verify_search(b.dir.context(), b.dir.vrf_public(), b.root, b.label, b.proof)
+                 : quenfold::keytrans_verify_search_suite(0x0001, b.dir.context(), b.dir.vrf_public(), b.root,
+                                                          b.label, b.proof);
+    if (!r || !r->present) state.SkipWithError("did not verify");
+    benchmark::DoNotOptimize(r);
+  }
+  state.counters["rungs"] = static_cast<double>(b.decoded.ladder.size());
+}
+
+// The floor: the rungs' VRF verifications, then one SHA-256 per node the
+// verifier must hash (log leaf and path, each rung's leaf and climb) and the
+// commitment, each over an input of the verifier's size.
+void floor(benchmark::State& state, KeytransSuite suite) {
+  const auto& b = big(suite);
+  const quenfold::crypto::Vrf& vrf =
+      suite == KeytransSuite::Kt128Sha256P256 ? quenfold::crypto::ecvrf_p256() : quenfold::crypto::ecvrf_edwards25519();
+  std::size_t node_hashes = 1 + 20;  // log leaf and the path of a 2^20 log
+  std::size_t leaf_hashes = 0;
+  for (const auto& step : b.decoded.ladder) {
+    node_hashes += step.prefix_proof.elements.size();
+    if (step.prefix_proof.result.type != quenfold::keytrans::PrefixSearchResultType::NonInclusionParent) ++leaf_hashes;
+  }
+  const std::size_t nc = test::kt_commitment_len(suite);
+  std::array<std::uint8_t, 66> node{};
+  Bytes leaf(1 + 32 + nc, 3);
+  const Bytes opening(test::kt_opening_len(suite), 1);
+  for (auto _ : state) {
+    for (std::size_t i = 0; i < b.decoded.ladder.size(); ++i) {
+      auto v = vrf.verify(b.dir.vrf_public(), b.alphas[i], b.decoded.ladder[i].vrf_proof);
+      if (!v || !v->valid) state.SkipWithError("vrf did not verify");
+      node[1] = v->output[0];
+    }
+    for (std::size_t i = 0; i < node_hashes; ++i) {
+      const auto d = quenfold::crypto::sha256({node});
+      node[2] = d[0];
+    }
+    for (std::size_t i = 0; i < leaf_hashes; ++i) {
+      const auto d = quenfold::crypto::sha256({leaf});
+      leaf[2] = d[0];
+    }
+    if (suite == KeytransSuite::QuenfoldHybridExp) {
+      benchmark::DoNotOptimize(quenfold::crypto::sha3_512({node, opening, b.label}));
+    } else {
+      benchmark::DoNotOptimize(quenfold::crypto::hmac_sha256(opening, {opening, b.label}));
+    }
+    benchmark::DoNotOptimize(node);
+  }
+}
+
+void BM_KeytransVerifySearch_v100_log2e20(benchmark::State& s) { verify_search(s, KeytransSuite::QuenfoldHybridExp); }
+void BM_KeytransSearchFloor_v100_log2e20(benchmark::State& s) { floor(s, KeytransSuite::QuenfoldHybridExp); }
+void BM_KeytransVerifySearchP256_v100_log2e20(benchmark::State& s) { verify_search(s, KeytransSuite::Kt128Sha256P256); }
+void BM_KeytransSearchFloorP256_v100_log2e20(benchmark::State& s) { floor(s, KeytransSuite::Kt128Sha256P256); }
+BENCHMARK(BM_KeytransVerifySearch_v100_log2e20)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_KeytransSearchFloor_v100_log2e20)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_KeytransVerifySearchP256_v100_log2e20)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_KeytransSearchFloorP256_v100_log2e20)->Unit(benchmark::kMicrosecond);
+
+// --- P-256 VRF verify beside ECDSA P-256 verify ------------------------------
+
+struct VrfCase {
+  Bytes pk, alpha, pi;
+  VrfCase() {
+    const auto& vrf = quenfold::crypto::ecvrf_p256();
+    const Bytes sk(32, 0x2a);
+    pk = vrf.public_key_from_secret(sk).value();
+    alpha = bytes("benchmark alpha");
+    pi = vrf.prove(sk, alpha).value();
+  }
+};
+
+void BM_VrfP256Verify(benchmark::State& state) {
+  static const VrfCase c;
+  for (auto _ : state) {
+    auto r = quenfold::crypto::ecvrf_p256().verify(c.pk, c.alpha, c.pi);
+    if (!r || !r->valid) state.SkipWithError("did not verify");
+    benchmark::DoNotOptimize(r);
+  }
+}
+BENCHMARK(BM_VrfP256Verify)->Unit(benchmark::kMicrosecond);
+
+void BM_EcdsaP256Verify(benchmark::State& state) {
+  EVP_PKEY* key = EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256");
+  std::array<std::uint8_t, 32> digest{};
+  digest.fill(0x5a);
+  EVP_PKEY_CTX* sctx = EVP_PKEY_CTX_new(key, nullptr);
+  std::array<std::uint8_t, 80> sig{};
+  std::size_t sig_len = sig.size();
+  EVP_PKEY_sign_init(sctx);
+  EVP_PKEY_sign(sctx, sig.data(), &sig_len, digest.data(), digest.size());
+  EVP_PKEY_CTX* vctx = EVP_PKEY_CTX_new(key, nullptr);
+  for (auto _ : state) {
+    EVP_PKEY_verify_init(vctx);
+    if (EVP_PKEY_verify(vctx, sig.data(), sig_len, digest.data(), digest.size()) != 1)
+      state.SkipWithError("did not verify");
+  }
+  EVP_PKEY_CTX_free(vctx);
+  EVP_PKEY_CTX_free(sctx);
+  EVP_PKEY_free(key);
+}
+BENCHMARK(BM_EcdsaP256Verify)->Unit(benchmark::kMicrosecond);
+
+// The same verification as a stateless verifier meets it: the public key
+// arrives as 33 compressed bytes and is decoded on every call, as the VRF
+// decodes its key on every call.
+void BM_EcdsaP256VerifyCompressedKey(benchmark::State& state) {
+  EVP_PKEY* key = EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256");
+  std::array<std::uint8_t, 32> digest{};
+  digest.fill(0x5a);
+  EVP_PKEY_CTX* sctx = EVP_PKEY_CTX_new(key, nullptr);
+  std::array<std::uint8_t, 80> sig{};
+  std::size_t sig_len = sig.size();
+  EVP_PKEY_sign_init(sctx);
+  EVP_PKEY_sign(sctx, sig.data(), &sig_len, digest.data(), digest.size());
+  EVP_PKEY_set_utf8_string_param(key, OSSL_PKEY_PARAM_EC_POINT_CONVERSION_FORMAT, "compressed");
+  std::array<std::uint8_t, 33> pub{};
+  std::size_t pub_len = 0;
+  EVP_PKEY_get_octet_string_param(key, OSSL_PKEY_PARAM_PUB_KEY, pub.data(), pub.size(), &pub_len);
+  EVP_PKEY_CTX* from = EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr);
+  char group[] = "P-256";
+  for (auto _ : state) {
+    OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string(OSSL_PKEY_PARAM_GROUP_NAME, group, 0),
+                           OSSL_PARAM_construct_octet_string(OSSL_PKEY_PARAM_PUB_KEY, pub.data(), pub_len),
+                           OSSL_PARAM_construct_end()};
+    EVP_PKEY* k = nullptr;
+    EVP_PKEY_fromdata_init(from);
+    if (EVP_PKEY_fromdata(from, &k, EVP_PKEY_PUBLIC_KEY, params) != 1) state.SkipWithError("key did not decode");
+    EVP_PKEY_CTX* vctx = EVP_PKEY_CTX_new(k, nullptr);
+    EVP_PKEY_verify_init(vctx);
+    if (EVP_PKEY_verify(vctx, sig.data(), sig_len, digest.data(), digest.size()) != 1)
+      state.SkipWithError("did not verify");
+    EVP_PKEY_CTX_free(vctx);
+    EVP_PKEY_free(k);
+  }
+  EVP_PKEY_CTX_free(from);
+  EVP_PKEY_CTX_free(sctx);
+  EVP_PKEY_free(key);
+}
+BENCHMARK(BM_EcdsaP256VerifyCompressedKey)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
