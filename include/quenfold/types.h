@@ -33,6 +33,9 @@ const char* name_of(VrfMode v) noexcept;
 const char* name_of(DirectoryMode v) noexcept;
 const char* name_of(KeytransSuite v) noexcept;
 
+// A verified checkpoint: the log's origin line, its tree size (number of
+// leaves), the 32-byte RFC 6962 root at that size, and the extension lines in
+// order.
 struct CheckpointHead {
   std::string origin;
   std::uint64_t size = 0;
@@ -41,12 +44,18 @@ struct CheckpointHead {
   friend bool operator==(const CheckpointHead&, const CheckpointHead&) = default;
 };
 
+// The outcome of a directory search: whether the label is present, and the
+// value bound to it when it is (absent otherwise).
 struct SearchResult {
   bool present = false;
   std::optional<Bytes> value;
   friend bool operator==(const SearchResult&, const SearchResult&) = default;
 };
 
+// The security posture a verified namespace policy declares. effective_from
+// is the tree position from which this policy version applies, created_at its
+// creation time in Unix milliseconds, policy_hash the 64-byte canonical policy
+// hash and rfc6962_leaf_hash the 32-byte leaf hash of the policy record.
 struct PolicyPosture {
   std::string namespace_;
   std::uint32_t policy_schema_version = 0;

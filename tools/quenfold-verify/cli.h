@@ -1,5 +1,10 @@
 // Shared plumbing of the quenfold-verify subcommands: flag parsing, reading
 // values from arguments, files or standard input, and printing verdicts.
+//
+// Output contract of every subcommand, which --json relies on: the first line
+// is "verified" (optionally followed by "label: value" lines carrying the
+// verified content) or "rejected: <exact message>". run_command() turns that
+// into one JSON object when --json is given, so no subcommand formats JSON.
 #pragma once
 
 #include <cstdint>
@@ -50,24 +55,44 @@ class Args {
  private:
   std::map<std::string, std::string> values_;
   std::map<std::string, bool> switches_on_;
+  // Standard input can be read once; a second "-" is bad usage.
+  mutable bool stdin_taken_ = false;
 };
 
-std::string read_source(const std::string& spec);  // inline text, @file or -
+std::string read_source(const std::string& given);  // inline text, @file or -
 Bytes parse_hex(const std::string& text);
+
+// One item of verified content, printed as "label: value".
+struct Field {
+  std::string label;
+  std::string value;
+};
 
 // Prints the verdict: "verified" plus details, or "rejected: <message>".
 int report(const std::expected<void, Error>& r);
 int reject(const Error& e);
+int verified(const std::vector<Field>& fields = {});
 
 std::string to_hex(ByteView b);
 
-// One subcommand: name, one-line usage, handler.
+// One subcommand: name, one-line usage, handler, its switches (flags without
+// a value), a one-line summary and a complete example command line that
+// works from the repository root on the bundled examples.
 struct Command {
   const char* name;
   const char* usage;
   std::function<int(const Args&)> run;
   std::vector<std::string> switches;
+  const char* summary = "";
+  const char* example = "";
 };
+
+// Runs a subcommand on argv[first..]: --help, --json, usage errors and exit
+// status (0 verified, 1 rejected, 2 bad usage).
+int run_command(const Command& c, int argc, char** argv, int first);
+// The JSON object for a subcommand's text output (see the contract above).
+std::string to_json(const std::string& command, const std::string& output, int status,
+                    const std::string& usage_message);
 
 // Every subcommand the tool knows, by area.
 std::vector<Command> merkle_commands();

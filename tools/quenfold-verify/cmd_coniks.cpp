@@ -44,8 +44,15 @@ std::vector<Command> coniks_commands() {
   static constexpr const char* kConiksUsage =
       "--namespace NS --vrf-public HEX --root HEX (--identity TEXT | --identity-hex HEX) --proof HEX";
   return {
-      {"coniks-lookup", kConiksUsage, lookup, {}},
-      {"coniks-absence", kConiksUsage, absence, {}},
+      {"coniks-lookup", kConiksUsage, lookup, {},
+       "Verifies a CONIKS presence proof for the identity under the 64-byte directory --root of\n"
+       "namespace --namespace whose ECVRF-Edwards25519 key is --vrf-public; prints the proven value.",
+       "quenfold-verify coniks-lookup --namespace example.org --vrf-public @examples/coniks/vrf-public.hex "
+       "--root @examples/coniks/root.hex --identity alice@example.org --proof @examples/coniks/alice.lookup.proof"},
+      {"coniks-absence", kConiksUsage, absence, {},
+       "Verifies a CONIKS absence proof: the identity holds no leaf under the 64-byte directory --root.",
+       "quenfold-verify coniks-absence --namespace example.org --vrf-public @examples/coniks/vrf-public.hex "
+       "--root @examples/coniks/root.hex --identity mallory@example.org --proof @examples/coniks/mallory.absence.proof"},
   };
 }
 

@@ -1,5 +1,4 @@
 // key-history, commitment.
-#include <iostream>
 #include <sstream>
 
 #include "cli.h"
@@ -65,10 +64,7 @@ int key_history(const Args& a) {
   if (!hash) return reject(hash.error());
   auto leaf = key_history_v1_rfc6962_leaf_hash(e.seq, e.ts_ms, e.enc_x25519, e.enc_pq, e.signing_pub, prev);
   if (!leaf) return reject(leaf.error());
-  std::cout << "canonical bytes: " << to_hex(*bytes) << "\n"
-            << "entry hash:      " << to_hex(*hash) << "\n"
-            << "leaf hash:       " << to_hex(*leaf) << "\n";
-  return kVerified;
+  return verified({{"canonical bytes", to_hex(*bytes)}, {"entry hash", to_hex(*hash)}, {"leaf hash", to_hex(*leaf)}});
 }
 
 int commitment(const Args& a) {
@@ -90,8 +86,17 @@ std::vector<Command> key_history_commands() {
       {"key-history",
        "(--entry @FILE | --seq N --ts-ms N --enc-x25519 HEX --enc-pq HEX --signing-pub HEX "
        "[--prev-entry-hash HEX]) [--context LABEL]",
-       key_history, {}},
-      {"commitment", "--context TEXT --commitment HEX (--value HEX | --value-text TEXT) --opening HEX", commitment, {}},
+       key_history, {},
+       "Computes a key-history v1 entry's canonical leaf bytes, its 64-byte entry hash (under\n"
+       "--context when given, else \"brackle/key-history/v1\") and its RFC 6962 leaf hash.\n"
+       "--entry reads \"name value\" lines with the option names (seq, ts-ms, ...);\n"
+       "a missing or empty prev-entry-hash marks the genesis entry.",
+       "quenfold-verify key-history --entry @examples/key_history/entry1.txt"},
+      {"commitment", "--context TEXT --commitment HEX (--value HEX | --value-text TEXT) --opening HEX", commitment, {},
+       "Verifies that the 64-byte --commitment opens, with the 32-byte --opening, to the value\n"
+       "(hex with --value, UTF-8 text with --value-text) under the context label --context.",
+       "quenfold-verify commitment --context example.org/profile/v1 --commitment @examples/key_history/commitment.hex "
+       "--value-text @examples/key_history/value.txt --opening @examples/key_history/opening.hex"},
   };
 }
 

@@ -103,9 +103,25 @@ constexpr const char* kKeytransUsage =
 
 std::vector<Command> keytrans_commands() {
   return {
-      {"keytrans-search", kKeytransUsage, search, {}},
-      {"keytrans-fixed-version", kKeytransUsage, fixed_version, {}},
-      {"keytrans-monitor", kKeytransUsage, monitor, {}},
+      {"keytrans-search", kKeytransUsage, search, {},
+       "Verifies a KEYTRANS greatest-version search proof for the label under the 32-byte combined\n"
+       "--root; prints whether the label is present and its value. --suite defaults to the\n"
+       "experimental suite 0xf000.",
+       "quenfold-verify keytrans-search --suite 0x0001 --context @examples/keytrans/p256/context.txt "
+       "--vrf-public @examples/keytrans/p256/vrf-public.hex --root @examples/keytrans/p256/root.hex "
+       "--label alice@example.org --proof @examples/keytrans/p256/search-alice.proof"},
+      {"keytrans-fixed-version", kKeytransUsage, fixed_version, {},
+       "Verifies a KEYTRANS fixed-version search proof for the label under the combined --root;\n"
+       "prints whether that version is present and its value.",
+       "quenfold-verify keytrans-fixed-version --suite 0x0001 --context @examples/keytrans/p256/context.txt "
+       "--vrf-public @examples/keytrans/p256/vrf-public.hex --root @examples/keytrans/p256/root.hex "
+       "--label alice@example.org --proof @examples/keytrans/p256/fixed-version-alice-2.proof"},
+      {"keytrans-monitor", kKeytransUsage, monitor, {},
+       "Verifies a KEYTRANS monitoring proof: every step of the label's monitoring ladder is an\n"
+       "inclusion under the combined --root.",
+       "quenfold-verify keytrans-monitor --suite 0x0001 --context @examples/keytrans/p256/context.txt "
+       "--vrf-public @examples/keytrans/p256/vrf-public.hex --root @examples/keytrans/p256/root.hex "
+       "--label alice@example.org --proof @examples/keytrans/p256/monitor-alice-4.proof"},
   };
 }
 

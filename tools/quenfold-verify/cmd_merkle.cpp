@@ -23,8 +23,16 @@ int consistency(const Args& a) {
 
 std::vector<Command> merkle_commands() {
   return {
-      {"inclusion", "--index N --size N --leaf-hash HEX --proof HEX[,HEX...] --root HEX", inclusion, {}},
-      {"consistency", "--size1 N --size2 N --proof HEX[,HEX...] --root1 HEX --root2 HEX", consistency, {}},
+      {"inclusion", "--index N --size N --leaf-hash HEX --proof HEX[,HEX...] --root HEX", inclusion, {},
+       "Verifies an RFC 6962 inclusion proof: the leaf at --index of a tree of --size leaves\n"
+       "is included under --root (32-byte SHA-256 hashes; --proof is the audit path).",
+       "quenfold-verify inclusion --index 4 --size 7 --leaf-hash @examples/merkle/leaf4.hash "
+       "--proof @examples/merkle/inclusion-4-of-7.proof --root @examples/merkle/root7.hash"},
+      {"consistency", "--size1 N --size2 N --proof HEX[,HEX...] --root1 HEX --root2 HEX", consistency, {},
+       "Verifies an RFC 6962 consistency proof: the tree of --size2 leaves with --root2 is an\n"
+       "append-only extension of the tree of --size1 leaves with --root1.",
+       "quenfold-verify consistency --size1 3 --size2 7 --proof @examples/merkle/consistency-3-to-7.proof "
+       "--root1 @examples/merkle/root3.hash --root2 @examples/merkle/root7.hash"},
   };
 }
 

@@ -84,14 +84,29 @@ int checkpoint_consistency(const Args& a) {
 
 std::vector<Command> note_commands() {
   return {
-      {"note", "--note TEXT|@FILE --keys KEY[,KEY...]|@FILE", note, {}},
-      {"checkpoint", "--note TEXT|@FILE --keys KEY[,KEY...]|@FILE", checkpoint, {}},
+      {"note", "--note TEXT|@FILE --keys KEY[,KEY...]|@FILE", note, {},
+       "Verifies a C2SP signed note against the trusted verifier keys (one per line in a file,\n"
+       "or comma-separated); prints how many trusted signature lines verified.",
+       "quenfold-verify note --note @examples/log/checkpoint-4.note --keys @examples/log/keys.txt"},
+      {"checkpoint", "--note TEXT|@FILE --keys KEY[,KEY...]|@FILE", checkpoint, {},
+       "Verifies a signed checkpoint note and prints its origin, tree size, root hash (base64)\n"
+       "and extension lines.",
+       "quenfold-verify checkpoint --note @examples/log/checkpoint-7.note --keys @examples/log/ed25519.vkey"},
       {"checkpoint-inclusion",
        "--note TEXT|@FILE --keys KEY[,KEY...]|@FILE --index N --leaf-hash HEX --proof HEX[,HEX...]",
-       checkpoint_inclusion, {}},
+       checkpoint_inclusion, {},
+       "Verifies the signed checkpoint, then the RFC 6962 inclusion of --leaf-hash at --index\n"
+       "under the checkpoint's size and root.",
+       "quenfold-verify checkpoint-inclusion --note @examples/log/checkpoint-7.note --keys @examples/log/keys.txt "
+       "--index 5 --leaf-hash @examples/key_history/entry2.leaf-hash --proof @examples/log/inclusion-entry2-in-7.proof"},
       {"checkpoint-consistency",
        "--older TEXT|@FILE --newer TEXT|@FILE --keys KEY[,KEY...]|@FILE --proof HEX[,HEX...]",
-       checkpoint_consistency, {}},
+       checkpoint_consistency, {},
+       "Verifies both signed checkpoints and the RFC 6962 consistency proof from the older tree\n"
+       "to the newer one.",
+       "quenfold-verify checkpoint-consistency --older @examples/log/checkpoint-4.note "
+       "--newer @examples/log/checkpoint-7.note --keys @examples/log/keys.txt "
+       "--proof @examples/log/consistency-4-to-7.proof"},
   };
 }
 

@@ -104,12 +104,18 @@ int posture(const Args& a) {
 
 std::vector<Command> policy_commands() {
   return {
-      {"policy", "--envelope HEX|@file", policy, {}},
+      {"policy", "--envelope HEX|@file", policy, {},
+       "Verifies a signed namespace policy envelope (hex) and prints the posture it declares.",
+       "quenfold-verify policy --envelope @examples/policy/example.org.policy"},
       {"posture",
        "--envelope HEX|@file (--signing-key TOKEN|@file | --signature TOKEN|@file | --vrf-suite-id N | "
        "--commitment-hash Sha3_256|Sha3_512 | --directory-backend N)",
        posture,
-       {}},
+       {},
+       "Verifies the policy envelope, then that one observed value matches its declared posture:\n"
+       "a checkpoint signing key or signature token, the directory VRF suite id, the commitment\n"
+       "hash, or the 16-bit directory backend id (0x0001 prefix tree, 0xf004 combined tree).",
+       "quenfold-verify posture --envelope @examples/policy/example.org.policy --commitment-hash Sha3_256"},
   };
 }
 

@@ -27,11 +27,13 @@ std::vector<quenfold::cli::Command> all_commands() {
   return all;
 }
 
-int usage(const std::vector<quenfold::cli::Command>& cmds) {
-  std::cerr << "usage: quenfold-verify <command> [options]\n\ncommands:\n";
-  for (const auto& c : cmds) std::cerr << "  " << c.name << " " << c.usage << "\n";
-  std::cerr << "\nValues: inline (hex for bytes), @path for a file, - for standard input.\n"
-               "Exit status: 0 verified, 1 rejected, 2 bad usage.\n";
+int usage(const std::vector<quenfold::cli::Command>& cmds, std::ostream& out) {
+  out << "usage: quenfold-verify <command> [options] [--json]\n"
+         "       quenfold-verify <command> --help\n\ncommands:\n";
+  for (const auto& c : cmds) out << "  " << c.name << " " << c.usage << "\n";
+  out << "\nValues: inline (hex for bytes), @path for a file, - for standard input.\n"
+         "--json prints the verdict as one JSON object.\n"
+         "Exit status: 0 verified, 1 rejected, 2 bad usage.\n";
   return quenfold::cli::kUsage;
 }
 
@@ -39,30 +41,15 @@ int usage(const std::vector<quenfold::cli::Command>& cmds) {
 
 int main(int argc, char** argv) {
   const auto cmds = all_commands();
-  if (argc < 2) return usage(cmds);
+  if (argc < 2) return usage(cmds, std::cerr);
   const std::string name = argv[1];
   if (name == "--help" || name == "-h" || name == "help") {
-    usage(cmds);
-    return 0;
+    usage(cmds, std::cout);
+    return quenfold::cli::kVerified;
   }
   for (const auto& c : cmds) {
-    if (name != c.name) continue;
-    try {
-      if (argc > 2 && std::string(argv[2]) == "--help") {
-        std::cout << "usage: quenfold-verify " << c.name << " " << c.usage << "\n";
-        return 0;
-      }
-      quenfold::cli::Args args(argc, argv, 2, c.switches);
-      return c.run(args);
-    } catch (const quenfold::cli::UsageError& e) {
-      std::cerr << "quenfold-verify " << c.name << ": " << e.what() << "\n"
-                << "usage: quenfold-verify " << c.name << " " << c.usage << "\n";
-      return quenfold::cli::kUsage;
-    } catch (const std::exception& e) {
-      std::cerr << "quenfold-verify: internal failure: " << e.what() << "\n";
-      return quenfold::cli::kUsage;
-    }
+    if (name == c.name) return quenfold::cli::run_command(c, argc, argv, 2);
   }
   std::cerr << "quenfold-verify: unknown command " << name << "\n";
-  return usage(cmds);
+  return usage(cmds, std::cerr);
 }

@@ -1,0 +1,20 @@
+// The whole C++ API of quenfold_log: one function per operation, each
+// returning std::expected<Result, quenfold::Error>. Error::message() is, byte
+// for byte, the message that the C ABI reports for the same input.
+//
+// Link the static core (CMake: quenfold_log::quenfold_log_cpp; pkg-config:
+// quenfold_log_cpp). The library keeps no state: every function may be called
+// from any thread at any time.
+#pragma once
+
+#include "quenfold/error.h"
+#include "quenfold/types.h"
+
+#include "quenfold/merkle.h"       // RFC 6962 inclusion and consistency proofs
+#include "quenfold/key_history.h"  // key-history v1 entries
+#include "quenfold/commitment.h"   // SHA3-512 commitments
+#include "quenfold/note.h"         // C2SP signed notes
+#include "quenfold/checkpoint.h"   // C2SP checkpoints, alone or anchoring proofs
+#include "quenfold/coniks.h"       // CONIKS directory presence and absence proofs
+#include "quenfold/keytrans.h"     // KEYTRANS search, fixed-version and monitoring proofs
+#include "quenfold/policy.h"       // signed namespace policies and posture checks
