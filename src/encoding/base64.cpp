@@ -1,5 +1,7 @@
 #include "encoding/base64.h"
 
+#include "crypto/base64.h"
+
 namespace quenfold::encoding {
 namespace {
 
@@ -74,32 +76,9 @@ std::expected<Bytes, Error> base64_decode(std::string_view text) {
   return out;
 }
 
-std::string base64_encode(ByteView data) {
-  std::string out;
-  out.reserve((data.size() + 2) / 3 * 4);
-  std::size_t i = 0;
-  for (; i + 3 <= data.size(); i += 3) {
-    const std::uint32_t v = (std::uint32_t{data[i]} << 16) | (std::uint32_t{data[i + 1]} << 8) | data[i + 2];
-    out.push_back(kAlphabet[(v >> 18) & 63]);
-    out.push_back(kAlphabet[(v >> 12) & 63]);
-    out.push_back(kAlphabet[(v >> 6) & 63]);
-    out.push_back(kAlphabet[v & 63]);
-  }
-  const std::size_t rest = data.size() - i;
-  if (rest == 1) {
-    const std::uint32_t v = std::uint32_t{data[i]} << 16;
-    out.push_back(kAlphabet[(v >> 18) & 63]);
-    out.push_back(kAlphabet[(v >> 12) & 63]);
-    out.append("==");
-  } else if (rest == 2) {
-    const std::uint32_t v = (std::uint32_t{data[i]} << 16) | (std::uint32_t{data[i + 1]} << 8);
-    out.push_back(kAlphabet[(v >> 18) & 63]);
-    out.push_back(kAlphabet[(v >> 12) & 63]);
-    out.push_back(kAlphabet[(v >> 6) & 63]);
-    out.push_back(kPad);
-  }
-  return out;
-}
+// Encoding has one canonical output, so both codecs share one encoder; only
+// the decoders differ (in their failure texts).
+std::string base64_encode(ByteView data) { return crypto::base64::encode(data); }
 
 std::expected<std::array<std::uint8_t, 4>, Error> hex_decode(std::string_view text) {
   auto nibble = [](char c) -> int {
