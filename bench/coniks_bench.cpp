@@ -12,6 +12,7 @@
 #include "quenfold/coniks.h"
 #include "support/coniks_directory.h"
 #include "support/testdata.h"
+#include "throughput.h"
 
 namespace {
 
@@ -51,6 +52,15 @@ void BM_ConiksVerifyLookup(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_ConiksVerifyLookup);
+
+void BM_ConiksVerifyLookupThroughput(benchmark::State& state) {
+  const auto& f = fixture();
+  quenfold::bench::throughput(state, [&] {
+    return quenfold::coniks_verify_lookup(f.dir.namespace_name(), f.dir.vrf_public(), f.root, f.identity, f.proof)
+        .has_value();
+  });
+}
+BENCHMARK(BM_ConiksVerifyLookupThroughput)->Apply(quenfold::bench::one_and_two_threads);
 
 // The floor: the VRF verification, then 257 + 256 node-sized hashes, the
 // commitment and the leaf, each one SHA3-512 over an input of the size the

@@ -22,6 +22,7 @@
 #include "support/merkle_tree.h"
 #include "support/notes.h"
 #include "support/serialize.h"
+#include "throughput.h"
 
 namespace {
 
@@ -67,19 +68,20 @@ struct Log {
   std::vector<std::string_view> key_views;
   std::vector<quenfold::test::Hash> inclusion, consistency;
   std::vector<ByteView> inclusion_views, consistency_views;
+  // Computed once: a root of 2^20 leaves takes a million hashes, which would
+  // otherwise run (untimed but loading the machine) at every batch.
+  quenfold::test::Hash root, older_root;
   Log() {
     for (std::uint64_t i = 0; i < kSize; ++i) {
       quenfold::test::Hash h{};
       for (int k = 0; k < 8; ++k) h[static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(i >> (8 * k));
       tree.append_hash(h);
     }
-    const auto root_of = [&](std::uint64_t n) {
-      const auto r = tree.root(n);
-      return Bytes(r.begin(), r.end());
-    };
-    body = quenfold::test::checkpoint_body("log.example.org/pq", kSize, root_of(kSize), {"entries: key-history"});
+    root = tree.root(kSize);
+    older_root = tree.root(kOlder);
+    body = quenfold::test::checkpoint_body("log.example.org/pq", kSize, Bytes(root.begin(), root.end()), {"entries: key-history"});
     note = quenfold::test::signed_note(body, {&signer});
-    older_note = quenfold::test::signed_note(quenfold::test::checkpoint_body("log.example.org/pq", kOlder, root_of(kOlder)),
+    older_note = quenfold::test::signed_note(quenfold::test::checkpoint_body("log.example.org/pq", kOlder, Bytes(older_root.begin(), older_root.end())),
                                              {&signer});
     keys = {signer.verifier_key()};
     key_views = {keys[0]};
@@ -177,7 +179,8 @@ BENCHMARK(BM_Exports_CheckpointConsistency_VsPrimitives)->MinTime(1.0);
 
 void BM_Exports_VerifyConsistency_2e20_VsPrimitives(benchmark::State& state) {
   const auto& l = log_fixture();
-  const auto r1 = l.tree.root(Log::kOlder), r2 = l.tree.root();
+  const auto& r1 = l.older_root;
+  const auto& r2 = l.root;
   const auto n = 2 * l.consistency.size();
   ratio(state, [&] { return quenfold::verify_consistency(Log::kOlder, Log::kSize, l.consistency_views, r1, r2).has_value(); },
         [&] { return node_hash_floor(n); });
@@ -249,30 +252,46 @@ void BM_Exports_InclusionThroughput(benchmark::State& state) {
   const auto& l = log_fixture();
   const auto leaf = serialized(l.tree.leaf_hash(Log::kIndex));
   const auto proof = quenfold::test::Ser().bytes_list(l.inclusion).out;
-  const auto r = serialized(l.tree.root());
-  for (auto _ : state) {
+  const auto r = serialized(l.root);
+  quenfold::bench::throughput(state, [&] {
     RustCallStatus st{};
     uniffi_quenfold_log_fn_func_verify_inclusion(Log::kIndex, Log::kSize, quenfold::ffi::buffer_from(leaf),
                                                  quenfold::ffi::buffer_from(proof), quenfold::ffi::buffer_from(r), &st);
-    if (st.code != 0) state.SkipWithError("did not verify");
-  }
-  state.SetItemsProcessed(state.iterations());
+    return st.code == 0;
+  });
 }
-BENCHMARK(BM_Exports_InclusionThroughput)->Threads(1)->Threads(2)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_Exports_InclusionThroughput)->Apply(quenfold::bench::one_and_two_threads);
 
 // The same with a composite checkpoint signature per call (CPU-bound).
 void BM_Exports_CheckpointVerifyThroughput(benchmark::State& state) {
   const auto& l = log_fixture();
   const auto keys = quenfold::test::Ser().string_list(l.keys).out;
-  for (auto _ : state) {
+  quenfold::bench::throughput(state, [&] {
     RustCallStatus st{};
     const RustBuffer head = uniffi_quenfold_log_fn_func_checkpoint_verify(
         quenfold::ffi::buffer_from(std::string_view(l.note)), quenfold::ffi::buffer_from(keys), &st);
-    if (st.code != 0) state.SkipWithError("did not verify");
     quenfold::ffi::release(head);
-  }
-  state.SetItemsProcessed(state.iterations());
+    return st.code == 0;
+  });
 }
-BENCHMARK(BM_Exports_CheckpointVerifyThroughput)->Threads(1)->Threads(2)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_Exports_CheckpointVerifyThroughput)->Apply(quenfold::bench::one_and_two_threads);
+
+// The core verifiers of the other small operations, each on its own.
+void BM_ConsistencyThroughput(benchmark::State& state) {
+  const auto& l = log_fixture();
+  quenfold::bench::throughput(state, [&] {
+    return quenfold::verify_consistency(Log::kOlder, Log::kSize, l.consistency_views, l.older_root, l.root).has_value();
+  });
+}
+BENCHMARK(BM_ConsistencyThroughput)->Apply(quenfold::bench::one_and_two_threads);
+
+void BM_KeyHistoryLeafHashThroughput(benchmark::State& state) {
+  static const Entry e;
+  quenfold::bench::throughput(state, [&] {
+    return quenfold::key_history_v1_rfc6962_leaf_hash(42, 1'700'000'000'000, e.x, e.pq, e.sig, ByteView(e.prev))
+        .has_value();
+  });
+}
+BENCHMARK(BM_KeyHistoryLeafHashThroughput)->Apply(quenfold::bench::one_and_two_threads);
 
 }  // namespace

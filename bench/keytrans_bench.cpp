@@ -18,6 +18,7 @@
 #include "keytrans/tls.h"
 #include "quenfold/keytrans.h"
 #include "support/keytrans_directory.h"
+#include "throughput.h"
 
 namespace {
 
@@ -137,6 +138,15 @@ BENCHMARK(BM_KeytransVerifySearch_v100_log2e20)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_KeytransSearchFloor_v100_log2e20)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_KeytransVerifySearchP256_v100_log2e20)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_KeytransSearchFloorP256_v100_log2e20)->Unit(benchmark::kMicrosecond);
+
+void BM_KeytransVerifySearchThroughput(benchmark::State& state) {
+  const auto& b = big(KeytransSuite::QuenfoldHybridExp);
+  quenfold::bench::throughput(state, [&] {
+    auto r = quenfold::keytrans_verify_search(b.dir.context(), b.dir.vrf_public(), b.root, b.label, b.proof);
+    return r && r->present;
+  });
+}
+BENCHMARK(BM_KeytransVerifySearchThroughput)->Apply(quenfold::bench::one_and_two_threads);
 
 // --- P-256 VRF verify beside ECDSA P-256 verify ------------------------------
 

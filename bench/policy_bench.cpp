@@ -9,6 +9,7 @@
 #include "quenfold/policy.h"
 #include "support/policy_builder.h"
 #include "support/testdata.h"
+#include "throughput.h"
 
 namespace {
 
@@ -67,5 +68,11 @@ void versions(benchmark::internal::Benchmark* b) {
 }
 BENCHMARK(BM_SignedPolicyVerify)->Apply(versions);
 BENCHMARK(BM_SignedPolicyVerifyFloor)->Apply(versions);
+
+void BM_SignedPolicyVerifyThroughput(benchmark::State& state) {
+  static const Signed s(SignatureVersion::MlDsa65Ed25519);
+  quenfold::bench::throughput(state, [&] { return quenfold::signed_policy_verify(s.envelope).has_value(); });
+}
+BENCHMARK(BM_SignedPolicyVerifyThroughput)->Apply(quenfold::bench::one_and_two_threads);
 
 }  // namespace

@@ -43,7 +43,6 @@ using OpensslBytes = std::unique_ptr<unsigned char, Deleter<free_openssl_bytes>>
 // Algorithms fetched once per process (thread-safe static initialisation).
 // An implicit fetch on every call costs several hundred nanoseconds, which
 // dominates small proofs. The handles are never modified after the fetch.
-const EVP_MD* sha256() noexcept;
 const EVP_MD* sha512() noexcept;
 const EVP_MD* sha3_512() noexcept;
 

@@ -127,7 +127,7 @@ Node ConiksHasher::node_hash(ByteView left, ByteView right) const {
   const std::span<std::uint8_t> children = std::span(node_input_).subspan(node_prefix_len_);
   std::copy_n(left.begin(), std::min(left.size(), kNodeLen), children.begin());
   std::copy_n(right.begin(), std::min(right.size(), kNodeLen), children.begin() + kNodeLen);
-  return crypto::sha3_512({node_input_});
+  return sha3_.update(node_input_).finish();
 }
 
 Node ConiksHasher::leaf_hash(const Index& index, const crypto::Bytes64& commitment) const {
@@ -135,7 +135,7 @@ Node ConiksHasher::leaf_hash(const Index& index, const crypto::Bytes64& commitme
   data[0] = kLeafPrefix;
   std::copy(index.begin(), index.end(), data.begin() + 1);
   std::copy(commitment.begin(), commitment.end(), data.begin() + 1 + kIndexLen);
-  return crypto::sha3_512({leaf_input_});
+  return sha3_.update(leaf_input_).finish();
 }
 
 Node ConiksHasher::root_from_path(const Index& index, const Node& leaf, const AuthPath& path) const {

@@ -86,6 +86,7 @@ class ConiksHasher {
   // 515 of them dominate a call beside the VRF.
   mutable std::vector<std::uint8_t> leaf_input_;
   mutable std::vector<std::uint8_t> node_input_;
+  mutable crypto::Hasher sha3_{crypto::Hasher::Algorithm::Sha3_512};
   std::size_t leaf_prefix_len_;
   std::size_t node_prefix_len_;
   std::vector<Node> empty_;
