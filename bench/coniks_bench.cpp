@@ -18,23 +18,49 @@ namespace {
 
 using quenfold::test::Bytes;
 
+// Proofs shaped as in a directory of 10^5 identities. The directory holds
+// 200 real ones; the siblings on the proven paths are stand-in values for
+// the subtrees of the other identities (computing 10^5 leaves up 256 levels
+// would take minutes), at the depths where such a directory has them: a
+// sibling at depth d is non-empty with probability 1 - (1 - 2^-d)^(n - 1),
+// so depths 1 to 18 for n = 10^5. The verifier's work is the same 513
+// hashes at any size; the size shows only in the explicit siblings.
+constexpr std::size_t kExplicitSiblings = 18;
+
 struct Fixture {
   quenfold::test::ConiksDirectory dir{"example.org", 42};
   Bytes identity = quenfold::test::bytes_of("user17@example.org");
+  Bytes absent = quenfold::test::bytes_of("nobody@example.org");
   Bytes value = quenfold::test::bytes_of("a 32-byte public key goes here!!");
-  Bytes proof, root, alpha, vrf_proof;
+  Bytes proof, root, absence_proof, absence_root, alpha, vrf_proof;
   Fixture() {
     for (int i = 0; i < 200; ++i)
       dir.insert(quenfold::test::bytes_of("user" + std::to_string(i) + "@example.org"), value);
-    const auto parts = dir.lookup_parts(identity);
+    auto parts = with_stand_in_siblings(dir.lookup_parts(identity));
     proof = parts.serialize();
     vrf_proof = parts.vrf_proof;
-    const auto r = dir.root();
+    const auto r = dir.root_of(identity, parts);
     root.assign(r.begin(), r.end());
+    auto absence = with_stand_in_siblings(dir.absence_parts(absent));
+    absence_proof = absence.serialize();
+    const auto ar = dir.root_of(absent, absence);
+    absence_root.assign(ar.begin(), ar.end());
     const std::string& ns = dir.namespace_name();
     alpha = {0, 0, 0, static_cast<std::uint8_t>(ns.size())};
     alpha.insert(alpha.end(), ns.begin(), ns.end());
     alpha.insert(alpha.end(), identity.begin(), identity.end());
+  }
+
+  static quenfold::test::ConiksProofParts with_stand_in_siblings(quenfold::test::ConiksProofParts parts) {
+    parts.bitmap = {};
+    parts.siblings.clear();
+    for (std::size_t i = 0; i < kExplicitSiblings; ++i) {
+      parts.bitmap[i / 8] = static_cast<std::uint8_t>(parts.bitmap[i / 8] | (0x80 >> (i % 8)));
+      quenfold::test::ConiksNode stand_in{};
+      for (std::size_t b = 0; b < stand_in.size(); ++b) stand_in[b] = static_cast<std::uint8_t>(i * 64 + b);
+      parts.siblings.push_back(stand_in);
+    }
+    return parts;
   }
 };
 
@@ -53,6 +79,17 @@ void BM_ConiksVerifyLookup(benchmark::State& state) {
 }
 BENCHMARK(BM_ConiksVerifyLookup);
 
+void BM_ConiksVerifyAbsence(benchmark::State& state) {
+  const auto& f = fixture();
+  for (auto _ : state) {
+    auto r = quenfold::coniks_verify_absence(f.dir.namespace_name(), f.dir.vrf_public(), f.absence_root, f.absent,
+                                             f.absence_proof);
+    if (!r) state.SkipWithError("did not verify");
+    benchmark::DoNotOptimize(r);
+  }
+}
+BENCHMARK(BM_ConiksVerifyAbsence);
+
 void BM_ConiksVerifyLookupThroughput(benchmark::State& state) {
   const auto& f = fixture();
   quenfold::bench::throughput(state, [&] {
@@ -65,8 +102,8 @@ BENCHMARK(BM_ConiksVerifyLookupThroughput)->Apply(quenfold::bench::one_and_two_t
 // The floor: the VRF verification, then 257 + 256 node-sized hashes, the
 // commitment and the leaf, each one SHA3-512 over an input of the size the
 // verifier hashes (8-byte length, label, data), with a pre-fetched digest
-// and a reused context.
-void BM_Floor_ConiksLookup(benchmark::State& state) {
+// and a reused context. An absence proof needs neither commitment nor leaf.
+void coniks_floor(benchmark::State& state, bool presence) {
   const auto& f = fixture();
   const std::string& ns = f.dir.namespace_name();
   const std::size_t node_len = 8 + (ns + "/coniks-node/v1").size() + 128;
@@ -90,8 +127,10 @@ void BM_Floor_ConiksLookup(benchmark::State& state) {
     if (!v || !v->valid) state.SkipWithError("vrf did not verify");
     hash(empty_len);
     for (int i = 0; i < 256; ++i) hash(node_len);
-    hash(commit_len);
-    hash(leaf_len);
+    if (presence) {
+      hash(commit_len);
+      hash(leaf_len);
+    }
     for (int i = 0; i < 256; ++i) hash(node_len);
     benchmark::DoNotOptimize(out);
     benchmark::DoNotOptimize(v);
@@ -99,7 +138,10 @@ void BM_Floor_ConiksLookup(benchmark::State& state) {
   EVP_MD_CTX_free(ctx);
   EVP_MD_free(md);
 }
+void BM_Floor_ConiksLookup(benchmark::State& state) { coniks_floor(state, true); }
+void BM_Floor_ConiksAbsence(benchmark::State& state) { coniks_floor(state, false); }
 BENCHMARK(BM_Floor_ConiksLookup);
+BENCHMARK(BM_Floor_ConiksAbsence);
 
 void BM_EcvrfEdwards25519Verify(benchmark::State& state) {
   const auto& f = fixture();

@@ -6,9 +6,12 @@
 //   build/bench/quenfold_bench --benchmark_filter='Exports'
 #include <benchmark/benchmark.h>
 
+#include <array>
 #include <ctime>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "crypto/hash.h"
@@ -18,6 +21,7 @@
 #include "quenfold/commitment.h"
 #include "quenfold/key_history.h"
 #include "quenfold/merkle.h"
+#include "proof/key_history.h"
 #include "quenfold_log.h"
 #include "support/merkle_tree.h"
 #include "support/notes.h"
@@ -192,25 +196,70 @@ struct Entry {
   Bytes x = Bytes(32, 3), pq = Bytes(1184, 4), sig = Bytes(32, 5), prev = Bytes(64, 6);
 };
 
-void BM_Exports_KeyHistoryEntryHash(benchmark::State& state) {
-  const Entry e;
-  for (auto _ : state) {
-    auto r = quenfold::key_history_v1_entry_hash(42, 1'700'000'000'000, e.x, e.pq, e.sig, ByteView(e.prev));
-    if (!r) state.SkipWithError("rejected");
-    benchmark::DoNotOptimize(r);
-  }
-}
-BENCHMARK(BM_Exports_KeyHistoryEntryHash);
+std::optional<ByteView> prev_of(const Entry& e) { return ByteView(e.prev); }
 
-void BM_Exports_KeyHistoryLeafHash(benchmark::State& state) {
+void BM_Exports_KeyHistoryCanonicalBytes(benchmark::State& state) {
   const Entry e;
   for (auto _ : state) {
-    auto r = quenfold::key_history_v1_rfc6962_leaf_hash(42, 1'700'000'000'000, e.x, e.pq, e.sig, ByteView(e.prev));
+    auto r = quenfold::key_history_v1_canonical_bytes(42, 1'700'000'000'000, e.x, e.pq, e.sig, prev_of(e));
     if (!r) state.SkipWithError("rejected");
     benchmark::DoNotOptimize(r);
   }
 }
-BENCHMARK(BM_Exports_KeyHistoryLeafHash);
+BENCHMARK(BM_Exports_KeyHistoryCanonicalBytes);
+
+// The entry hashes beside the digest of the canonical bytes they must take
+// (SHA3-512 under the label's length and text; SHA-256 under 0x00).
+Bytes canonical_of(const Entry& e) {
+  return quenfold::key_history_v1_canonical_bytes(42, 1'700'000'000'000, e.x, e.pq, e.sig, prev_of(e)).value();
+}
+
+bool sha3_under_label(std::string_view label, const Bytes& canonical) {
+  std::array<std::uint8_t, 8> len{};
+  len[7] = static_cast<std::uint8_t>(label.size());
+  auto digest = quenfold::crypto::sha3_512({len, to_bytes(label), canonical});
+  benchmark::DoNotOptimize(digest);
+  return true;
+}
+
+void BM_Exports_KeyHistoryEntryHash_VsPrimitives(benchmark::State& state) {
+  const Entry e;
+  const Bytes canonical = canonical_of(e);
+  ratio(state,
+        [&] { return quenfold::key_history_v1_entry_hash(42, 1'700'000'000'000, e.x, e.pq, e.sig, prev_of(e)).has_value(); },
+        [&] { return sha3_under_label(quenfold::proof::kKeyHistoryLabel, canonical); });
+}
+BENCHMARK(BM_Exports_KeyHistoryEntryHash_VsPrimitives);
+
+void BM_Exports_KeyHistoryEntryHashWithContext_VsPrimitives(benchmark::State& state) {
+  const Entry e;
+  const Bytes canonical = canonical_of(e);
+  constexpr std::string_view kLabel = "messenger.example/key-history/v2";
+  ratio(state,
+        [&] {
+          return quenfold::key_history_entry_hash_with_context(kLabel, 42, 1'700'000'000'000, e.x, e.pq, e.sig, prev_of(e))
+              .has_value();
+        },
+        [&] { return sha3_under_label(kLabel, canonical); });
+}
+BENCHMARK(BM_Exports_KeyHistoryEntryHashWithContext_VsPrimitives);
+
+void BM_Exports_KeyHistoryLeafHash_VsPrimitives(benchmark::State& state) {
+  const Entry e;
+  const Bytes canonical = canonical_of(e);
+  const std::uint8_t zero = 0;
+  ratio(state,
+        [&] {
+          return quenfold::key_history_v1_rfc6962_leaf_hash(42, 1'700'000'000'000, e.x, e.pq, e.sig, prev_of(e))
+              .has_value();
+        },
+        [&] {
+          auto digest = quenfold::crypto::sha256({ByteView(&zero, 1), canonical});
+          benchmark::DoNotOptimize(digest);
+          return true;
+        });
+}
+BENCHMARK(BM_Exports_KeyHistoryLeafHash_VsPrimitives);
 
 void BM_Exports_VerifyCommitment_VsPrimitives(benchmark::State& state) {
   const std::string ctx = "quenfold-log.io/commitment/v1";

@@ -33,83 +33,124 @@ constexpr std::uint32_t kVersions = 101;
 
 Bytes bytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
-// One search proof in a log of 2^20 entries: a real directory snapshot at
-// entry kEntry, every other log leaf a cheap stand-in value.
-struct BigSearch {
+// The three proof kinds for one label with versions 0..100, in a log of
+// 2^20 entries: a real directory snapshot at entry kEntry, every other log
+// leaf a cheap stand-in value. The fixed-version and monitoring proofs are
+// for version kVersion.
+enum Kind { kSearch, kFixed, kMonitor };
+constexpr std::uint32_t kVersion = 50;
+
+struct Big {
   KeytransSuite suite;
   test::KeytransDirectory dir;
   Bytes label = bytes("benchmark@example.org");
-  Bytes proof;
   Bytes root;
-  quenfold::keytrans::SearchProof decoded;
-  std::vector<Bytes> alphas;  // the VRF input of every rung
+  Bytes proof[3];
+  std::vector<quenfold::keytrans::LadderStep> ladder[3];  // the rungs each kind verifies
+  std::vector<Bytes> alphas[3];                           // the VRF input of every rung
 
-  explicit BigSearch(KeytransSuite s) : suite(s), dir(s, 2026) {
+  explicit Big(KeytransSuite s) : suite(s), dir(s, 2026) {
     for (std::uint32_t v = 0; v < kVersions; ++v) dir.add_version(label, bytes("key " + std::to_string(v)));
     dir.add_noise(1000);
     dir.publish(1'767'225'600'000);
-    decoded = dir.search(label);
+    auto search = dir.search(label);
+    auto fixed = dir.fixed_version(label, kVersion);
+    auto monitor = dir.monitor(label, kVersion);
     test::LogTree log;
     for (std::uint64_t i = 0; i < kLogSize; ++i) {
       Node n{};
       for (int b = 0; b < 8; ++b) n[static_cast<std::size_t>(b)] = static_cast<std::uint8_t>(i >> (8 * b));
       log.append(n);
     }
-    log.set(kEntry, test::kt_log_leaf(decoded.header.timestamp, decoded.header.prefix_root));
-    decoded.header.entry_index = kEntry;
-    decoded.header.tree_size = kLogSize;
-    decoded.header.log_inclusion = log.proof(kEntry, kLogSize);
+    log.set(kEntry, test::kt_log_leaf(search.header.timestamp, search.header.prefix_root));
+    search.header.entry_index = kEntry;
+    search.header.tree_size = kLogSize;
+    search.header.log_inclusion = log.proof(kEntry, kLogSize);
+    fixed.header = monitor.header = search.header;
     const Node r = log.root();
     root.assign(r.begin(), r.end());
-    proof = test::kt_encode(decoded);
-    for (const auto& step : decoded.ladder) {
-      Bytes a{static_cast<std::uint8_t>(label.size())};
-      a.insert(a.end(), label.begin(), label.end());
-      for (int i = 3; i >= 0; --i) a.push_back(static_cast<std::uint8_t>(step.version >> (8 * i)));
-      alphas.push_back(std::move(a));
+    proof[kSearch] = test::kt_encode(search);
+    proof[kFixed] = test::kt_encode(fixed);
+    proof[kMonitor] = test::kt_encode(monitor);
+    ladder[kSearch] = search.ladder;
+    ladder[kFixed] = {fixed.step};
+    ladder[kMonitor] = monitor.ladder;
+    for (int k : {kSearch, kFixed, kMonitor}) {
+      for (const auto& step : ladder[k]) {
+        Bytes a{static_cast<std::uint8_t>(label.size())};
+        a.insert(a.end(), label.begin(), label.end());
+        for (int i = 3; i >= 0; --i) a.push_back(static_cast<std::uint8_t>(step.version >> (8 * i)));
+        alphas[k].push_back(std::move(a));
+      }
     }
   }
 };
 
-const BigSearch& big(KeytransSuite suite) {
-  static const BigSearch exp(KeytransSuite::QuenfoldHybridExp);
-  static const BigSearch p256(KeytransSuite::Kt128Sha256P256);
+const Big& big(KeytransSuite suite) {
+  static const Big exp(KeytransSuite::QuenfoldHybridExp);
+  static const Big p256(KeytransSuite::Kt128Sha256P256);
   return suite == KeytransSuite::QuenfoldHybridExp ? exp : p256;
 }
 
-void verify_search(benchmark::State& state, KeytransSuite suite) {
+// One verification of `kind` through the suite-less export (the experimental
+// suite) or the suite-taking one.
+bool verify(const Big& b, Kind kind) {
+  const bool exp = b.suite == KeytransSuite::QuenfoldHybridExp;
+  const std::uint16_t id = test::kt_suite_id(b.suite);
+  switch (kind) {
+    case kSearch: {
+      auto r = exp ? quenfold::keytrans_verify_search(b.dir.context(), b.dir.vrf_public(), b.root, b.label, b.proof[kind])
+                   : quenfold::keytrans_verify_search_suite(id, b.dir.context(), b.dir.vrf_public(), b.root, b.label,
+                                                            b.proof[kind]);
+      return r && r->present;
+    }
+    case kFixed: {
+      auto r = exp ? quenfold::keytrans_verify_fixed_version(b.dir.context(), b.dir.vrf_public(), b.root, b.label,
+                                                             b.proof[kind])
+                   : quenfold::keytrans_verify_fixed_version_suite(id, b.dir.context(), b.dir.vrf_public(), b.root,
+                                                                   b.label, b.proof[kind]);
+      return r && r->present;
+    }
+    case kMonitor:
+      return (exp ? quenfold::keytrans_verify_monitor(b.dir.context(), b.dir.vrf_public(), b.root, b.label, b.proof[kind])
+                  : quenfold::keytrans_verify_monitor_suite(id, b.dir.context(), b.dir.vrf_public(), b.root, b.label,
+                                                            b.proof[kind]))
+          .has_value();
+  }
+  return false;
+}
+
+void run(benchmark::State& state, KeytransSuite suite, Kind kind) {
   const auto& b = big(suite);
   for (auto _ : state) {
-    auto r = suite == KeytransSuite::QuenfoldHybridExp
-                 ? quenfold::keytrans_verify_search(b.dir.context(), b.dir.vrf_public(), b.root, b.label, b.proof)
-                 : quenfold::keytrans_verify_search_suite(0x0001, b.dir.context(), b.dir.vrf_public(), b.root,
-                                                          b.label, b.proof);
-    if (!r || !r->present) state.SkipWithError("did not verify");
-    benchmark::DoNotOptimize(r);
+    if (!verify(b, kind)) state.SkipWithError("did not verify");
   }
-  state.counters["rungs"] = static_cast<double>(b.decoded.ladder.size());
+  state.counters["rungs"] = static_cast<double>(b.ladder[kind].size());
 }
 
 // The floor: the rungs' VRF verifications, then one SHA-256 per node the
-// verifier must hash (log leaf and path, each rung's leaf and climb) and the
-// commitment, each over an input of the verifier's size.
-void floor(benchmark::State& state, KeytransSuite suite) {
+// verifier must hash (log leaf and path, each rung's leaf and climb) and,
+// where a value is revealed, the commitment, each over an input of the
+// verifier's size.
+void floor(benchmark::State& state, KeytransSuite suite, Kind kind) {
   const auto& b = big(suite);
   const quenfold::crypto::Vrf& vrf =
       suite == KeytransSuite::Kt128Sha256P256 ? quenfold::crypto::ecvrf_p256() : quenfold::crypto::ecvrf_edwards25519();
+  const auto& ladder = b.ladder[kind];
   std::size_t node_hashes = 1 + 20;  // log leaf and the path of a 2^20 log
   std::size_t leaf_hashes = 0;
-  for (const auto& step : b.decoded.ladder) {
+  for (const auto& step : ladder) {
     node_hashes += step.prefix_proof.elements.size();
     if (step.prefix_proof.result.type != quenfold::keytrans::PrefixSearchResultType::NonInclusionParent) ++leaf_hashes;
   }
+  const bool reveals = kind != kMonitor;
   const std::size_t nc = test::kt_commitment_len(suite);
   std::array<std::uint8_t, 66> node{};
   Bytes leaf(1 + 32 + nc, 3);
   const Bytes opening(test::kt_opening_len(suite), 1);
   for (auto _ : state) {
-    for (std::size_t i = 0; i < b.decoded.ladder.size(); ++i) {
-      auto v = vrf.verify(b.dir.vrf_public(), b.alphas[i], b.decoded.ladder[i].vrf_proof);
+    for (std::size_t i = 0; i < ladder.size(); ++i) {
+      auto v = vrf.verify(b.dir.vrf_public(), b.alphas[kind][i], ladder[i].vrf_proof);
       if (!v || !v->valid) state.SkipWithError("vrf did not verify");
       node[1] = v->output[0];
     }
@@ -121,30 +162,43 @@ void floor(benchmark::State& state, KeytransSuite suite) {
       const auto d = quenfold::crypto::sha256({leaf});
       leaf[2] = d[0];
     }
-    if (suite == KeytransSuite::QuenfoldHybridExp) {
+    if (reveals && suite == KeytransSuite::QuenfoldHybridExp) {
       benchmark::DoNotOptimize(quenfold::crypto::sha3_512({node, opening, b.label}));
-    } else {
+    } else if (reveals) {
       benchmark::DoNotOptimize(quenfold::crypto::hmac_sha256(opening, {opening, b.label}));
     }
     benchmark::DoNotOptimize(node);
   }
 }
 
-void BM_KeytransVerifySearch_v100_log2e20(benchmark::State& s) { verify_search(s, KeytransSuite::QuenfoldHybridExp); }
-void BM_KeytransSearchFloor_v100_log2e20(benchmark::State& s) { floor(s, KeytransSuite::QuenfoldHybridExp); }
-void BM_KeytransVerifySearchP256_v100_log2e20(benchmark::State& s) { verify_search(s, KeytransSuite::Kt128Sha256P256); }
-void BM_KeytransSearchFloorP256_v100_log2e20(benchmark::State& s) { floor(s, KeytransSuite::Kt128Sha256P256); }
+void BM_KeytransVerifySearch_v100_log2e20(benchmark::State& s) { run(s, KeytransSuite::QuenfoldHybridExp, kSearch); }
+void BM_KeytransSearchFloor_v100_log2e20(benchmark::State& s) { floor(s, KeytransSuite::QuenfoldHybridExp, kSearch); }
+void BM_KeytransVerifySearchP256_v100_log2e20(benchmark::State& s) { run(s, KeytransSuite::Kt128Sha256P256, kSearch); }
+void BM_KeytransSearchFloorP256_v100_log2e20(benchmark::State& s) { floor(s, KeytransSuite::Kt128Sha256P256, kSearch); }
+void BM_KeytransVerifyFixedVersion_v50(benchmark::State& s) { run(s, KeytransSuite::QuenfoldHybridExp, kFixed); }
+void BM_KeytransFixedVersionFloor_v50(benchmark::State& s) { floor(s, KeytransSuite::QuenfoldHybridExp, kFixed); }
+void BM_KeytransVerifyFixedVersionP256_v50(benchmark::State& s) { run(s, KeytransSuite::Kt128Sha256P256, kFixed); }
+void BM_KeytransFixedVersionFloorP256_v50(benchmark::State& s) { floor(s, KeytransSuite::Kt128Sha256P256, kFixed); }
+void BM_KeytransVerifyMonitor_v50(benchmark::State& s) { run(s, KeytransSuite::QuenfoldHybridExp, kMonitor); }
+void BM_KeytransMonitorFloor_v50(benchmark::State& s) { floor(s, KeytransSuite::QuenfoldHybridExp, kMonitor); }
+void BM_KeytransVerifyMonitorP256_v50(benchmark::State& s) { run(s, KeytransSuite::Kt128Sha256P256, kMonitor); }
+void BM_KeytransMonitorFloorP256_v50(benchmark::State& s) { floor(s, KeytransSuite::Kt128Sha256P256, kMonitor); }
 BENCHMARK(BM_KeytransVerifySearch_v100_log2e20)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_KeytransSearchFloor_v100_log2e20)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_KeytransVerifySearchP256_v100_log2e20)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_KeytransSearchFloorP256_v100_log2e20)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_KeytransVerifyFixedVersion_v50)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_KeytransFixedVersionFloor_v50)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_KeytransVerifyFixedVersionP256_v50)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_KeytransFixedVersionFloorP256_v50)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_KeytransVerifyMonitor_v50)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_KeytransMonitorFloor_v50)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_KeytransVerifyMonitorP256_v50)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_KeytransMonitorFloorP256_v50)->Unit(benchmark::kMicrosecond);
 
 void BM_KeytransVerifySearchThroughput(benchmark::State& state) {
   const auto& b = big(KeytransSuite::QuenfoldHybridExp);
-  quenfold::bench::throughput(state, [&] {
-    auto r = quenfold::keytrans_verify_search(b.dir.context(), b.dir.vrf_public(), b.root, b.label, b.proof);
-    return r && r->present;
-  });
+  quenfold::bench::throughput(state, [&] { return verify(b, kSearch); });
 }
 BENCHMARK(BM_KeytransVerifySearchThroughput)->Apply(quenfold::bench::one_and_two_threads);
 

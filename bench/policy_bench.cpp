@@ -69,6 +69,62 @@ void versions(benchmark::internal::Benchmark* b) {
 BENCHMARK(BM_SignedPolicyVerify)->Apply(versions);
 BENCHMARK(BM_SignedPolicyVerifyFloor)->Apply(versions);
 
+// The five posture checks on the policy signed with token 0x02 (Hybrid,
+// Cat3), each given an observation that conforms. Each verifies the
+// envelope first, so its floor is BM_SignedPolicyVerifyFloor/2; the key and
+// signature checks also decode the observed token.
+struct Observed {
+  Signed policy{SignatureVersion::MlDsa65Ed25519};
+  std::string key, sig;
+  Observed() {
+    const auto signer = quenfold::test::TokenSigner::generate(SignatureVersion::MlDsa65Ed25519, 7);
+    key = signer.public_key_token();
+    sig = signer.sign(quenfold::test::bytes_of("checkpoint body\n"), quenfold::test::bytes_of("example/checkpoint/v1"));
+  }
+};
+
+const Observed& observed() {
+  static const Observed o;
+  return o;
+}
+
+template <class Check>
+void enforce(benchmark::State& state, const Check& check) {
+  const auto& o = observed();
+  for (auto _ : state) {
+    if (!check(o)) state.SkipWithError("did not conform");
+  }
+}
+
+void BM_PolicyEnforceCheckpointSigningKey(benchmark::State& state) {
+  enforce(state, [](const Observed& o) {
+    return quenfold::policy_enforce_checkpoint_signing_key(o.policy.envelope, o.key).has_value();
+  });
+}
+void BM_PolicyEnforceCheckpointSignature(benchmark::State& state) {
+  enforce(state, [](const Observed& o) {
+    return quenfold::policy_enforce_checkpoint_signature(o.policy.envelope, o.sig).has_value();
+  });
+}
+void BM_PolicyEnforceVrfSuiteId(benchmark::State& state) {
+  enforce(state, [](const Observed& o) { return quenfold::policy_enforce_vrf_suite_id(o.policy.envelope, 0x03).has_value(); });
+}
+void BM_PolicyEnforceCommitmentHash(benchmark::State& state) {
+  enforce(state, [](const Observed& o) {
+    return quenfold::policy_enforce_commitment_hash(o.policy.envelope, quenfold::CommitmentHash::Sha3_256).has_value();
+  });
+}
+void BM_PolicyEnforceDirectoryBackend(benchmark::State& state) {
+  enforce(state, [](const Observed& o) {
+    return quenfold::policy_enforce_directory_backend(o.policy.envelope, 0x0001).has_value();
+  });
+}
+BENCHMARK(BM_PolicyEnforceCheckpointSigningKey);
+BENCHMARK(BM_PolicyEnforceCheckpointSignature);
+BENCHMARK(BM_PolicyEnforceVrfSuiteId);
+BENCHMARK(BM_PolicyEnforceCommitmentHash);
+BENCHMARK(BM_PolicyEnforceDirectoryBackend);
+
 void BM_SignedPolicyVerifyThroughput(benchmark::State& state) {
   static const Signed s(SignatureVersion::MlDsa65Ed25519);
   quenfold::bench::throughput(state, [&] { return quenfold::signed_policy_verify(s.envelope).has_value(); });

@@ -109,6 +109,23 @@ TEST(ConiksProofs, ExplicitEmptySiblingsVerifyToo) {
   EXPECT_EQ(absence_error(d, id(9), absence.serialize()), "verified");
 }
 
+// The builder's fold of a proof (used to stand siblings in for subtrees it
+// never computes) gives the directory's own root for honest proofs, in both
+// spellings, and a proof with a stand-in sibling verifies under that fold.
+TEST(ConiksProofs, FoldingAProofGivesItsRoot) {
+  const ConiksDirectory& d = sized(300);
+  for (bool explicit_empty : {false, true}) {
+    EXPECT_EQ(d.root_of(id(5), d.lookup_parts(id(5), explicit_empty)), d.root());
+    EXPECT_EQ(d.root_of(id(301), d.absence_parts(id(301), explicit_empty)), d.root());
+  }
+  auto parts = d.lookup_parts(id(5));
+  ASSERT_FALSE(parts.siblings.empty());
+  parts.siblings.front()[0] ^= 1;
+  const auto stand_in_root = d.root_of(id(5), parts);
+  EXPECT_NE(stand_in_root, d.root());
+  EXPECT_EQ(lookup_error(d, id(5), parts.serialize(), b(stand_in_root)), "verified");
+}
+
 TEST(ConiksProofs, EmptyIdentityAndEmptyValueAreLegal) {
   ConiksDirectory d("acme", 3);
   d.insert(Bytes{}, Bytes{});

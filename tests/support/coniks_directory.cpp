@@ -178,4 +178,17 @@ ConiksProofParts ConiksDirectory::absence_parts(const Bytes& identity, bool expl
   return parts;
 }
 
+ConiksNode ConiksDirectory::root_of(const Bytes& identity, const ConiksProofParts& parts) const {
+  const ConiksIndex index = index_of(identity);
+  ConiksNode current = parts.presence ? leaf_hash(entries_.at(index)) : empty_[256];
+  std::size_t next = parts.siblings.size();  // siblings are listed from the root down
+  for (std::size_t i = 256; i-- > 0;) {
+    const bool explicit_sibling = (parts.bitmap[i / 8] & (0x80 >> (i % 8))) != 0;
+    if (explicit_sibling && next == 0) throw std::invalid_argument("bitmap names more siblings than given");
+    const ConiksNode sibling = explicit_sibling ? parts.siblings[--next] : empty_[i + 1];
+    current = bit(index, i) ? node_hash(sibling, current) : node_hash(current, sibling);
+  }
+  return current;
+}
+
 }  // namespace quenfold::test

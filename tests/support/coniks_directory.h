@@ -59,6 +59,12 @@ class ConiksDirectory {
   Bytes lookup_proof(const Bytes& identity) const { return lookup_parts(identity).serialize(); }
   Bytes absence_proof(const Bytes& identity) const { return absence_parts(identity).serialize(); }
 
+  // The root that `parts`, a proof for `identity`, proves: its leaf (the
+  // entry's, or the empty leaf for an absence proof) folded up its path,
+  // missing siblings taken as empty subtrees. Lets a benchmark stand
+  // sibling values in for subtrees of identities it never computes.
+  ConiksNode root_of(const Bytes& identity, const ConiksProofParts& parts) const;
+
  private:
   struct Entry {
     Bytes identity, value, opening, vrf_proof;
