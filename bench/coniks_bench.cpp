@@ -12,7 +12,7 @@
 #include "quenfold/coniks.h"
 #include "support/coniks_directory.h"
 #include "support/testdata.h"
-#include "throughput.h"
+#include "measure.h"
 
 namespace {
 

@@ -26,7 +26,7 @@
 #include "support/merkle_tree.h"
 #include "support/notes.h"
 #include "support/serialize.h"
-#include "throughput.h"
+#include "measure.h"
 
 namespace {
 
@@ -34,30 +34,7 @@ using quenfold::ByteView;
 using quenfold::test::Bytes;
 using quenfold::test::NoteSigner;
 
-std::int64_t thread_cpu_ns() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return std::int64_t{ts.tv_sec} * 1'000'000'000 + ts.tv_nsec;
-}
-
-// Runs `op` and `floor` alternately and reports their CPU times and ratio.
-template <class Op, class Floor>
-void ratio(benchmark::State& state, const Op& op, const Floor& floor) {
-  std::int64_t a = 0, b = 0;
-  for (auto _ : state) {
-    const auto t0 = thread_cpu_ns();
-    if (!op()) state.SkipWithError("operation gave the wrong answer");
-    const auto t1 = thread_cpu_ns();
-    if (!floor()) state.SkipWithError("floor gave the wrong answer");
-    const auto t2 = thread_cpu_ns();
-    a += t1 - t0;
-    b += t2 - t1;
-  }
-  const double n = static_cast<double>(state.iterations());
-  state.counters["op_us"] = static_cast<double>(a) / n / 1000.0;
-  state.counters["floor_us"] = static_cast<double>(b) / n / 1000.0;
-  state.counters["ratio"] = b > 0 ? static_cast<double>(a) / static_cast<double>(b) : 0.0;
-}
+using quenfold::bench::ratio;
 
 Bytes to_bytes(std::string_view s) { return {s.begin(), s.end()}; }
 

@@ -18,7 +18,7 @@
 #include "keytrans/tls.h"
 #include "quenfold/keytrans.h"
 #include "support/keytrans_directory.h"
-#include "throughput.h"
+#include "measure.h"
 
 namespace {
 
