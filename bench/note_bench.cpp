@@ -13,7 +13,6 @@
 #include <openssl/evp.h>
 #include <sodium.h>
 
-#include <ctime>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -21,6 +20,7 @@
 #include "crypto/sign.h"
 #include "quenfold/note.h"
 #include "support/notes.h"
+#include "measure.h"
 
 namespace {
 
@@ -162,28 +162,10 @@ BENCHMARK(BM_Note_CompositeMlDsa65Ed25519Line_Primitives);
 
 // CPU time of the calling thread: on a shared machine wall time mostly
 // measures the other processes.
-std::int64_t thread_cpu_ns() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return std::int64_t{ts.tv_sec} * 1'000'000'000 + ts.tv_nsec;
-}
-
 template <class Floor>
 void ratio(benchmark::State& state, const Fixture& f, const Floor& floor) {
-  std::int64_t note = 0, bare = 0;
-  for (auto _ : state) {
-    const auto t0 = thread_cpu_ns();
-    f.verify_note(state);
-    const auto t1 = thread_cpu_ns();
-    if (!floor.run()) state.SkipWithError("primitives did not verify");
-    const auto t2 = thread_cpu_ns();
-    note += t1 - t0;
-    bare += t2 - t1;
-  }
-  const double n = static_cast<double>(state.iterations());
-  state.counters["note_us"] = static_cast<double>(note) / n / 1000.0;
-  state.counters["primitives_us"] = static_cast<double>(bare) / n / 1000.0;
-  state.counters["ratio"] = static_cast<double>(note) / static_cast<double>(bare);
+  quenfold::bench::ratio(
+      state, [&] { return quenfold::verify_signed_note(f.note, f.views).has_value(); }, [&] { return floor.run(); });
 }
 
 void BM_Note_Ed25519Line_VsPrimitives(benchmark::State& state) { ratio(state, ed_fixture(), ed_floor()); }
