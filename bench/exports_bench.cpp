@@ -21,7 +21,7 @@
 #include "quenfold/commitment.h"
 #include "quenfold/key_history.h"
 #include "quenfold/merkle.h"
-#include "proof/key_history.h"
+#include "key_history/key_history.h"
 #include "quenfold_log.h"
 #include "support/merkle_tree.h"
 #include "support/notes.h"
@@ -204,7 +204,7 @@ void BM_Exports_KeyHistoryEntryHash_VsPrimitives(benchmark::State& state) {
   const Bytes canonical = canonical_of(e);
   ratio(state,
         [&] { return quenfold::key_history_v1_entry_hash(42, 1'700'000'000'000, e.x, e.pq, e.sig, prev_of(e)).has_value(); },
-        [&] { return sha3_under_label(quenfold::proof::kKeyHistoryLabel, canonical); });
+        [&] { return sha3_under_label(quenfold::key_history::kKeyHistoryLabel, canonical); });
 }
 BENCHMARK(BM_Exports_KeyHistoryEntryHash_VsPrimitives);
 

@@ -9,6 +9,8 @@
 
 #include "crypto/base64.h"
 #include "crypto/ossl.h"
+#include "core/try.h"
+#include "encoding/writer.h"
 
 namespace quenfold::crypto {
 namespace {
@@ -58,7 +60,7 @@ const char* ml_dsa_name(MlDsaParameterSet set) {
   return "ML-DSA-87";
 }
 
-std::size_t ml_dsa_public_key_len(MlDsaParameterSet set) {
+constexpr std::size_t ml_dsa_public_key_len(MlDsaParameterSet set) {
   switch (set) {
     case MlDsaParameterSet::MlDsa44: return 1312;
     case MlDsaParameterSet::MlDsa65: return 1952;
@@ -66,7 +68,7 @@ std::size_t ml_dsa_public_key_len(MlDsaParameterSet set) {
   }
   return 0;
 }
-std::size_t ml_dsa_signature_len(MlDsaParameterSet set) {
+constexpr std::size_t ml_dsa_signature_len(MlDsaParameterSet set) {
   switch (set) {
     case MlDsaParameterSet::MlDsa44: return 2420;
     case MlDsaParameterSet::MlDsa65: return 3309;
@@ -113,54 +115,98 @@ bool verify_message(const EVP_PKEY* key, const EVP_SIGNATURE* alg, ByteView mess
   return EVP_PKEY_verify(ctx.get(), signature.data(), signature.size(), m, message.size()) == 1;
 }
 
-constexpr std::uint8_t kTagMlDsa44Ed25519 = 0x01;
-constexpr std::uint8_t kTagMlDsa65Ed25519 = 0x02;
-constexpr std::uint8_t kTagMlDsa87Ed25519 = 0x03;
-constexpr std::uint8_t kTagMlDsa87 = 0x10;
-constexpr std::uint8_t kTagMlDsa65Ed448 = 0x13;
-constexpr std::uint8_t kTagMlDsa87EcdsaP521 = 0x14;
+// --- the six token kinds -------------------------------------------------------
+//
+// A decoded token is the version tag, the classical component (absent for
+// ML-DSA alone) and the ML-DSA component, in that order, for keys and
+// signatures alike. Every length and split offset follows from this table.
 
-bool is_cnsa_class(std::uint8_t tag) {
-  return tag == kTagMlDsa87 || tag == kTagMlDsa65Ed448 || tag == kTagMlDsa87EcdsaP521;
-}
+enum class Classical : std::uint8_t { None, Ed25519, Ed448, EcdsaP521 };
 
-MlDsaParameterSet classic_hybrid_ml_dsa(SignatureVersion v) {
-  switch (v) {
-    case SignatureVersion::MlDsa44Ed25519: return MlDsaParameterSet::MlDsa44;
-    case SignatureVersion::MlDsa65Ed25519: return MlDsaParameterSet::MlDsa65;
-    default: return MlDsaParameterSet::MlDsa87;
+constexpr std::size_t classical_key_len(Classical c) {
+  switch (c) {
+    case Classical::None: return 0;
+    case Classical::Ed25519: return 32;
+    case Classical::Ed448: return 57;
+    case Classical::EcdsaP521: return 133;  // SEC1 uncompressed
   }
+  return 0;
 }
-
-std::size_t known_len(std::optional<std::size_t> v, const char* invariant) {
-  if (!v) ossl::fail(invariant);
-  return *v;
-}
-
-// The CNSA-2.0 class: the tags agree and both lengths are the version's.
-bool verify_cnsa(ByteView cm, ByteView sig, ByteView key) {
-  const std::uint8_t tag = sig[0];
-  if (key.empty() || key[0] != tag) return false;
-  const std::size_t key_len = known_len(expected_public_key_len(tag), "known tag always has an expected public-key length");
-  const std::size_t sig_len = known_len(expected_signature_len(tag), "known tag always has an expected signature length");
-  if (key.size() != key_len || sig.size() != sig_len) return false;
-  switch (tag) {
-    case kTagMlDsa87:
-      return verify_ml_dsa(MlDsaParameterSet::MlDsa87, key.subspan(1), cm, sig.subspan(1));
-    case kTagMlDsa65Ed448: {
-      // Both halves are always computed: the result must not reveal which
-      // one failed through its timing.
-      const bool classical = verify_ed448(key.subspan(1, 57), cm, sig.subspan(1, 114));
-      const bool pq = verify_ml_dsa(MlDsaParameterSet::MlDsa65, key.subspan(58), cm, sig.subspan(115));
-      return classical && pq;
-    }
-    case kTagMlDsa87EcdsaP521: {
-      const bool classical = verify_ecdsa_p521_sha512(key.subspan(1, 133), cm, sig.subspan(1, 132));
-      const bool pq = verify_ml_dsa(MlDsaParameterSet::MlDsa87, key.subspan(134), cm, sig.subspan(133));
-      return classical && pq;
-    }
-    default: return false;
+constexpr std::size_t classical_signature_len(Classical c) {
+  switch (c) {
+    case Classical::None: return 0;
+    case Classical::Ed25519: return 64;
+    case Classical::Ed448: return 114;
+    case Classical::EcdsaP521: return 132;  // r || s
   }
+  return 0;
+}
+
+constexpr std::size_t kTagLen = 1;
+
+struct TokenKind {
+  std::uint8_t tag;
+  TokenFamily family;
+  SecurityCategory category;
+  Classical classical;
+  MlDsaParameterSet ml_dsa;
+
+  constexpr std::size_t public_key_len() const {
+    return kTagLen + classical_key_len(classical) + ml_dsa_public_key_len(ml_dsa);
+  }
+  constexpr std::size_t signature_len() const {
+    return kTagLen + classical_signature_len(classical) + ml_dsa_signature_len(ml_dsa);
+  }
+};
+
+constexpr TokenKind kTokenKinds[] = {
+    {0x01, TokenFamily::Ed25519Hybrid, SecurityCategory::Cat2, Classical::Ed25519, MlDsaParameterSet::MlDsa44},
+    {0x02, TokenFamily::Ed25519Hybrid, SecurityCategory::Cat3, Classical::Ed25519, MlDsaParameterSet::MlDsa65},
+    {0x03, TokenFamily::Ed25519Hybrid, SecurityCategory::Cat5, Classical::Ed25519, MlDsaParameterSet::MlDsa87},
+    {0x10, TokenFamily::MlDsaAlone, SecurityCategory::Cat5, Classical::None, MlDsaParameterSet::MlDsa87},
+    {0x13, TokenFamily::MatchedHybrid, SecurityCategory::Cat3, Classical::Ed448, MlDsaParameterSet::MlDsa65},
+    {0x14, TokenFamily::MatchedHybrid, SecurityCategory::Cat5, Classical::EcdsaP521, MlDsaParameterSet::MlDsa87},
+};
+
+const TokenKind* kind_of(std::uint8_t tag) noexcept {
+  for (const TokenKind& k : kTokenKinds)
+    if (k.tag == tag) return &k;
+  return nullptr;
+}
+
+const TokenKind* kind_of(ByteView token) noexcept { return token.empty() ? nullptr : kind_of(token[0]); }
+
+// Tags outside the Ed25519-hybrid family are read by the token verifier
+// itself: an unknown tag there is simply not a signature.
+bool is_cnsa_class(ByteView token) {
+  const TokenKind* k = kind_of(token);
+  return k != nullptr && k->family != TokenFamily::Ed25519Hybrid;
+}
+
+bool verify_classical(Classical c, ByteView key, ByteView message, ByteView signature) {
+  switch (c) {
+    case Classical::None: return true;
+    case Classical::Ed25519: return verify_ed25519(key, message, signature);
+    case Classical::Ed448: return verify_ed448(key, message, signature);
+    case Classical::EcdsaP521: return verify_ecdsa_p521_sha512(key, message, signature);
+  }
+  return false;
+}
+
+// Both tokens are of `kind` and of its exact lengths. Both components are
+// always computed: the result must not reveal which one failed through its
+// timing.
+bool verify_components(const TokenKind& kind, ByteView cm, ByteView sig, ByteView key) {
+  const std::size_t key_split = kTagLen + classical_key_len(kind.classical);
+  const std::size_t sig_split = kTagLen + classical_signature_len(kind.classical);
+  const bool classical = verify_classical(kind.classical, key.subspan(kTagLen, key_split - kTagLen), cm,
+                                          sig.subspan(kTagLen, sig_split - kTagLen));
+  const bool pq = verify_ml_dsa(kind.ml_dsa, key.subspan(key_split), cm, sig.subspan(sig_split));
+  return classical && pq;
+}
+
+bool has_lengths_of(const TokenKind& kind, ByteView sig, ByteView key) {
+  return sig.size() == kind.signature_len() && key.size() == kind.public_key_len();
 }
 
 }  // namespace
@@ -174,62 +220,32 @@ const char* name_of(SecurityCategory c) noexcept {
   return "?";
 }
 
-std::optional<TokenProfile> token_profile(std::uint8_t tag) noexcept {
-  switch (tag) {
-    case kTagMlDsa44Ed25519: return TokenProfile{CheckpointSuite::Hybrid, SecurityCategory::Cat2};
-    case kTagMlDsa65Ed25519: return TokenProfile{CheckpointSuite::Hybrid, SecurityCategory::Cat3};
-    case kTagMlDsa87Ed25519: return TokenProfile{CheckpointSuite::Hybrid, SecurityCategory::Cat5};
-    case kTagMlDsa87: return TokenProfile{CheckpointSuite::PureCnsa2, SecurityCategory::Cat5};
-    case kTagMlDsa65Ed448: return TokenProfile{CheckpointSuite::HybridMatched, SecurityCategory::Cat3};
-    case kTagMlDsa87EcdsaP521: return TokenProfile{CheckpointSuite::HybridMatched, SecurityCategory::Cat5};
-    default: return std::nullopt;
-  }
+std::optional<TokenShape> token_shape(std::uint8_t tag) noexcept {
+  const TokenKind* k = kind_of(tag);
+  if (k == nullptr) return std::nullopt;
+  return TokenShape{k->family, k->category, k->public_key_len(), k->signature_len()};
 }
 
 std::optional<std::size_t> expected_public_key_len(std::uint8_t tag) noexcept {
-  switch (tag) {
-    case kTagMlDsa44Ed25519: return 1 + 32 + 1312;
-    case kTagMlDsa65Ed25519: return 1 + 32 + 1952;
-    case kTagMlDsa87Ed25519: return 1 + 32 + 2592;
-    case kTagMlDsa87: return 1 + 2592;
-    case kTagMlDsa65Ed448: return 1 + 57 + 1952;
-    case kTagMlDsa87EcdsaP521: return 1 + 133 + 2592;
-    default: return std::nullopt;
-  }
+  const TokenKind* k = kind_of(tag);
+  return k == nullptr ? std::nullopt : std::optional(k->public_key_len());
 }
 
 std::optional<std::size_t> expected_signature_len(std::uint8_t tag) noexcept {
-  switch (tag) {
-    case kTagMlDsa44Ed25519: return 1 + 64 + 2420;
-    case kTagMlDsa65Ed25519: return 1 + 64 + 3309;
-    case kTagMlDsa87Ed25519: return 1 + 64 + 4627;
-    case kTagMlDsa87: return 1 + 4627;
-    case kTagMlDsa65Ed448: return 1 + 114 + 3309;
-    case kTagMlDsa87EcdsaP521: return 1 + 132 + 4627;
-    default: return std::nullopt;
-  }
+  const TokenKind* k = kind_of(tag);
+  return k == nullptr ? std::nullopt : std::optional(k->signature_len());
 }
 
 std::expected<SignatureVersion, CryptoError> parse_version_tag(ByteView token) {
-  if (!token.empty()) {
-    switch (token[0]) {
-      case kTagMlDsa44Ed25519: return SignatureVersion::MlDsa44Ed25519;
-      case kTagMlDsa65Ed25519: return SignatureVersion::MlDsa65Ed25519;
-      case kTagMlDsa87Ed25519: return SignatureVersion::MlDsa87Ed25519;
-      default: break;
-    }
-  }
+  const TokenKind* k = kind_of(token);
+  if (k != nullptr && k->family == TokenFamily::Ed25519Hybrid) return static_cast<SignatureVersion>(k->tag);
   return std::unexpected(CryptoError::signature("unknown or missing signature version tag"));
 }
 
 std::vector<std::uint8_t> context_message(ByteView context, ByteView message) {
-  std::vector<std::uint8_t> out;
-  out.reserve(8 + context.size() + message.size());
-  const std::uint64_t n = context.size();
-  for (int i = 7; i >= 0; --i) out.push_back(static_cast<std::uint8_t>(n >> (8 * i)));
-  out.insert(out.end(), context.begin(), context.end());
-  out.insert(out.end(), message.begin(), message.end());
-  return out;
+  encoding::Writer out(8 + context.size() + message.size());
+  out.prefixed(8, context).bytes(message);
+  return out.take();
 }
 
 std::expected<bool, CryptoError> verify_token(ByteView message, ByteView context,
@@ -241,34 +257,30 @@ std::expected<bool, CryptoError> verify_token(ByteView message, ByteView context
   if (!key) return std::unexpected(CryptoError::base64(std::move(key.error())));
   // Only the classic-hybrid class reads version tags, and only there can an
   // unknown or missing tag be an error.
-  const bool cnsa_sig = !sig->empty() && is_cnsa_class((*sig)[0]);
-  const bool cnsa_key = !key->empty() && is_cnsa_class((*key)[0]);
-  if (!cnsa_sig && !cnsa_key) {
-    if (auto v = parse_version_tag(*sig); !v) return std::unexpected(v.error());
-    if (auto v = parse_version_tag(*key); !v) return std::unexpected(v.error());
+  if (!is_cnsa_class(*sig) && !is_cnsa_class(*key)) {
+    QUENFOLD_CHECK(parse_version_tag(*sig));
+    QUENFOLD_CHECK(parse_version_tag(*key));
   }
   return verify_token_bytes(message, context, *sig, *key);
 }
 
 bool verify_token_bytes(ByteView message, ByteView context, ByteView s, ByteView k) {
-  if (!s.empty() && is_cnsa_class(s[0])) return verify_cnsa(context_message(context, message), s, k);
-  if (!k.empty() && is_cnsa_class(k[0])) return false;
+  if (is_cnsa_class(s)) {
+    // The CNSA-2.0 class: the tags agree and both lengths are the version's.
+    const TokenKind& kind = *kind_of(s);
+    if (k.empty() || k[0] != kind.tag || !has_lengths_of(kind, s, k)) return false;
+    return verify_components(kind, context_message(context, message), s, k);
+  }
+  if (is_cnsa_class(k)) return false;
 
-  // Both tags must be classic-hybrid; an unknown or missing one is an error
-  // of verify_token, a plain "not verified" here.
+  // Both tags must be Ed25519-hybrid and the same; an unknown or missing one
+  // is an error of verify_token, a plain "not verified" here.
   const auto sig_version = parse_version_tag(s);
   const auto key_version = parse_version_tag(k);
   if (!sig_version || !key_version || *sig_version != *key_version) return false;
-  const auto tag = static_cast<std::uint8_t>(*sig_version);
-  const std::size_t key_len = known_len(expected_public_key_len(tag), "known tag always has an expected public-key length");
-  const std::size_t sig_len = known_len(expected_signature_len(tag), "known tag always has an expected signature length");
-  if (s.size() != sig_len || k.size() != key_len) return false;
-
-  // Both parts are always computed.
-  const auto cm = context_message(context, message);
-  const bool classical = verify_ed25519(k.subspan(1, 32), cm, s.subspan(1, 64));
-  const bool pq = verify_ml_dsa(classic_hybrid_ml_dsa(*sig_version), k.subspan(33), cm, s.subspan(65));
-  return classical && pq;
+  const TokenKind& kind = *kind_of(s);
+  if (!has_lengths_of(kind, s, k)) return false;
+  return verify_components(kind, context_message(context, message), s, k);
 }
 
 bool verify_ed25519_strict(ByteView public_key, ByteView message, ByteView signature) {

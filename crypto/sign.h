@@ -1,5 +1,5 @@
 // The signature component: public-key and signature tokens of six versions,
-// strict Ed25519, and the token profile used by the posture checks.
+// strict Ed25519, and the shape of each token version.
 #pragma once
 
 #include <cstddef>
@@ -11,7 +11,6 @@
 
 #include "crypto/crypto_error.h"
 #include "crypto/hash.h"
-#include "quenfold/types.h"
 
 namespace quenfold::crypto {
 
@@ -28,13 +27,21 @@ enum class SignatureVersion : std::uint8_t {
 enum class SecurityCategory : std::uint8_t { Cat2, Cat3, Cat5 };
 const char* name_of(SecurityCategory c) noexcept;  // "Cat2", "Cat3", "Cat5"
 
-struct TokenProfile {
-  CheckpointSuite suite;
+// The three families of versions: Ed25519 with ML-DSA of each category
+// (0x01..0x03), ML-DSA-87 alone (0x10), and ML-DSA with a classical scheme of
+// the matching category (0x13, 0x14).
+enum class TokenFamily : std::uint8_t { Ed25519Hybrid, MlDsaAlone, MatchedHybrid };
+
+// What a version tag fixes about its tokens.
+struct TokenShape {
+  TokenFamily family;
   SecurityCategory category;
+  std::size_t public_key_len;  // decoded bytes, tag included
+  std::size_t signature_len;
 };
 
-// The three tables, total over the six known tags; nullopt for any other.
-std::optional<TokenProfile> token_profile(std::uint8_t tag) noexcept;
+// Read from the one table of token kinds; nullopt for any tag but the six.
+std::optional<TokenShape> token_shape(std::uint8_t tag) noexcept;
 std::optional<std::size_t> expected_public_key_len(std::uint8_t tag) noexcept;
 std::optional<std::size_t> expected_signature_len(std::uint8_t tag) noexcept;
 

@@ -83,8 +83,4 @@ class Error {
   std::string text2_;
 };
 
-// message_of(e) == e.message(); kept as a free function for symmetry with the
-// boundary's lower_error.
-inline std::string message_of(const Error& e) { return e.message(); }
-
 }  // namespace quenfold

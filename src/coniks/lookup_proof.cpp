@@ -4,9 +4,10 @@
 #include <bit>
 
 #include "crypto/vrf.h"
+#include "core/try.h"
 #include "encoding/context.h"
-#include "encoding/reader.h"
 #include "encoding/text.h"
+#include "encoding/writer.h"
 
 namespace quenfold::coniks {
 namespace {
@@ -15,12 +16,36 @@ Error malformed(std::string detail) { return Error::malformed_coniks_proof(std::
 
 // The 8-byte length and the label, followed by room for `data_len` bytes.
 std::vector<std::uint8_t> hash_input(std::string_view label, std::size_t data_len) {
-  std::vector<std::uint8_t> out;
-  out.reserve(8 + label.size() + data_len);
-  encoding::put_be(out, label.size(), 8);
-  out.insert(out.end(), label.begin(), label.end());
+  encoding::Writer w(8 + label.size() + data_len);
+  w.prefixed(8, label);
+  std::vector<std::uint8_t> out = w.take();
   out.resize(out.size() + data_len);
   return out;
+}
+
+// The fields of a lookup proof whose short reads have texts of their own.
+constexpr std::string_view kTag = "tag";
+constexpr std::string_view kOpening = "opening";
+constexpr std::string_view kBitmap = "bitmap";
+constexpr std::string_view kSibling = "sibling";
+
+// Every reader failure of a lookup proof, in CONIKS's words.
+Error read_error(const encoding::ReadError& e) {
+  using Kind = encoding::ReadError::Kind;
+  using Part = encoding::ReadError::Part;
+  if (e.kind == Kind::Trailing) return malformed("trailing bytes after authentication path");
+  if (e.field == kTag) return malformed("empty proof");
+  if (e.field == kOpening) return malformed("missing opening");
+  if (e.field == kBitmap) return malformed("authentication path shorter than its bitmap");
+  if (e.field == kSibling) return malformed("authentication path: sibling out of bounds");
+  if (e.part == Part::LengthPrefix) return malformed(std::string(e.field) + ": missing 4-byte length prefix");
+  return malformed(std::string(e.field) + ": length prefix " + std::to_string(e.wanted) +
+                   " overruns available bytes");
+}
+
+template <class T>
+std::expected<T, Error> read(encoding::ReadResult<T> r) {
+  return encoding::map_read_error(std::move(r), read_error);
 }
 
 std::string label(std::string_view namespace_name, std::string_view purpose) {
@@ -33,76 +58,42 @@ std::string label(std::string_view namespace_name, std::string_view purpose) {
 
 std::expected<LookupProof, Error> parse(ByteView proof, bool presence) {
   encoding::Reader r(proof);
-  const auto tag = r.u8();
-  if (!tag) return std::unexpected(malformed("empty proof"));
+  QUENFOLD_TRY(const std::uint8_t tag, read(r.u8(kTag)));
   const std::uint8_t want = presence ? kPresenceTag : kAbsenceTag;
-  if (*tag != want)
+  if (tag != want)
     return std::unexpected(malformed(std::string(presence ? "expected presence tag 0x01, got 0x"
                                                           : "expected absence tag 0x00, got 0x") +
-                                     encoding::hex_fixed(*tag, 2)));
-  const ByteView body = r.rest();
-
+                                     encoding::hex_fixed(tag, 2)));
   LookupProof out;
-  auto vrf = read_length_prefixed(body, 0, "vrf proof");
-  if (!vrf) return std::unexpected(vrf.error());
-  out.vrf_proof = vrf->first;
-  std::size_t pos = vrf->second;
+  QUENFOLD_TRY(out.vrf_proof, read(r.prefixed(kLengthPrefix, "vrf proof")));
   if (presence) {
-    auto value = read_length_prefixed(body, pos, "value");
-    if (!value) return std::unexpected(value.error());
-    out.value = value->first;
-    pos = value->second;
-    encoding::Reader rest(body.subspan(pos));
-    const auto opening = rest.take(kOpeningLen);
-    if (!opening) return std::unexpected(malformed("missing opening"));
-    out.opening = *opening;
-    pos += kOpeningLen;
+    QUENFOLD_TRY(out.value, read(r.prefixed(kLengthPrefix, "value")));
+    QUENFOLD_TRY(out.opening, read(r.bytes(kOpeningLen, kOpening)));
   }
-  const ByteView path_bytes = body.subspan(pos);
-  auto path = AuthPath::parse(path_bytes);
-  if (!path) return std::unexpected(path.error());
-  if (path->second != path_bytes.size())
-    return std::unexpected(malformed("trailing bytes after authentication path"));
-  out.path = path->first;
+  QUENFOLD_TRY(out.path, AuthPath::parse(r));
+  QUENFOLD_CHECK(read(r.finish("authentication path")));
   return out;
 }
 
 }  // namespace
 
-std::expected<std::pair<ByteView, std::size_t>, Error> read_length_prefixed(ByteView bytes,
-                                                                            std::size_t position,
-                                                                            std::string_view field_name) {
-  if (position > bytes.size()) position = bytes.size();
-  encoding::Reader r(bytes.subspan(position));
-  const auto len = r.u32();
-  if (!len) return std::unexpected(malformed(std::string(field_name) + ": missing 4-byte length prefix"));
-  const auto field = r.take(*len);
-  if (!field)
-    return std::unexpected(malformed(std::string(field_name) + ": length prefix " + std::to_string(*len) +
-                                     " overruns available bytes"));
-  return std::pair{*field, position + r.position()};
-}
-
-std::expected<std::pair<AuthPath, std::size_t>, Error> AuthPath::parse(ByteView bytes) {
-  encoding::Reader r(bytes);
-  const auto bitmap_view = r.take(kBitmapLen);
-  if (!bitmap_view) return std::unexpected(malformed("authentication path shorter than its bitmap"));
-  const std::span<const std::uint8_t, kBitmapLen> bitmap(bitmap_view->data(), kBitmapLen);
+std::expected<AuthPath, Error> AuthPath::parse(encoding::Reader& r) {
+  const std::size_t available = r.remaining();
+  QUENFOLD_TRY(const ByteView bitmap_view, read(r.bytes(kBitmapLen, kBitmap)));
+  const std::span<const std::uint8_t, kBitmapLen> bitmap(bitmap_view.data(), kBitmapLen);
   std::uint64_t k = 0;
   for (std::uint8_t b : bitmap) k += static_cast<std::uint64_t>(std::popcount(b));
   const std::uint64_t needed = kBitmapLen + kNodeLen * k;
-  if (bytes.size() < needed)
+  if (available < needed)
     return std::unexpected(malformed("authentication path: bitmap implies " + std::to_string(k) +
                                      " sibling hashes (" + std::to_string(needed) + " bytes), only " +
-                                     std::to_string(bytes.size()) + " available"));
+                                     std::to_string(available) + " available"));
   AuthPath path;
   for (std::size_t i = 0; i < kDepth; ++i) {
     if (!bit_at(bitmap, i)) continue;
-    const auto sibling = r.take(kNodeLen);
-    if (!sibling) return std::unexpected(malformed("authentication path: sibling out of bounds"));
-    path.siblings[i] = *sibling;
+    QUENFOLD_TRY(path.siblings[i], read(r.bytes(kNodeLen, kSibling)));
   }
-  return std::pair{path, r.position()};
+  return path;
 }
 
 std::expected<LookupProof, Error> LookupProof::parse_presence(ByteView proof) { return parse(proof, true); }
@@ -149,11 +140,9 @@ Node ConiksHasher::root_from_path(const Index& index, const Node& leaf, const Au
 
 std::expected<Index, Error> coniks_vrf_index(std::string_view namespace_name, ByteView identity,
                                              ByteView vrf_public, ByteView vrf_proof) {
-  std::vector<std::uint8_t> alpha;
-  alpha.reserve(4 + namespace_name.size() + identity.size());
-  encoding::put_be(alpha, namespace_name.size(), 4);
-  alpha.insert(alpha.end(), namespace_name.begin(), namespace_name.end());
-  alpha.insert(alpha.end(), identity.begin(), identity.end());
+  encoding::Writer alpha_writer(kLengthPrefix + namespace_name.size() + identity.size());
+  alpha_writer.prefixed(kLengthPrefix, namespace_name).bytes(identity);
+  const std::vector<std::uint8_t> alpha = alpha_writer.take();
   const auto verdict = crypto::ecvrf_edwards25519().verify(vrf_public, alpha, vrf_proof);
   if (!verdict) return std::unexpected(Error::vrf(verdict.error().message()));
   if (!verdict->valid) return std::unexpected(Error::vrf_proof_invalid());

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "crypto/hash.h"
+#include "encoding/reader.h"
 #include "quenfold/error.h"
 #include "quenfold/types.h"
 
@@ -22,6 +23,7 @@ inline constexpr std::size_t kIndexLen = 32;
 inline constexpr std::size_t kNodeLen = 64;
 inline constexpr std::size_t kOpeningLen = 32;
 inline constexpr std::size_t kBitmapLen = 32;
+inline constexpr std::size_t kLengthPrefix = 4;
 inline constexpr std::uint8_t kPresenceTag = 0x01;
 inline constexpr std::uint8_t kAbsenceTag = 0x00;
 inline constexpr std::uint8_t kLeafPrefix = 0x03;
@@ -34,22 +36,15 @@ inline bool bit_at(std::span<const std::uint8_t, 32> bits, std::size_t i) noexce
   return ((bits[i / 8] >> (7 - i % 8)) & 1) != 0;
 }
 
-// A 4-byte big-endian length and that many bytes, at `position` of `bytes`:
-// the field and the position after it. Failures are MalformedConiksProof
-// errors naming `field_name`.
-std::expected<std::pair<ByteView, std::size_t>, Error> read_length_prefixed(ByteView bytes,
-                                                                            std::size_t position,
-                                                                            std::string_view field_name);
-
 // A 32-byte bitmap followed by one 64-byte sibling per set bit. Entry i is
 // the sibling at depth i + 1 on the leaf's path; an empty view means the
 // empty subtree of that depth.
 struct AuthPath {
   std::array<ByteView, kDepth> siblings{};
 
-  // The path and the bytes it consumed; bytes beyond them are left to the
-  // caller.
-  static std::expected<std::pair<AuthPath, std::size_t>, Error> parse(ByteView bytes);
+  // Reads the bitmap and the siblings it announces; bytes beyond them are
+  // left to the caller.
+  static std::expected<AuthPath, Error> parse(encoding::Reader& r);
 };
 
 // A parsed lookup proof; every view borrows from the proof bytes.

@@ -1,4 +1,5 @@
 #include "encoding/context.h"
+#include "encoding/writer.h"
 
 #include <array>
 
@@ -73,9 +74,7 @@ std::expected<std::string, Error> validate_namespace(std::string_view text) {
 }
 
 crypto::Bytes64 sha3_512_with_context(ByteView context, ByteView data) {
-  std::array<std::uint8_t, 8> len{};
-  const std::uint64_t n = context.size();
-  for (int i = 0; i < 8; ++i) len[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(n >> (56 - 8 * i));
+  const auto len = big_endian<8>(context.size());
   return crypto::sha3_512({len, context, data});
 }
 

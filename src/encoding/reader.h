@@ -1,16 +1,46 @@
-// A bounds-checked cursor over borrowed bytes. Reads advance only on success;
-// a failed read returns nullopt and leaves the position unchanged, so each
-// caller formats its own exact message from position() and remaining().
-// Nested structures get a reader of their own (sub()), which is what makes
-// offsets in messages count from the right place.
+// The one bounds-checked cursor over borrowed bytes, used by every binary
+// parser of the library (argument lifting, CONIKS proofs, policy envelopes,
+// KEYTRANS proofs).
+//
+// Every read names the field it reads and either succeeds and advances, or
+// fails and leaves the position unchanged. A failure is a ReadError that says
+// what was read, where and how much was missing; each subsystem turns it into
+// its own error kind and exact text in one place. A length-prefixed field
+// yields a child reader over its contents (offsets in its errors count from
+// the start of that field), and finish() is how a parser says "this buffer is
+// consumed exactly".
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
-#include <optional>
+#include <expected>
 #include <span>
+#include <string_view>
+#include <type_traits>
+#include <utility>
 
 namespace quenfold::encoding {
+
+struct ReadError {
+  enum class Kind : std::uint8_t {
+    Short,     // the read needed more bytes than remained
+    Trailing,  // finish() found bytes that were never read
+  };
+  // Which piece of a length-prefixed read failed (Whole for plain reads).
+  enum class Part : std::uint8_t { Whole, LengthPrefix, Content };
+
+  Kind kind = Kind::Short;
+  Part part = Part::Whole;
+  std::string_view field;     // the name the caller gave the read (a literal)
+  std::size_t offset = 0;     // where the failed read started; for Trailing, the position reached
+  std::size_t wanted = 0;     // bytes the read needed (Short)
+  std::size_t available = 0;  // bytes left at `offset`
+  std::size_t buffer = 0;     // size of the whole buffer of this reader
+};
+
+template <class T>
+using ReadResult = std::expected<T, ReadError>;
 
 class Reader {
  public:
@@ -21,42 +51,92 @@ class Reader {
   std::size_t remaining() const noexcept { return data_.size() - pos_; }
   bool empty() const noexcept { return pos_ == data_.size(); }
 
-  std::optional<std::span<const std::uint8_t>> take(std::size_t n) noexcept {
-    if (n > remaining()) return std::nullopt;
-    auto out = data_.subspan(pos_, n);
-    pos_ += n;
+  // The next n bytes.
+  ReadResult<std::span<const std::uint8_t>> bytes(std::size_t n, std::string_view field) noexcept {
+    return take(n, field, ReadError::Part::Whole);
+  }
+  // The next N bytes, copied.
+  template <std::size_t N>
+  ReadResult<std::array<std::uint8_t, N>> array(std::string_view field) noexcept {
+    auto b = bytes(N, field);
+    if (!b) return std::unexpected(b.error());
+    std::array<std::uint8_t, N> out{};
+    for (std::size_t i = 0; i < N; ++i) out[i] = (*b)[i];
     return out;
   }
+
+  ReadResult<std::uint8_t> u8(std::string_view field) noexcept { return uint<std::uint8_t>(field); }
+  ReadResult<std::uint16_t> u16(std::string_view field) noexcept { return uint<std::uint16_t>(field); }
+  ReadResult<std::uint32_t> u32(std::string_view field) noexcept { return uint<std::uint32_t>(field); }
+  ReadResult<std::uint64_t> u64(std::string_view field) noexcept { return uint<std::uint64_t>(field); }
+
+  // A big-endian length of `width` bytes (1, 2, 4 or 8), then that many
+  // bytes: the contents. Both reads carry the field's name.
+  ReadResult<std::span<const std::uint8_t>> prefixed(std::size_t width, std::string_view field) noexcept {
+    const std::size_t start = pos_;
+    auto len = take(width, field, ReadError::Part::LengthPrefix);
+    if (!len) return std::unexpected(len.error());
+    auto content = take(static_cast<std::size_t>(big_endian(*len)), field, ReadError::Part::Content);
+    if (!content) pos_ = start;
+    return content;
+  }
+  // The same, as a reader of its own over the contents.
+  ReadResult<Reader> child(std::size_t width, std::string_view field) noexcept {
+    auto content = prefixed(width, field);
+    if (!content) return std::unexpected(content.error());
+    return Reader(*content);
+  }
+
+  // Everything not read yet.
   std::span<const std::uint8_t> rest() noexcept {
     auto out = data_.subspan(pos_);
     pos_ = data_.size();
     return out;
   }
 
-  std::optional<std::uint8_t> u8() noexcept { return be<std::uint8_t>(); }
-  std::optional<std::uint16_t> u16() noexcept { return be<std::uint16_t>(); }
-  std::optional<std::uint32_t> u32() noexcept { return be<std::uint32_t>(); }
-  std::optional<std::uint64_t> u64() noexcept { return be<std::uint64_t>(); }
+  // Succeeds when every byte has been read; `what` names the structure.
+  ReadResult<void> finish(std::string_view what) const noexcept {
+    if (empty()) return {};
+    return std::unexpected(
+        ReadError{ReadError::Kind::Trailing, ReadError::Part::Whole, what, pos_, 0, remaining(), data_.size()});
+  }
+
+  static std::uint64_t big_endian(std::span<const std::uint8_t> b) noexcept {
+    std::uint64_t v = 0;
+    for (std::uint8_t x : b) v = (v << 8) | x;
+    return v;
+  }
 
  private:
+  ReadResult<std::span<const std::uint8_t>> take(std::size_t n, std::string_view field,
+                                                 ReadError::Part part) noexcept {
+    if (n > remaining())
+      return std::unexpected(ReadError{ReadError::Kind::Short, part, field, pos_, n, remaining(), data_.size()});
+    auto out = data_.subspan(pos_, n);
+    pos_ += n;
+    return out;
+  }
   template <class T>
-  std::optional<T> be() noexcept {
-    auto bytes = take(sizeof(T));
-    if (!bytes) return std::nullopt;
-    T v = 0;
-    for (std::uint8_t b : *bytes) v = static_cast<T>((static_cast<std::uint64_t>(v) << 8) | b);
-    return v;
+  ReadResult<T> uint(std::string_view field) noexcept {
+    auto b = bytes(sizeof(T), field);
+    if (!b) return std::unexpected(b.error());
+    return static_cast<T>(big_endian(*b));
   }
 
   std::span<const std::uint8_t> data_;
   std::size_t pos_ = 0;
 };
 
-// Big-endian appends for canonical encodings.
-template <class Out>
-void put_be(Out& out, std::uint64_t value, int width) {
-  for (int i = width - 1; i >= 0; --i)
-    out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+// A read's result with its ReadError turned into another error type by
+// `map`: how a subsystem states, in one place, what its reader failures say.
+template <class T, class Map>
+auto map_read_error(ReadResult<T> r, Map&& map) -> std::expected<T, decltype(map(r.error()))> {
+  if (!r) return std::unexpected(map(r.error()));
+  if constexpr (std::is_void_v<T>) {
+    return {};
+  } else {
+    return std::move(*r);
+  }
 }
 
 }  // namespace quenfold::encoding

@@ -1,14 +1,17 @@
 #include "ffi/lower.h"
 
 #include "ffi/buffer.h"
+#include "encoding/writer.h"
 
 namespace quenfold::ffi {
 
 void ValueWriter::u32(std::uint32_t v) {
-  for (int i = 3; i >= 0; --i) out_.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+  const auto b = encoding::big_endian<4>(v);
+  out_.insert(out_.end(), b.begin(), b.end());
 }
 void ValueWriter::u64(std::uint64_t v) {
-  for (int i = 7; i >= 0; --i) out_.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+  const auto b = encoding::big_endian<8>(v);
+  out_.insert(out_.end(), b.begin(), b.end());
 }
 void ValueWriter::count(std::size_t n) {
   if (n > static_cast<std::size_t>(INT32_MAX))

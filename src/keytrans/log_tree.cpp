@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "crypto/hash.h"
+#include "core/try.h"
+#include "encoding/writer.h"
 
 namespace quenfold::keytrans {
 namespace {
@@ -85,10 +87,8 @@ class Walk {
 }  // namespace
 
 Node log_leaf_value(std::uint64_t timestamp, const Node& prefix_root) {
-  std::array<std::uint8_t, 8 + kNodeLen> buf{};
-  for (int i = 0; i < 8; ++i) buf[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(timestamp >> (56 - 8 * i));
-  std::memcpy(buf.data() + 8, prefix_root.data(), kNodeLen);
-  return crypto::sha256({buf});
+  const auto time = encoding::big_endian<8>(timestamp);
+  return crypto::sha256({time, prefix_root});
 }
 
 Node log_parent_value(bool left_is_leaf, const Node& left, bool right_is_leaf, const Node& right) {
@@ -112,11 +112,10 @@ std::expected<void, Error> verify_batch_inclusion(const Node& combined_root, std
                                                      " is beyond tree size " + std::to_string(tree_size)));
   const ProvedLeaf proved[] = {{entry_index, leaf}};
   Walk walk(proved, log_inclusion);
-  auto root = walk.subtree(0, tree_size);
-  if (!root) return std::unexpected(root.error());
+  QUENFOLD_TRY(const auto root, walk.subtree(0, tree_size));
   if (!walk.exhausted())
     return std::unexpected(Error::malformed_keytrans("batch proof has unused trailing elements"));
-  if (root->hash != combined_root) return std::unexpected(Error::keytrans_root_mismatch());
+  if (root.hash != combined_root) return std::unexpected(Error::keytrans_root_mismatch());
   return {};
 }
 

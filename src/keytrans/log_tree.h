@@ -7,7 +7,7 @@
 #include <expected>
 #include <span>
 
-#include "keytrans/tls.h"
+#include "keytrans/proof.h"
 #include "quenfold/error.h"
 
 namespace quenfold::keytrans {

@@ -4,24 +4,6 @@
 
 namespace quenfold::keytrans {
 
-std::optional<KeytransSuite> suite_from_id(std::uint16_t suite_id) noexcept {
-  switch (suite_id) {
-    case kSuiteIdP256: return KeytransSuite::Kt128Sha256P256;
-    case kSuiteIdEd25519: return KeytransSuite::Kt128Sha256Ed25519;
-    case kSuiteIdExperimental: return KeytransSuite::QuenfoldHybridExp;
-    default: return std::nullopt;
-  }
-}
-
-std::uint16_t suite_id_of(KeytransSuite suite) noexcept {
-  switch (suite) {
-    case KeytransSuite::Kt128Sha256P256: return kSuiteIdP256;
-    case KeytransSuite::Kt128Sha256Ed25519: return kSuiteIdEd25519;
-    case KeytransSuite::QuenfoldHybridExp: return kSuiteIdExperimental;
-  }
-  return kSuiteIdExperimental;
-}
-
 const crypto::Vrf& suite_vrf(KeytransSuite suite) noexcept {
   return suite == KeytransSuite::Kt128Sha256P256 ? crypto::ecvrf_p256() : crypto::ecvrf_edwards25519();
 }

@@ -9,15 +9,11 @@
 #include <optional>
 
 #include "crypto/vrf.h"
+#include "keytrans/suite_id.h"
 #include "quenfold/error.h"
 #include "quenfold/types.h"
 
 namespace quenfold::keytrans {
-
-// Wire identifiers of the suites on the `_suite` exports.
-inline constexpr std::uint16_t kSuiteIdP256 = 0x0001;        // KT_128_SHA256_P256
-inline constexpr std::uint16_t kSuiteIdEd25519 = 0x0002;     // KT_128_SHA256_Ed25519
-inline constexpr std::uint16_t kSuiteIdExperimental = 0xF000;  // QuenfoldHybridExp
 
 struct KeytransParams {
   Bytes context;     // UTF-8 bytes of the caller's context; used by QuenfoldHybridExp only
@@ -26,8 +22,6 @@ struct KeytransParams {
   KeytransSuite suite = KeytransSuite::QuenfoldHybridExp;
 };
 
-std::optional<KeytransSuite> suite_from_id(std::uint16_t suite_id) noexcept;
-std::uint16_t suite_id_of(KeytransSuite suite) noexcept;
 const crypto::Vrf& suite_vrf(KeytransSuite suite) noexcept;
 std::size_t suite_commitment_len(KeytransSuite suite) noexcept;  // Nc: 32 or 64
 std::size_t suite_opening_len(KeytransSuite suite) noexcept;     // 16 or 32

@@ -5,7 +5,9 @@
 #include <cstring>
 #include <string>
 
+#include "core/try.h"
 #include "crypto/hash.h"
+#include "keytrans/tls.h"
 
 namespace quenfold::keytrans {
 namespace {
@@ -61,9 +63,8 @@ Node climb(const Node& search_key, const Node& start, std::span<const Node> elem
 
 std::expected<bool, Error> verify_rung(const KeytransParams& params, const Node& prefix_root,
                                        ByteView label, const LadderStep& step) {
-  auto alpha = encode_vrf_input(label, step.version);
-  if (!alpha) return std::unexpected(alpha.error());
-  auto verdict = params.vrf->verify(params.vrf_public, *alpha, step.vrf_proof);
+  QUENFOLD_TRY(const Bytes alpha, encode_vrf_input(label, step.version));
+  auto verdict = params.vrf->verify(params.vrf_public, alpha, step.vrf_proof);
   if (!verdict) return std::unexpected(Error::vrf(verdict.error().message()));
   if (!verdict->valid) return std::unexpected(Error::vrf_proof_invalid());
   Node key{};
@@ -74,11 +75,11 @@ std::expected<bool, Error> verify_rung(const KeytransParams& params, const Node&
   switch (result.type) {
     case PrefixSearchResultType::Inclusion: {
       if (!step.commitment) return malformed("inclusion ladder rung is missing its commitment");
-      if (auto ok = check_copath_length(result, elements.size()); !ok) return std::unexpected(ok.error());
+      QUENFOLD_CHECK(check_copath_length(result, elements.size()));
       return root_matches(key, leaf_value(key, *step.commitment), elements, prefix_root, true);
     }
     case PrefixSearchResultType::NonInclusionLeaf: {
-      if (auto ok = check_copath_length(result, elements.size()); !ok) return std::unexpected(ok.error());
+      QUENFOLD_CHECK(check_copath_length(result, elements.size()));
       if (!result.leaf) return malformed("nonInclusionLeaf proof is missing its leaf");
       const PrefixLeaf& leaf = *result.leaf;
       if (leaf.vrf_output == key) return malformed("forged absence: terminal leaf matches the search key");
@@ -89,7 +90,7 @@ std::expected<bool, Error> verify_rung(const KeytransParams& params, const Node&
       return root_matches(key, leaf_value(leaf.vrf_output, leaf.commitment), elements, prefix_root, false);
     }
     case PrefixSearchResultType::NonInclusionParent: {
-      if (auto ok = check_copath_length(result, elements.size()); !ok) return std::unexpected(ok.error());
+      QUENFOLD_CHECK(check_copath_length(result, elements.size()));
       return root_matches(key, Node{}, elements, prefix_root, false);
     }
   }

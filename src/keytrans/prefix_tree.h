@@ -8,7 +8,7 @@
 #include <span>
 
 #include "keytrans/params.h"
-#include "keytrans/tls.h"
+#include "keytrans/proof.h"
 #include "quenfold/error.h"
 
 namespace quenfold::keytrans {

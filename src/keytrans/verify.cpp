@@ -43,6 +43,12 @@ std::expected<void, Error> verify_log(const Node& root, const ProofHeader& h) {
 
 bool same_bytes(ByteView a, ByteView b) { return std::ranges::equal(a, b); }
 
+// The rungs carry exactly the versions of the canonical ladder, in order.
+bool ladder_matches(const std::vector<LadderStep>& ladder, const std::vector<std::uint64_t>& expected) {
+  return std::ranges::equal(ladder, expected,
+                            [](const LadderStep& s, std::uint64_t v) { return std::uint64_t{s.version} == v; });
+}
+
 std::string greatest_text(std::optional<std::uint32_t> greatest) {
   return greatest ? "Some(" + std::to_string(*greatest) + ")" : "None";
 }
@@ -78,11 +84,8 @@ std::expected<SearchResult, Error> verify_search(const KeytransParams& params, B
   // bits, which no 32-bit rung version equals: such a proof never matches.
   const std::vector<std::uint64_t> expected =
       greatest ? binary_ladder(*greatest) : std::vector<std::uint64_t>{0};
-  const bool ladder_ok =
-      proof->ladder.size() == expected.size() &&
-      std::ranges::equal(proof->ladder, expected,
-                         [](const LadderStep& s, std::uint64_t v) { return std::uint64_t{s.version} == v; });
-  if (!ladder_ok) return malformed("search ladder versions do not match the canonical binary ladder");
+  if (!ladder_matches(proof->ladder, expected))
+    return malformed("search ladder versions do not match the canonical binary ladder");
 
   for (const LadderStep& step : proof->ladder) {
     auto inclusion = verify_rung(params, proof->header.prefix_root, label, step);
@@ -132,11 +135,8 @@ std::expected<void, Error> verify_monitor(const KeytransParams& params, ByteView
   if (auto ok = verify_log(*trusted, proof->header); !ok) return std::unexpected(ok.error());
 
   const auto expected = monitoring_ladder(proof->version);
-  const bool ladder_ok =
-      proof->ladder.size() == expected.size() &&
-      std::ranges::equal(proof->ladder, expected,
-                         [](const LadderStep& s, std::uint64_t v) { return std::uint64_t{s.version} == v; });
-  if (!ladder_ok) return malformed("monitor ladder versions do not match the canonical monitoring ladder");
+  if (!ladder_matches(proof->ladder, expected))
+    return malformed("monitor ladder versions do not match the canonical monitoring ladder");
   for (const LadderStep& step : proof->ladder) {
     auto inclusion = verify_rung(params, proof->header.prefix_root, label, step);
     if (!inclusion) return std::unexpected(inclusion.error());

@@ -31,7 +31,7 @@ std::expected<NoteSignature, Error> parse_line(std::string_view line) {
   if (!blob) return std::unexpected(std::move(blob.error()));
   if (blob->size() <= 4) return std::unexpected(malformed("signature blob too short"));
   encoding::Reader r(*blob);
-  const std::uint32_t key_id = *r.u32();  // at least 5 bytes remain
+  const std::uint32_t key_id = *r.u32("key id");  // at least 5 bytes remain
   const ByteView sig = r.rest();
   return NoteSignature{std::string(name), key_id, Bytes(sig.begin(), sig.end())};
 }

@@ -5,6 +5,7 @@
 #include "crypto/hash.h"
 #include "encoding/base64.h"
 #include "encoding/context.h"
+#include "encoding/reader.h"
 #include "encoding/text.h"
 
 namespace quenfold::note {
@@ -36,8 +37,7 @@ bool is_valid_key_name(std::string_view name) noexcept {
 std::uint32_t compute_key_id(std::string_view name, ByteView key_data) {
   static constexpr std::uint8_t kNewline[1] = {0x0A};
   const auto digest = crypto::sha256({encoding::bytes_of(name), kNewline, key_data});
-  return (std::uint32_t{digest[0]} << 24) | (std::uint32_t{digest[1]} << 16) | (std::uint32_t{digest[2]} << 8) |
-         digest[3];
+  return static_cast<std::uint32_t>(encoding::Reader::big_endian(ByteView(digest).first(4)));
 }
 
 std::expected<VerifierKey, Error> VerifierKey::parse(std::string_view text) {
@@ -55,8 +55,7 @@ std::expected<VerifierKey, Error> VerifierKey::parse(std::string_view text) {
   if (!data) return std::unexpected(data.error());
   if (data->empty() || name.empty() || has_white_space(name)) return std::unexpected(malformed_key(text));
 
-  const std::uint32_t declared = (std::uint32_t{(*id_bytes)[0]} << 24) | (std::uint32_t{(*id_bytes)[1]} << 16) |
-                                 (std::uint32_t{(*id_bytes)[2]} << 8) | (*id_bytes)[3];
+  const auto declared = static_cast<std::uint32_t>(encoding::Reader::big_endian(*id_bytes));
   const std::uint32_t computed = compute_key_id(name, *data);
   if (declared != computed)
     return std::unexpected(Error::malformed_signed_note("verifier key id mismatch: declared " +

@@ -4,11 +4,13 @@
 #include <string>
 #include <utility>
 
-#include "crypto/base64.h"
 #include "crypto/sign.h"
 #include "encoding/context.h"
+#include "core/try.h"
 #include "encoding/reader.h"
 #include "encoding/text.h"
+#include "encoding/writer.h"
+#include "keytrans/suite_id.h"
 #include "quenfold/merkle.h"
 
 namespace quenfold::policy {
@@ -16,46 +18,34 @@ namespace {
 
 using std::to_string;
 
+// Format versions: of the envelope, and of the record on each route (the
+// record's version is also the version of its context label).
+constexpr std::uint32_t kEnvelopeFormat = 1;
+constexpr std::uint32_t kFormatConiks = 1;
+constexpr std::uint32_t kFormatKeytrans = 2;
+constexpr std::size_t kLengthPrefix = 4;
+// format, namespace length, schema, four enum bytes, two u64 times,
+// prev_policy_hash length; then directory_mode and keytrans_suite.
+constexpr std::size_t kFixedFieldsLen = 4 + kLengthPrefix + 4 + 4 * 1 + 2 * 8 + kLengthPrefix;
+constexpr std::size_t kKeytransFieldsLen = 1 + 2;
+
 std::unexpected<Error> malformed(std::string detail) {
   return std::unexpected(Error::malformed_policy(std::move(detail)));
 }
 
-// A bounds-checked cursor that turns every overrun into the policy's own
-// message, naming the buffer it walks (the envelope or the record inside it)
-// and the offset within that buffer.
-class Cursor {
- public:
-  explicit Cursor(ByteView data) noexcept : r_(data) {}
+// Every reader failure of the envelope or of the record inside it, in the
+// policy's words: the offset counts from the start of the buffer that was
+// being read (the envelope, or the record).
+Error read_error(const encoding::ReadError& e) {
+  if (e.kind == encoding::ReadError::Kind::Trailing) return Error::malformed_policy("trailing bytes after " + std::string(e.field));
+  return Error::malformed_policy("field of " + to_string(e.wanted) + " bytes overruns the " + to_string(e.buffer) +
+                                 "-byte buffer at offset " + to_string(e.offset));
+}
 
-  std::expected<std::uint8_t, Error> u8() { return fixed(r_.u8(), 1); }
-  std::expected<std::uint16_t, Error> u16() { return fixed(r_.u16(), 2); }
-  std::expected<std::uint32_t, Error> u32() { return fixed(r_.u32(), 4); }
-  std::expected<std::uint64_t, Error> u64() { return fixed(r_.u64(), 8); }
-
-  // A 4-byte length n, then n bytes.
-  std::expected<ByteView, Error> length_prefixed() {
-    auto n = u32();
-    if (!n) return std::unexpected(n.error());
-    auto data = r_.take(*n);
-    if (!data) return std::unexpected(overrun(*n));
-    return *data;
-  }
-
-  bool at_end() const noexcept { return r_.empty(); }
-
- private:
-  template <class T>
-  std::expected<T, Error> fixed(std::optional<T> v, std::size_t width) const {
-    if (!v) return std::unexpected(overrun(width));
-    return *v;
-  }
-  Error overrun(std::uint64_t n) const {
-    return Error::malformed_policy("field of " + to_string(n) + " bytes overruns the " + to_string(r_.size()) +
-                                   "-byte buffer at offset " + to_string(r_.position()));
-  }
-
-  encoding::Reader r_;
-};
+template <class T>
+std::expected<T, Error> read(encoding::ReadResult<T> r) {
+  return encoding::map_read_error(std::move(r), read_error);
+}
 
 std::string tag_hex(std::uint64_t v, int width) { return "0x" + encoding::hex_fixed(v, width); }
 
@@ -96,15 +86,6 @@ std::optional<DirectoryMode> directory_mode_of(std::uint8_t b) {
     default: return std::nullopt;
   }
 }
-std::optional<KeytransSuite> keytrans_suite_of(std::uint16_t v) {
-  switch (v) {
-    case wire::kKt128Sha256P256: return KeytransSuite::Kt128Sha256P256;
-    case wire::kKt128Sha256Ed25519: return KeytransSuite::Kt128Sha256Ed25519;
-    case wire::kQuenfoldHybridExp: return KeytransSuite::QuenfoldHybridExp;
-    default: return std::nullopt;
-  }
-}
-
 std::uint8_t wire_of(SecurityLevel v) { return v == SecurityLevel::Cat3 ? wire::kCat3 : wire::kCat5; }
 std::uint8_t wire_of(CheckpointSuite v) {
   switch (v) {
@@ -123,22 +104,12 @@ std::uint8_t wire_of(VrfMode v) {
   }
   return 0;
 }
-std::uint16_t wire_of(KeytransSuite v) {
-  switch (v) {
-    case KeytransSuite::Kt128Sha256P256: return wire::kKt128Sha256P256;
-    case KeytransSuite::Kt128Sha256Ed25519: return wire::kKt128Sha256Ed25519;
-    case KeytransSuite::QuenfoldHybridExp: return wire::kQuenfoldHybridExp;
-  }
-  return 0;
-}
-
 // Reads one enum byte and maps it, or reports "unknown <field> tag 0x<hh>".
 template <class E>
-std::expected<E, Error> enum_byte(Cursor& c, const char* field, std::optional<E> (*of)(std::uint8_t)) {
-  auto b = c.u8();
-  if (!b) return std::unexpected(b.error());
-  auto v = of(*b);
-  if (!v) return malformed(std::string("unknown ") + field + " tag " + tag_hex(*b, 2));
+std::expected<E, Error> enum_byte(encoding::Reader& r, const char* field, std::optional<E> (*of)(std::uint8_t)) {
+  QUENFOLD_TRY(const std::uint8_t b, read(r.u8(field)));
+  auto v = of(b);
+  if (!v) return malformed(std::string("unknown ") + field + " tag " + tag_hex(b, 2));
   return *v;
 }
 
@@ -150,63 +121,40 @@ CommitmentHash implied_hash(SecurityLevel level) {
 }  // namespace
 
 std::expected<NamespacePolicy, Error> NamespacePolicy::parse(ByteView record) {
-  Cursor c(record);
+  encoding::Reader r(record);
   NamespacePolicy p;
 
-  auto format = c.u32();
-  if (!format) return std::unexpected(format.error());
-  if (*format != 1 && *format != 2) return malformed("unknown policy format version " + to_string(*format));
+  QUENFOLD_TRY(const std::uint32_t format, read(r.u32("format_version")));
+  if (format != kFormatConiks && format != kFormatKeytrans)
+    return malformed("unknown policy format version " + to_string(format));
 
-  auto ns = c.length_prefixed();
-  if (!ns) return std::unexpected(ns.error());
-  if (encoding::utf8_error(*ns)) return malformed("namespace is not valid UTF-8");
-  auto valid_ns = encoding::validate_namespace(encoding::text_of(*ns));
-  if (!valid_ns) return std::unexpected(valid_ns.error());
-  p.namespace_ = std::move(*valid_ns);
+  QUENFOLD_TRY(const ByteView ns, read(r.prefixed(kLengthPrefix, "namespace")));
+  if (encoding::utf8_error(ns)) return malformed("namespace is not valid UTF-8");
+  QUENFOLD_TRY(p.namespace_, encoding::validate_namespace(encoding::text_of(ns)));
 
-  auto schema = c.u32();
-  if (!schema) return std::unexpected(schema.error());
-  p.policy_schema_version = *schema;
+  QUENFOLD_TRY(p.policy_schema_version, read(r.u32("policy_schema_version")));
+  QUENFOLD_TRY(p.security_level, enum_byte(r, "security_level", security_level_of));
+  QUENFOLD_TRY(p.checkpoint_suite, enum_byte(r, "checkpoint_suite", checkpoint_suite_of));
+  QUENFOLD_TRY(p.commitment_hash, enum_byte(r, "commitment_hash", commitment_hash_of));
+  QUENFOLD_TRY(p.vrf_mode, enum_byte(r, "vrf_mode", vrf_mode_of));
+  QUENFOLD_TRY(p.effective_from, read(r.u64("effective_from")));
+  QUENFOLD_TRY(p.created_at, read(r.u64("created_at")));
 
-  auto level = enum_byte(c, "security_level", security_level_of);
-  if (!level) return std::unexpected(level.error());
-  p.security_level = *level;
-  auto suite = enum_byte(c, "checkpoint_suite", checkpoint_suite_of);
-  if (!suite) return std::unexpected(suite.error());
-  p.checkpoint_suite = *suite;
-  auto hash = enum_byte(c, "commitment_hash", commitment_hash_of);
-  if (!hash) return std::unexpected(hash.error());
-  p.commitment_hash = *hash;
-  auto vrf = enum_byte(c, "vrf_mode", vrf_mode_of);
-  if (!vrf) return std::unexpected(vrf.error());
-  p.vrf_mode = *vrf;
-
-  auto effective = c.u64();
-  if (!effective) return std::unexpected(effective.error());
-  p.effective_from = *effective;
-  auto created = c.u64();
-  if (!created) return std::unexpected(created.error());
-  p.created_at = *created;
-
-  auto prev = c.length_prefixed();
-  if (!prev) return std::unexpected(prev.error());
-  if (prev->size() != 0 && prev->size() != kPolicyHashLen)
-    return malformed("prev_policy_hash is " + to_string(prev->size()) + " bytes, want 0 (genesis) or " +
+  QUENFOLD_TRY(const ByteView prev, read(r.prefixed(kLengthPrefix, "prev_policy_hash")));
+  if (prev.size() != 0 && prev.size() != kPolicyHashLen)
+    return malformed("prev_policy_hash is " + to_string(prev.size()) + " bytes, want 0 (genesis) or " +
                      to_string(kPolicyHashLen));
-  if (prev->size() == kPolicyHashLen) {
+  if (prev.size() == kPolicyHashLen) {
     crypto::Bytes64 h{};
-    std::copy(prev->begin(), prev->end(), h.begin());
+    std::copy(prev.begin(), prev.end(), h.begin());
     p.prev_policy_hash = h;
   }
 
-  if (*format == 2) {
-    auto mode = enum_byte(c, "directory_mode", directory_mode_of);
-    if (!mode) return std::unexpected(mode.error());
-    p.directory_mode = *mode;
-    auto id = c.u16();
-    if (!id) return std::unexpected(id.error());
-    auto ks = keytrans_suite_of(*id);
-    if (!ks) return malformed("unknown keytrans_suite id " + tag_hex(*id, 4));
+  if (format == kFormatKeytrans) {
+    QUENFOLD_TRY(p.directory_mode, enum_byte(r, "directory_mode", directory_mode_of));
+    QUENFOLD_TRY(const std::uint16_t id, read(r.u16("keytrans_suite")));
+    const auto ks = keytrans::suite_from_id(id);
+    if (!ks) return malformed("unknown keytrans_suite id " + tag_hex(id, 4));
     p.keytrans_suite = *ks;
   } else {
     // Format 1 predates the KEYTRANS route and always means CONIKS.
@@ -214,8 +162,8 @@ std::expected<NamespacePolicy, Error> NamespacePolicy::parse(ByteView record) {
     p.keytrans_suite = KeytransSuite::QuenfoldHybridExp;
   }
 
-  if (!c.at_end()) return malformed("trailing bytes after policy record");
-  if (auto legal = check_legality(p); !legal) return std::unexpected(legal.error());
+  QUENFOLD_CHECK(read(r.finish("policy record")));
+  QUENFOLD_CHECK(check_legality(p));
   return p;
 }
 
@@ -236,33 +184,21 @@ std::expected<void, Error> check_legality(const NamespacePolicy& p) {
 
 Bytes NamespacePolicy::canonical_bytes() const {
   const bool keytrans = directory_mode == DirectoryMode::Keytrans;
-  Bytes out;
-  out.reserve(44 + namespace_.size() + (prev_policy_hash ? kPolicyHashLen : 0));
-  encoding::put_be(out, keytrans ? 2 : 1, 4);
-  encoding::put_be(out, namespace_.size(), 4);
-  out.insert(out.end(), namespace_.begin(), namespace_.end());
-  encoding::put_be(out, policy_schema_version, 4);
-  out.push_back(wire_of(security_level));
-  out.push_back(wire_of(checkpoint_suite));
-  out.push_back(wire_of(commitment_hash));
-  out.push_back(wire_of(vrf_mode));
-  encoding::put_be(out, effective_from, 8);
-  encoding::put_be(out, created_at, 8);
-  if (prev_policy_hash) {
-    encoding::put_be(out, kPolicyHashLen, 4);
-    out.insert(out.end(), prev_policy_hash->begin(), prev_policy_hash->end());
-  } else {
-    encoding::put_be(out, 0, 4);
-  }
-  if (keytrans) {
-    out.push_back(wire::kKeytrans);
-    encoding::put_be(out, wire_of(keytrans_suite), 2);
-  }
-  return out;
+  const std::size_t prev_len = prev_policy_hash ? kPolicyHashLen : 0;
+  encoding::Writer w(kFixedFieldsLen + namespace_.size() + prev_len + (keytrans ? kKeytransFieldsLen : 0));
+  w.u32(keytrans ? kFormatKeytrans : kFormatConiks);
+  w.prefixed(kLengthPrefix, namespace_);
+  w.u32(policy_schema_version);
+  w.u8(wire_of(security_level)).u8(wire_of(checkpoint_suite)).u8(wire_of(commitment_hash)).u8(wire_of(vrf_mode));
+  w.u64(effective_from).u64(created_at);
+  w.prefixed(kLengthPrefix, prev_policy_hash ? ByteView(*prev_policy_hash) : ByteView{});
+  if (keytrans) w.u8(wire::kKeytrans).u16(keytrans::suite_id_of(keytrans_suite));
+  return w.take();
 }
 
 std::string NamespacePolicy::context_label() const {
-  return namespace_ + "/namespace-policy/v" + (directory_mode == DirectoryMode::Keytrans ? "2" : "1");
+  return namespace_ + "/namespace-policy/v" +
+         to_string(directory_mode == DirectoryMode::Keytrans ? kFormatKeytrans : kFormatConiks);
 }
 
 crypto::Bytes64 NamespacePolicy::policy_hash() const {
@@ -272,45 +208,37 @@ crypto::Bytes64 NamespacePolicy::policy_hash() const {
 crypto::Bytes32 NamespacePolicy::leaf_hash() const { return rfc6962_leaf_hash(canonical_bytes()); }
 
 std::expected<SignedPolicy, Error> SignedPolicy::parse(ByteView envelope) {
-  Cursor c(envelope);
-  auto format = c.u32();
-  if (!format) return std::unexpected(format.error());
-  if (*format != 1) return malformed("unknown signed-policy format version " + to_string(*format));
+  encoding::Reader r(envelope);
+  QUENFOLD_TRY(const std::uint32_t format, read(r.u32("format_version")));
+  if (format != kEnvelopeFormat) return malformed("unknown signed-policy format version " + to_string(format));
 
-  auto record_bytes = c.length_prefixed();
-  if (!record_bytes) return std::unexpected(record_bytes.error());
-  auto record = NamespacePolicy::parse(*record_bytes);
-  if (!record) return std::unexpected(record.error());
+  QUENFOLD_TRY(const ByteView record_bytes, read(r.prefixed(kLengthPrefix, "record")));
+  QUENFOLD_TRY(NamespacePolicy record, NamespacePolicy::parse(record_bytes));
+  QUENFOLD_TRY(const ByteView key, read(r.prefixed(kLengthPrefix, "public_key")));
+  QUENFOLD_TRY(const ByteView sig, read(r.prefixed(kLengthPrefix, "signature")));
+  if (key.empty() || sig.empty()) return malformed("signed policy must carry a non-empty key and signature");
+  QUENFOLD_CHECK(read(r.finish("signed policy envelope")));
 
-  auto key = c.length_prefixed();
-  if (!key) return std::unexpected(key.error());
-  auto sig = c.length_prefixed();
-  if (!sig) return std::unexpected(sig.error());
-  if (key->empty() || sig->empty()) return malformed("signed policy must carry a non-empty key and signature");
-  if (!c.at_end()) return malformed("trailing bytes after signed policy envelope");
-
-  return SignedPolicy{std::move(*record), Bytes(key->begin(), key->end()), Bytes(sig->begin(), sig->end())};
+  return SignedPolicy{std::move(record), Bytes(key.begin(), key.end()), Bytes(sig.begin(), sig.end())};
 }
 
 std::expected<void, Error> verify_policy_signature(const NamespacePolicy& record, ByteView public_key,
                                                    ByteView signature) {
   // The label embeds a validated namespace, so this parse cannot fail; it is
   // kept so that no digest is ever bound to a label outside the grammar.
-  auto label = encoding::ContextLabel::parse(record.context_label());
-  if (!label) return std::unexpected(label.error());
-  const Bytes message = record.canonical_bytes();
-  const auto verdict = crypto::verify_token(message, encoding::bytes_of(label->text()),
-                                            crypto::base64::encode(signature), crypto::base64::encode(public_key));
-  if (!verdict || !*verdict) return std::unexpected(Error::invalid_signature(record.namespace_ + "/namespace-policy", 0));
+  QUENFOLD_TRY(const auto label, encoding::ContextLabel::parse(record.context_label()));
+  // The envelope carries decoded token bytes: verify them as they are. An
+  // unknown version tag, which the text form would report as an undecodable
+  // token, is one more way of not verifying here.
+  if (!crypto::verify_token_bytes(record.canonical_bytes(), encoding::bytes_of(label.text()), signature, public_key))
+    return std::unexpected(Error::invalid_signature(record.namespace_ + "/namespace-policy", 0));
   return {};
 }
 
 std::expected<NamespacePolicy, Error> load_verified_policy(ByteView envelope) {
-  auto signed_policy = SignedPolicy::parse(envelope);
-  if (!signed_policy) return std::unexpected(signed_policy.error());
-  auto ok = verify_policy_signature(signed_policy->record, signed_policy->public_key, signed_policy->signature);
-  if (!ok) return std::unexpected(ok.error());
-  return std::move(signed_policy->record);
+  QUENFOLD_TRY(SignedPolicy signed_policy, SignedPolicy::parse(envelope));
+  QUENFOLD_CHECK(verify_policy_signature(signed_policy.record, signed_policy.public_key, signed_policy.signature));
+  return std::move(signed_policy.record);
 }
 
 PolicyPosture posture_of(const NamespacePolicy& p) {
@@ -325,9 +253,8 @@ PolicyPosture posture_of(const NamespacePolicy& p) {
   out.keytrans_suite = p.keytrans_suite;
   out.effective_from = p.effective_from;
   out.created_at = p.created_at;
-  const Bytes canonical = p.canonical_bytes();
-  const auto policy_hash = encoding::sha3_512_with_context(p.context_label(), canonical);
-  const auto leaf = rfc6962_leaf_hash(canonical);
+  const auto policy_hash = p.policy_hash();
+  const auto leaf = p.leaf_hash();
   out.policy_hash.assign(policy_hash.begin(), policy_hash.end());
   out.rfc6962_leaf_hash.assign(leaf.begin(), leaf.end());
   return out;

@@ -27,7 +27,8 @@
 namespace quenfold::policy {
 
 // Wire codes of the record's enum fields (distinct from the boundary's
-// variant indexes of the same enums).
+// variant indexes of the same enums). keytrans_suite uses the suite
+// identifiers of keytrans/suite_id.h.
 namespace wire {
 inline constexpr std::uint8_t kCat3 = 3;
 inline constexpr std::uint8_t kCat5 = 5;
@@ -41,9 +42,6 @@ inline constexpr std::uint8_t kHybridOutput = 2;
 inline constexpr std::uint8_t kPurePqExperimental = 3;
 inline constexpr std::uint8_t kConiks = 1;
 inline constexpr std::uint8_t kKeytrans = 2;
-inline constexpr std::uint16_t kKt128Sha256P256 = 0x0001;
-inline constexpr std::uint16_t kKt128Sha256Ed25519 = 0x0002;
-inline constexpr std::uint16_t kQuenfoldHybridExp = 0xF000;
 }  // namespace wire
 
 inline constexpr std::size_t kPolicyHashLen = 64;

@@ -1,9 +1,9 @@
 #include "policy/posture.h"
 
-#include <stdexcept>
 #include <string>
 
 #include "crypto/base64.h"
+#include "core/try.h"
 #include "encoding/text.h"
 #include "quenfold/policy.h"
 
@@ -12,6 +12,16 @@ namespace {
 
 std::unexpected<Error> mismatch(std::string declared, std::string observed) {
   return std::unexpected(Error::posture_mismatch(std::move(declared), std::move(observed)));
+}
+
+// The checkpoint suite each token family serves.
+CheckpointSuite suite_of(crypto::TokenFamily family) {
+  switch (family) {
+    case crypto::TokenFamily::Ed25519Hybrid: return CheckpointSuite::Hybrid;
+    case crypto::TokenFamily::MlDsaAlone: return CheckpointSuite::PureCnsa2;
+    case crypto::TokenFamily::MatchedHybrid: return CheckpointSuite::HybridMatched;
+  }
+  return CheckpointSuite::Hybrid;
 }
 
 bool category_matches(crypto::SecurityCategory c, SecurityLevel level) {
@@ -36,20 +46,14 @@ std::expected<void, Error> enforce_token(const NamespacePolicy& p, std::string_v
 
 }  // namespace
 
-std::expected<crypto::TokenProfile, crypto::CryptoError> classify_token(std::string_view token, TokenRole role) {
+std::expected<TokenProfile, crypto::CryptoError> classify_token(std::string_view token, TokenRole role) {
   auto decoded = crypto::base64::decode(token);
   if (!decoded) return std::unexpected(crypto::CryptoError::base64(decoded.error()));
-  const auto profile = decoded->empty() ? std::nullopt : crypto::token_profile(decoded->front());
-  if (!profile) return std::unexpected(crypto::CryptoError::signature("unknown or missing signature version tag"));
-  const std::uint8_t tag = decoded->front();
-  const auto want = role == TokenRole::PublicKey ? crypto::expected_public_key_len(tag) : crypto::expected_signature_len(tag);
-  // The three token tables are total over the known tags; a gap is a defect
-  // of the build, not of the input, and surfaces as an internal failure.
-  if (!want)
-    throw std::logic_error(role == TokenRole::PublicKey ? "known tag always has an expected public-key length"
-                                                        : "known tag always has an expected signature length");
-  if (decoded->size() != *want) return std::unexpected(crypto::CryptoError::invalid_length(*want, decoded->size()));
-  return *profile;
+  const auto shape = decoded->empty() ? std::nullopt : crypto::token_shape(decoded->front());
+  if (!shape) return std::unexpected(crypto::CryptoError::signature("unknown or missing signature version tag"));
+  const std::size_t want = role == TokenRole::PublicKey ? shape->public_key_len : shape->signature_len;
+  if (decoded->size() != want) return std::unexpected(crypto::CryptoError::invalid_length(want, decoded->size()));
+  return TokenProfile{suite_of(shape->family), shape->category};
 }
 
 std::expected<void, Error> enforce_checkpoint_signing_key(const NamespacePolicy& p, std::string_view public_key) {
@@ -92,16 +96,14 @@ namespace {
 // comparison.
 template <class Check, class Observed>
 std::expected<void, Error> enforce(ByteView envelope, Check check, const Observed& observed) {
-  auto p = policy::load_verified_policy(envelope);
-  if (!p) return std::unexpected(p.error());
-  return check(*p, observed);
+  QUENFOLD_TRY(const policy::NamespacePolicy p, policy::load_verified_policy(envelope));
+  return check(p, observed);
 }
 }  // namespace
 
 std::expected<PolicyPosture, Error> signed_policy_verify(ByteView envelope) {
-  auto p = policy::load_verified_policy(envelope);
-  if (!p) return std::unexpected(p.error());
-  return policy::posture_of(*p);
+  QUENFOLD_TRY(const policy::NamespacePolicy p, policy::load_verified_policy(envelope));
+  return policy::posture_of(p);
 }
 
 std::expected<void, Error> policy_enforce_checkpoint_signing_key(ByteView envelope, std::string_view public_key) {

@@ -24,10 +24,17 @@ inline constexpr std::uint16_t kKeytransBackend = 0xF004;  // KEYTRANS_EXP_04
 
 enum class TokenRole : std::uint8_t { PublicKey, Signature };
 
+// The posture a token version serves: the checkpoint suite of its family and
+// its security category.
+struct TokenProfile {
+  CheckpointSuite suite;
+  crypto::SecurityCategory category;
+};
+
 // Decodes a token with the dependency codec and reads its profile from the
 // version tag, checking the exact length of that version. The token material
 // itself is not examined.
-std::expected<crypto::TokenProfile, crypto::CryptoError> classify_token(std::string_view token, TokenRole role);
+std::expected<TokenProfile, crypto::CryptoError> classify_token(std::string_view token, TokenRole role);
 
 std::expected<void, Error> enforce_checkpoint_signing_key(const NamespacePolicy& p, std::string_view public_key);
 std::expected<void, Error> enforce_checkpoint_signature(const NamespacePolicy& p, std::string_view signature);

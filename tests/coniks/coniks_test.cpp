@@ -387,30 +387,17 @@ TEST(ConiksProofs, EveryTruncationIsMalformed) {
   }
 }
 
-TEST(ConiksProofs, ReadLengthPrefixedPositions) {
-  const Bytes bytes = {9, 0, 0, 0, 2, 0xaa, 0xbb, 0, 0, 0, 0};
-  auto first = coniks::read_length_prefixed(bytes, 1, "a");
-  ASSERT_TRUE(first);
-  EXPECT_EQ(Bytes(first->first.begin(), first->first.end()), (Bytes{0xaa, 0xbb}));
-  EXPECT_EQ(first->second, 7u);
-  auto second = coniks::read_length_prefixed(bytes, first->second, "b");
-  ASSERT_TRUE(second);
-  EXPECT_TRUE(second->first.empty());
-  EXPECT_EQ(second->second, bytes.size());
-  EXPECT_EQ(coniks::read_length_prefixed(bytes, second->second, "c").error().message(),
-            "malformed coniks proof: c: missing 4-byte length prefix");
-}
-
 TEST(ConiksProofs, AuthPathEntriesFollowTheBitmap) {
   Bytes bytes(32, 0);
   bytes[0] = 0x80;   // depth 1
   bytes[31] = 0x01;  // depth 256
   for (const std::uint8_t fill : {std::uint8_t{0x11}, std::uint8_t{0x22}}) bytes.insert(bytes.end(), 64, fill);
   bytes.push_back(0x33);
-  const auto parsed = coniks::AuthPath::parse(bytes);
+  encoding::Reader r(bytes);
+  const auto parsed = coniks::AuthPath::parse(r);
   ASSERT_TRUE(parsed);
-  EXPECT_EQ(parsed->second, 32u + 128u);
-  const auto& s = parsed->first.siblings;
+  EXPECT_EQ(r.position(), 32u + 128u);
+  const auto& s = parsed->siblings;
   EXPECT_EQ(s[0].size(), 64u);
   EXPECT_EQ(s[0][0], 0x11);
   EXPECT_EQ(s[255].size(), 64u);

@@ -44,37 +44,40 @@ Layout layout_of(V v) {
 
 // --- the tables ---------------------------------------------------------------
 
-TEST(TokenProfile, TablesAreTotalOverTheSixTagsAndEmptyElsewhere) {
+TEST(TokenShape, TableIsTotalOverTheSixTagsAndEmptyElsewhere) {
+  using F = TokenFamily;
   struct Row {
     std::uint8_t tag;
-    CheckpointSuite suite;
+    TokenFamily family;
     SecurityCategory category;
     std::size_t key_len;
     std::size_t sig_len;
   };
   const Row rows[] = {
-      {0x01, CheckpointSuite::Hybrid, SecurityCategory::Cat2, 1345, 2485},
-      {0x02, CheckpointSuite::Hybrid, SecurityCategory::Cat3, 1985, 3374},
-      {0x03, CheckpointSuite::Hybrid, SecurityCategory::Cat5, 2625, 4692},
-      {0x10, CheckpointSuite::PureCnsa2, SecurityCategory::Cat5, 2593, 4628},
-      {0x13, CheckpointSuite::HybridMatched, SecurityCategory::Cat3, 2010, 3424},
-      {0x14, CheckpointSuite::HybridMatched, SecurityCategory::Cat5, 2726, 4760},
+      {0x01, F::Ed25519Hybrid, SecurityCategory::Cat2, 1345, 2485},
+      {0x02, F::Ed25519Hybrid, SecurityCategory::Cat3, 1985, 3374},
+      {0x03, F::Ed25519Hybrid, SecurityCategory::Cat5, 2625, 4692},
+      {0x10, F::MlDsaAlone, SecurityCategory::Cat5, 2593, 4628},
+      {0x13, F::MatchedHybrid, SecurityCategory::Cat3, 2010, 3424},
+      {0x14, F::MatchedHybrid, SecurityCategory::Cat5, 2726, 4760},
   };
   for (int t = 0; t < 256; ++t) {
     const auto tag = static_cast<std::uint8_t>(t);
     const Row* row = nullptr;
     for (const auto& r : rows)
       if (r.tag == tag) row = &r;
-    const auto profile = token_profile(tag);
+    const auto shape = token_shape(tag);
     if (row == nullptr) {
-      EXPECT_FALSE(profile.has_value()) << t;
+      EXPECT_FALSE(shape.has_value()) << t;
       EXPECT_FALSE(expected_public_key_len(tag).has_value()) << t;
       EXPECT_FALSE(expected_signature_len(tag).has_value()) << t;
       continue;
     }
-    ASSERT_TRUE(profile.has_value()) << t;
-    EXPECT_EQ(profile->suite, row->suite) << t;
-    EXPECT_EQ(profile->category, row->category) << t;
+    ASSERT_TRUE(shape.has_value()) << t;
+    EXPECT_EQ(shape->family, row->family) << t;
+    EXPECT_EQ(shape->category, row->category) << t;
+    EXPECT_EQ(shape->public_key_len, row->key_len) << t;
+    EXPECT_EQ(shape->signature_len, row->sig_len) << t;
     EXPECT_EQ(expected_public_key_len(tag), row->key_len) << t;
     EXPECT_EQ(expected_signature_len(tag), row->sig_len) << t;
   }
@@ -83,7 +86,7 @@ TEST(TokenProfile, TablesAreTotalOverTheSixTagsAndEmptyElsewhere) {
   EXPECT_STREQ(name_of(SecurityCategory::Cat5), "Cat5");
 }
 
-TEST(TokenProfile, ParseVersionTagAcceptsOnlyTheClassicHybridTags) {
+TEST(TokenShape, ParseVersionTagAcceptsOnlyTheClassicHybridTags) {
   EXPECT_EQ(parse_version_tag(Bytes{0x01, 0xAA}), V::MlDsa44Ed25519);
   EXPECT_EQ(parse_version_tag(Bytes{0x02}), V::MlDsa65Ed25519);
   EXPECT_EQ(parse_version_tag(Bytes{0x03}), V::MlDsa87Ed25519);
@@ -95,7 +98,7 @@ TEST(TokenProfile, ParseVersionTagAcceptsOnlyTheClassicHybridTags) {
   }
 }
 
-TEST(TokenProfile, ContextMessageIsLengthContextMessage) {
+TEST(TokenShape, ContextMessageIsLengthContextMessage) {
   EXPECT_EQ(test::to_hex(context_message(bytes_of("a/b/v1"), bytes_of("abc"))),
             "0000000000000006" "612f622f7631" "616263");
   EXPECT_EQ(test::to_hex(context_message({}, {})), "0000000000000000");

@@ -331,21 +331,6 @@ TEST(KeytransWire, BuilderProofsRoundTripAndEveryTruncationFails) {
   }
 }
 
-TEST(KeytransWire, ReaderOffsetOverflow) {
-  const Bytes data = {1, 2, 3};
-  TlsReader r(data);
-  ASSERT_TRUE(r.read_u8("a").has_value());
-  auto e = r.take(std::numeric_limits<std::size_t>::max(), "Some.field");
-  ASSERT_FALSE(e.has_value());
-  EXPECT_EQ(e.error().message(),
-            kPrefix + "Some.field: length " + std::to_string(std::numeric_limits<std::size_t>::max()) +
-                " overflows offset");
-  // A failed read leaves the position where it was.
-  EXPECT_EQ(r.position(), 1u);
-  EXPECT_EQ(r.read_u16("b").value(), 0x0203);
-  EXPECT_TRUE(r.finish("S").has_value());
-}
-
 TEST(KeytransWire, HashedEncodings) {
   EXPECT_EQ(to_hex(encode_vrf_input(bytes_of("ab"), 0x01020304).value()), "02616201020304");
   EXPECT_EQ(to_hex(encode_vrf_input({}, 0).value()), "0000000000");

@@ -1,21 +1,23 @@
-#include "proof/key_history.h"
+#include "key_history/key_history.h"
 
 #include <limits>
 
-#include "encoding/reader.h"
+#include "core/try.h"
+#include "encoding/writer.h"
 #include "quenfold/key_history.h"
 #include "quenfold/merkle.h"
 
-namespace quenfold::proof {
+namespace quenfold::key_history {
 namespace {
 
-std::expected<void, Error> append_prefixed(Bytes& out, const char* field, ByteView data) {
-  if (data.size() > std::numeric_limits<std::uint32_t>::max())
+constexpr std::size_t kLengthPrefix = 4;
+
+std::expected<void, Error> append_prefixed(encoding::Writer& out, const char* field, ByteView data) {
+  if (data.size() > encoding::max_prefixed_length(kLengthPrefix))
     return std::unexpected(Error::malformed_canonical_leaf(
         std::string(field) + " of " + std::to_string(data.size()) +
         " bytes does not fit its 32-bit length prefix"));
-  encoding::put_be(out, data.size(), 4);
-  out.insert(out.end(), data.begin(), data.end());
+  out.prefixed(kLengthPrefix, data);
   return {};
 }
 
@@ -25,34 +27,31 @@ std::expected<Bytes, Error> KeyHistoryEntry::canonical_bytes() const {
   if (prev_entry_hash && prev_entry_hash->empty())
     return std::unexpected(
         Error::malformed_canonical_leaf("prev_entry_hash present but empty; genesis must use None"));
-  Bytes out;
-  out.reserve(36 + enc_x25519.size() + enc_pq.size() + signing_pub.size() +
-              (prev_entry_hash ? prev_entry_hash->size() : 0));
-  encoding::put_be(out, kKeyHistoryFormat, 4);
-  encoding::put_be(out, seq, 8);
-  encoding::put_be(out, ts_ms, 8);
+  // format, seq, ts_ms, then four length-prefixed fields.
+  encoding::Writer out(4 + 8 + 8 + 4 * kLengthPrefix + enc_x25519.size() + enc_pq.size() + signing_pub.size() +
+                       (prev_entry_hash ? prev_entry_hash->size() : 0));
+  out.u32(kKeyHistoryFormat).u64(seq).u64(ts_ms);
   for (auto [name, field] : {std::pair{"enc_x25519", enc_x25519}, std::pair{"enc_pq", enc_pq},
                              std::pair{"signing_pub", signing_pub},
                              std::pair{"prev_entry_hash", prev_entry_hash.value_or(ByteView{})}}) {
-    if (auto r = append_prefixed(out, name, field); !r) return std::unexpected(r.error());
+    QUENFOLD_CHECK(append_prefixed(out, name, field));
   }
-  return out;
+  return out.take();
 }
 
 std::expected<crypto::Bytes64, Error> KeyHistoryEntry::entry_hash(
     const encoding::ContextLabel& label) const {
-  auto bytes = canonical_bytes();
-  if (!bytes) return std::unexpected(bytes.error());
-  return encoding::sha3_512_with_context(label.text(), *bytes);
+  QUENFOLD_TRY(const Bytes bytes, canonical_bytes());
+  return encoding::sha3_512_with_context(label.text(), bytes);
 }
 
-}  // namespace quenfold::proof
+}  // namespace quenfold::key_history
 
 namespace quenfold {
 namespace {
 
 // The boundary's entry: absent and empty prev_entry_hash are both genesis.
-proof::KeyHistoryEntry entry_of(std::uint64_t seq, std::uint64_t ts_ms, ByteView enc_x25519,
+key_history::KeyHistoryEntry entry_of(std::uint64_t seq, std::uint64_t ts_ms, ByteView enc_x25519,
                                 ByteView enc_pq, ByteView signing_pub,
                                 const std::optional<ByteView>& prev) {
   std::optional<ByteView> normalised = prev;
@@ -60,12 +59,10 @@ proof::KeyHistoryEntry entry_of(std::uint64_t seq, std::uint64_t ts_ms, ByteView
   return {seq, ts_ms, enc_x25519, enc_pq, signing_pub, normalised};
 }
 
-std::expected<Bytes, Error> hash_under(std::string_view context, const proof::KeyHistoryEntry& e) {
-  auto label = encoding::ContextLabel::parse(context);
-  if (!label) return std::unexpected(label.error());
-  auto h = e.entry_hash(*label);
-  if (!h) return std::unexpected(h.error());
-  return Bytes(h->begin(), h->end());
+std::expected<Bytes, Error> hash_under(std::string_view context, const key_history::KeyHistoryEntry& e) {
+  QUENFOLD_TRY(const auto label, encoding::ContextLabel::parse(context));
+  QUENFOLD_TRY(const crypto::Bytes64 h, e.entry_hash(label));
+  return Bytes(h.begin(), h.end());
 }
 
 }  // namespace
@@ -81,7 +78,7 @@ std::expected<Bytes, Error> key_history_v1_entry_hash(std::uint64_t seq, std::ui
                                                       ByteView enc_x25519, ByteView enc_pq,
                                                       ByteView signing_pub,
                                                       const std::optional<ByteView>& prev) {
-  return hash_under(proof::kKeyHistoryLabel, entry_of(seq, ts_ms, enc_x25519, enc_pq, signing_pub, prev));
+  return hash_under(key_history::kKeyHistoryLabel, entry_of(seq, ts_ms, enc_x25519, enc_pq, signing_pub, prev));
 }
 
 std::expected<Bytes, Error> key_history_entry_hash_with_context(
@@ -94,9 +91,8 @@ std::expected<Bytes, Error> key_history_v1_rfc6962_leaf_hash(std::uint64_t seq, 
                                                              ByteView enc_x25519, ByteView enc_pq,
                                                              ByteView signing_pub,
                                                              const std::optional<ByteView>& prev) {
-  auto bytes = entry_of(seq, ts_ms, enc_x25519, enc_pq, signing_pub, prev).canonical_bytes();
-  if (!bytes) return std::unexpected(bytes.error());
-  const auto h = rfc6962_leaf_hash(*bytes);
+  QUENFOLD_TRY(const Bytes bytes, entry_of(seq, ts_ms, enc_x25519, enc_pq, signing_pub, prev).canonical_bytes());
+  const auto h = rfc6962_leaf_hash(bytes);
   return Bytes(h.begin(), h.end());
 }
 

@@ -9,7 +9,7 @@
 #include "quenfold/error.h"
 #include "quenfold/types.h"
 
-namespace quenfold::proof {
+namespace quenfold::key_history {
 
 inline constexpr std::string_view kKeyHistoryLabel = "brackle/key-history/v1";
 inline constexpr std::uint32_t kKeyHistoryFormat = 1;
@@ -28,4 +28,4 @@ struct KeyHistoryEntry {
   std::expected<crypto::Bytes64, Error> entry_hash(const encoding::ContextLabel& label) const;
 };
 
-}  // namespace quenfold::proof
+}  // namespace quenfold::key_history

@@ -2,7 +2,7 @@
 
 #include "encoding/context.h"
 #include "commitment/commitment.h"
-#include "proof/key_history.h"
+#include "key_history/key_history.h"
 #include "quenfold/commitment.h"
 #include "quenfold/key_history.h"
 #include "support/testdata.h"
@@ -37,7 +37,7 @@ TEST(KeyHistory, GenesisForms) {
   EXPECT_EQ(key_history_v1_rfc6962_leaf_hash(5, 6, {}, {}, {}, present_empty),
             key_history_v1_rfc6962_leaf_hash(5, 6, {}, {}, {}, std::nullopt));
   // ...but the entry itself refuses a present-but-empty predecessor.
-  proof::KeyHistoryEntry e{0, 0, {}, {}, {}, present_empty};
+  key_history::KeyHistoryEntry e{0, 0, {}, {}, {}, present_empty};
   auto r = e.canonical_bytes();
   ASSERT_FALSE(r);
   EXPECT_EQ(r.error().message(),
