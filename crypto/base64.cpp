@@ -31,23 +31,39 @@ constexpr std::array<std::uint8_t, 256> make_table() {
 }
 constexpr auto kValue = make_table();
 
-std::string invalid_symbol(std::size_t offset, unsigned char byte) {
-  return "Invalid symbol " + std::to_string(byte) + ", offset " + std::to_string(offset) + ".";
-}
-std::string invalid_last_symbol(std::size_t offset, unsigned char byte) {
-  return "Invalid last symbol " + std::to_string(byte) + ", offset " + std::to_string(offset) + ".";
+std::unexpected<Fault> invalid_symbol(std::size_t offset, unsigned char byte) {
+  return std::unexpected(Fault{Fault::Kind::InvalidSymbol, offset, byte});
 }
 
 }  // namespace
 
+bool is_symbol(char c) noexcept { return kValue[static_cast<unsigned char>(c)] != kInvalid; }
+
+std::string fault_text(const Fault& f) {
+  const std::string at = std::to_string(f.byte) + ", offset " + std::to_string(f.offset) + ".";
+  switch (f.kind) {
+    case Fault::Kind::InvalidSymbol: return "Invalid symbol " + at;
+    case Fault::Kind::InvalidLength: return "Invalid input length: " + std::to_string(f.offset);
+    case Fault::Kind::InvalidPadding: return "Invalid padding";
+    case Fault::Kind::InvalidLastSymbol: return "Invalid last symbol " + at;
+  }
+  return "Invalid padding";
+}
+
 std::expected<std::vector<std::uint8_t>, std::string> decode(std::string_view text) {
+  auto out = decode_canonical(text);
+  if (!out) return std::unexpected(fault_text(out.error()));
+  return std::move(*out);
+}
+
+std::expected<std::vector<std::uint8_t>, Fault> decode_canonical(std::string_view text) {
   const std::size_t n = text.size();
   const std::size_t rem = n % 4;
   // A stray single character at the end (a newline, say) is reported as
   // itself rather than as a length problem.
   if (rem == 1) {
     const auto last = static_cast<unsigned char>(text[n - 1]);
-    if (last != kPad && kValue[last] == kInvalid) return std::unexpected(invalid_symbol(n - 1, last));
+    if (last != kPad && kValue[last] == kInvalid) return invalid_symbol(n - 1, last);
   }
   // Complete quads before the final one (which may carry padding).
   std::size_t body = n - rem;
@@ -60,7 +76,7 @@ std::expected<std::vector<std::uint8_t>, std::string> decode(std::string_view te
     for (std::size_t j = 0; j < 4; ++j) {
       const auto c = static_cast<unsigned char>(text[q + j]);
       const std::uint8_t v = kValue[c];
-      if (v == kInvalid) return std::unexpected(invalid_symbol(q + j, c));
+      if (v == kInvalid) return invalid_symbol(q + j, c);
       acc = (acc << 6) | v;
     }
     out.push_back(static_cast<std::uint8_t>(acc >> 16));
@@ -78,24 +94,24 @@ std::expected<std::vector<std::uint8_t>, std::string> decode(std::string_view te
     const auto c = static_cast<unsigned char>(text[i]);
     const std::size_t pos = i - body;
     if (c == kPad) {
-      if (pos < 2) return std::unexpected(invalid_symbol(i, c));
+      if (pos < 2) return invalid_symbol(i, c);
       if (pads == 0) first_pad = i;
       ++pads;
       continue;
     }
-    if (pads > 0) return std::unexpected(invalid_symbol(first_pad, kPad));
+    if (pads > 0) return invalid_symbol(first_pad, kPad);
     const std::uint8_t v = kValue[c];
-    if (v == kInvalid) return std::unexpected(invalid_symbol(i, c));
+    if (v == kInvalid) return invalid_symbol(i, c);
     acc |= std::uint32_t{v} << (26 - 6 * symbols);
     last_symbol = c;
     ++symbols;
   }
-  if (n > 0 && symbols < 2) return std::unexpected("Invalid input length: " + std::to_string(body + symbols));
-  if ((symbols + pads) % 4 != 0) return std::unexpected(std::string("Invalid padding"));
+  if (n > 0 && symbols < 2) return std::unexpected(Fault{Fault::Kind::InvalidLength, body + symbols, 0});
+  if ((symbols + pads) % 4 != 0) return std::unexpected(Fault{Fault::Kind::InvalidPadding, 0, 0});
 
   const std::size_t bytes = symbols * 6 / 8;
   const std::uint32_t unused = bytes == 0 ? acc : (acc & (~std::uint32_t{0} >> (bytes * 8)));
-  if (unused != 0) return std::unexpected(invalid_last_symbol(body + symbols - 1, last_symbol));
+  if (unused != 0) return std::unexpected(Fault{Fault::Kind::InvalidLastSymbol, body + symbols - 1, last_symbol});
   for (std::size_t k = 0; k < bytes; ++k) out.push_back(static_cast<std::uint8_t>(acc >> (24 - 8 * k)));
   return out;
 }

@@ -1,79 +1,46 @@
 #include "encoding/base64.h"
 
+#include <algorithm>
+
 #include "crypto/base64.h"
 
 namespace quenfold::encoding {
 namespace {
 
-constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr char kPad = '=';
 
-constexpr std::array<std::int8_t, 256> make_table() {
-  std::array<std::int8_t, 256> t{};
-  for (auto& v : t) v = -1;
-  for (int i = 0; i < 64; ++i) t[static_cast<unsigned char>(kAlphabet[i])] = static_cast<std::int8_t>(i);
-  return t;
-}
-constexpr auto kValue = make_table();
-
 Error fail(const char* message) { return Error::malformed_signed_note(message); }
+
+// The signed-note texts of a fault of the shared decoder. Both codecs accept
+// exactly canonical padded base64; the note codec reports a length that is
+// not a multiple of four, or three or more padding characters, before
+// reading any group, and then names the first failing group by what is
+// wrong with it. Once those two checks have passed, the decoder's first
+// fault lies in that same group: it is the group's first '=' or foreign
+// byte, or its non-zero unused bits.
+const char* note_text(const crypto::base64::Fault& fault, std::string_view text) {
+  using Kind = crypto::base64::Fault::Kind;
+  if (fault.kind == Kind::InvalidLastSymbol) return "non-canonical base64";
+  if (fault.kind == Kind::InvalidSymbol) {
+    const std::string_view group = text.substr(fault.offset / 4 * 4, 4);
+    const bool foreign =
+        std::any_of(group.begin(), group.end(), [](char c) { return c != kPad && !crypto::base64::is_symbol(c); });
+    if (foreign) return "invalid base64 character";
+  }
+  // A misplaced '=' (the two other kinds cannot follow the length checks).
+  return "invalid base64 group";
+}
 
 }  // namespace
 
 std::expected<Bytes, Error> base64_decode(std::string_view text) {
   if (text.size() % 4 != 0) return std::unexpected(fail("base64 length is not a multiple of 4"));
-  if (text.empty()) return Bytes{};
-  std::size_t trailing = 0;
-  while (trailing < text.size() && text[text.size() - 1 - trailing] == kPad) ++trailing;
+  const std::size_t last_symbol = text.find_last_not_of(kPad);
+  const std::size_t trailing = last_symbol == std::string_view::npos ? text.size() : text.size() - 1 - last_symbol;
   if (trailing >= 3) return std::unexpected(fail("too much base64 padding"));
-
-  Bytes out;
-  out.reserve(text.size() / 4 * 3);
-  const std::size_t groups = text.size() / 4;
-  for (std::size_t g = 0; g < groups; ++g) {
-    std::uint32_t acc = 0;
-    int last_data = 0;  // 1-based position of the last non-pad character
-    bool pad_seen = false;
-    bool data_after_pad = false;
-    for (int j = 0; j < 4; ++j) {
-      const char c = text[g * 4 + static_cast<std::size_t>(j)];
-      acc <<= 6;
-      if (c == kPad) {
-        pad_seen = true;
-        continue;
-      }
-      const std::int8_t v = kValue[static_cast<unsigned char>(c)];
-      if (v < 0) return std::unexpected(fail("invalid base64 character"));
-      acc |= static_cast<std::uint32_t>(v);
-      last_data = j + 1;
-      if (pad_seen) data_after_pad = true;
-    }
-    // Padding is only legal at the very end: a pad followed by data inside a
-    // group (AB=C), or a padded group that is not the last, is refused. Every
-    // producer writes canonical base64, and accepting these would give one
-    // value several spellings.
-    if (data_after_pad || (pad_seen && g + 1 != groups))
-      return std::unexpected(fail("invalid base64 group"));
-    switch (last_data) {
-      case 4:
-        out.push_back(static_cast<std::uint8_t>(acc >> 16));
-        out.push_back(static_cast<std::uint8_t>(acc >> 8));
-        out.push_back(static_cast<std::uint8_t>(acc));
-        break;
-      case 3:
-        if ((acc & 0xFF) != 0) return std::unexpected(fail("non-canonical base64"));
-        out.push_back(static_cast<std::uint8_t>(acc >> 16));
-        out.push_back(static_cast<std::uint8_t>(acc >> 8));
-        break;
-      case 2:
-        if ((acc & 0xFFFF) != 0) return std::unexpected(fail("non-canonical base64"));
-        out.push_back(static_cast<std::uint8_t>(acc >> 16));
-        break;
-      default:
-        return std::unexpected(fail("invalid base64 group"));
-    }
-  }
-  return out;
+  auto decoded = crypto::base64::decode_canonical(text);
+  if (!decoded) return std::unexpected(fail(note_text(decoded.error(), text)));
+  return std::move(*decoded);
 }
 
 // Encoding has one canonical output, so both codecs share one encoder; only

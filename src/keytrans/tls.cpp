@@ -135,6 +135,19 @@ std::expected<std::optional<RevealedValue>, Error> read_revealed(Reader& r) {
   return std::optional<RevealedValue>{std::move(v)};
 }
 
+// A whole proof: the header of its kind, the kind's own fields, and nothing
+// after them.
+template <class Proof, class ReadBody>
+std::expected<Proof, Error> decode_proof(ByteView bytes, std::uint8_t kind, const char* kind_name,
+                                         std::string_view struct_name, ReadBody read_body) {
+  Reader r(bytes);
+  Proof out;
+  QUENFOLD_TRY(out.header, read_header(r, kind, kind_name));
+  QUENFOLD_CHECK(read_body(r, out));
+  QUENFOLD_CHECK(read(r.finish(struct_name)));
+  return out;
+}
+
 // Appends an opaque vector with a `width`-byte length, or reports that the
 // bytes exceed the vector's bound.
 std::expected<void, Error> put_opaque(encoding::Writer& w, std::size_t width, ByteView b, std::string_view field) {
@@ -151,38 +164,38 @@ std::expected<void, Error> put_opaque(encoding::Writer& w, std::size_t width, By
 }  // namespace
 
 std::expected<SearchProof, Error> decode_search_proof(ByteView bytes, std::size_t nc) {
-  Reader r(bytes);
-  SearchProof out;
-  QUENFOLD_TRY(out.header, read_header(r, kSearchKind, "search"));
-  QUENFOLD_TRY(const bool has_greatest,
-               read_flag(r, "SearchProof.greatest_version", "SearchProof.greatest_version.present"));
-  if (has_greatest) {
-    QUENFOLD_TRY(out.greatest_version, read(r.u32("SearchProof.greatest_version")));
-  }
-  QUENFOLD_TRY(out.ladder, read_ladder(r, nc));
-  QUENFOLD_TRY(out.value, read_revealed(r));
-  QUENFOLD_CHECK(read(r.finish("KeytransSearchProof")));
-  return out;
+  return decode_proof<SearchProof>(
+      bytes, kSearchKind, "search", "KeytransSearchProof",
+      [nc](Reader& r, SearchProof& out) -> std::expected<void, Error> {
+        QUENFOLD_TRY(const bool has_greatest,
+                     read_flag(r, "SearchProof.greatest_version", "SearchProof.greatest_version.present"));
+        if (has_greatest) {
+          QUENFOLD_TRY(out.greatest_version, read(r.u32("SearchProof.greatest_version")));
+        }
+        QUENFOLD_TRY(out.ladder, read_ladder(r, nc));
+        QUENFOLD_TRY(out.value, read_revealed(r));
+        return {};
+      });
 }
 
 std::expected<FixedVersionProof, Error> decode_fixed_version_proof(ByteView bytes, std::size_t nc) {
-  Reader r(bytes);
-  FixedVersionProof out;
-  QUENFOLD_TRY(out.header, read_header(r, kFixedVersionKind, "fixed-version"));
-  QUENFOLD_TRY(out.step, read_step(r, nc));
-  QUENFOLD_TRY(out.value, read_revealed(r));
-  QUENFOLD_CHECK(read(r.finish("KeytransFixedVersionProof")));
-  return out;
+  return decode_proof<FixedVersionProof>(
+      bytes, kFixedVersionKind, "fixed-version", "KeytransFixedVersionProof",
+      [nc](Reader& r, FixedVersionProof& out) -> std::expected<void, Error> {
+        QUENFOLD_TRY(out.step, read_step(r, nc));
+        QUENFOLD_TRY(out.value, read_revealed(r));
+        return {};
+      });
 }
 
 std::expected<MonitorProof, Error> decode_monitor_proof(ByteView bytes, std::size_t nc) {
-  Reader r(bytes);
-  MonitorProof out;
-  QUENFOLD_TRY(out.header, read_header(r, kMonitorKind, "monitor"));
-  QUENFOLD_TRY(out.version, read(r.u32("MonitorProof.version")));
-  QUENFOLD_TRY(out.ladder, read_ladder(r, nc));
-  QUENFOLD_CHECK(read(r.finish("KeytransMonitorProof")));
-  return out;
+  return decode_proof<MonitorProof>(
+      bytes, kMonitorKind, "monitor", "KeytransMonitorProof",
+      [nc](Reader& r, MonitorProof& out) -> std::expected<void, Error> {
+        QUENFOLD_TRY(out.version, read(r.u32("MonitorProof.version")));
+        QUENFOLD_TRY(out.ladder, read_ladder(r, nc));
+        return {};
+      });
 }
 
 // --- hashed structures -------------------------------------------------------

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "commitment/commitment.h"
+#include "core/try.h"
 #include "crypto/hash.h"
 #include "encoding/context.h"
 #include "keytrans/ladder.h"
@@ -41,6 +42,17 @@ std::expected<void, Error> verify_log(const Node& root, const ProofHeader& h) {
                                 h.log_inclusion);
 }
 
+// The first steps of every verification, in their order: the trusted root's
+// length, the proof's wire form, then its log entry under the root.
+template <class Proof>
+std::expected<Proof, Error> decode_in_log(const KeytransParams& params, ByteView root, ByteView proof_bytes,
+                                          std::expected<Proof, Error> (*decode)(ByteView, std::size_t)) {
+  QUENFOLD_TRY(const Node trusted, combined_root(root));
+  QUENFOLD_TRY(Proof proof, decode(proof_bytes, suite_commitment_len(params.suite)));
+  QUENFOLD_CHECK(verify_log(trusted, proof.header));
+  return proof;
+}
+
 bool same_bytes(ByteView a, ByteView b) { return std::ranges::equal(a, b); }
 
 // The rungs carry exactly the versions of the canonical ladder, in order.
@@ -61,86 +73,69 @@ std::expected<Bytes, Error> compute_commitment(const KeytransParams& params, Byt
   if (opening.size() != want)
     return malformed("commitment opening must be " + std::to_string(want) + " bytes for " +
                      name_of(params.suite) + ", got " + std::to_string(opening.size()));
-  auto message = encode_commitment_value(label, version, value);
-  if (!message) return std::unexpected(message.error());
+  QUENFOLD_TRY(const Bytes message, encode_commitment_value(label, version, value));
   if (params.suite == KeytransSuite::QuenfoldHybridExp) {
-    const auto c = commit(params.context, *message, opening);
+    const auto c = commit(params.context, message, opening);
     return Bytes(c.begin(), c.end());
   }
-  const auto c = crypto::hmac_sha256(kFixedCommitmentKey, {opening, *message});
+  const auto c = crypto::hmac_sha256(kFixedCommitmentKey, {opening, message});
   return Bytes(c.begin(), c.end());
 }
 
 std::expected<SearchResult, Error> verify_search(const KeytransParams& params, ByteView root,
                                                  ByteView label, ByteView proof_bytes) {
-  auto trusted = combined_root(root);
-  if (!trusted) return std::unexpected(trusted.error());
-  auto proof = decode_search_proof(proof_bytes, suite_commitment_len(params.suite));
-  if (!proof) return std::unexpected(proof.error());
-  if (auto ok = verify_log(*trusted, proof->header); !ok) return std::unexpected(ok.error());
+  QUENFOLD_TRY(SearchProof proof, decode_in_log(params, root, proof_bytes, decode_search_proof));
 
-  const auto greatest = proof->greatest_version;
+  const auto greatest = proof.greatest_version;
   // A claimed greatest version of 2^32 - 1 yields ladder values above 32
   // bits, which no 32-bit rung version equals: such a proof never matches.
   const std::vector<std::uint64_t> expected =
       greatest ? binary_ladder(*greatest) : std::vector<std::uint64_t>{0};
-  if (!ladder_matches(proof->ladder, expected))
+  if (!ladder_matches(proof.ladder, expected))
     return malformed("search ladder versions do not match the canonical binary ladder");
 
-  for (const LadderStep& step : proof->ladder) {
-    auto inclusion = verify_rung(params, proof->header.prefix_root, label, step);
-    if (!inclusion) return std::unexpected(inclusion.error());
+  for (const LadderStep& step : proof.ladder) {
+    QUENFOLD_TRY(const bool inclusion, verify_rung(params, proof.header.prefix_root, label, step));
     const bool should = greatest && step.version <= *greatest;
-    if (*inclusion != should)
+    if (inclusion != should)
       return malformed("ladder rung version " + std::to_string(step.version) + " inclusion " +
-                       (*inclusion ? "true" : "false") + " contradicts claimed greatest " +
+                       (inclusion ? "true" : "false") + " contradicts claimed greatest " +
                        greatest_text(greatest));
   }
   if (!greatest) return SearchResult{false, std::nullopt};
-  if (!proof->value) return malformed("present label is missing its revealed value");
-  auto c = compute_commitment(params, label, *greatest, proof->value->value, proof->value->opening);
-  if (!c) return std::unexpected(c.error());
-  const auto rung = std::ranges::find_if(proof->ladder, [&](const LadderStep& s) { return s.version == *greatest; });
-  if (rung == proof->ladder.end() || !rung->commitment)
+  if (!proof.value) return malformed("present label is missing its revealed value");
+  QUENFOLD_TRY(const Bytes c, compute_commitment(params, label, *greatest, proof.value->value, proof.value->opening));
+  const auto rung = std::ranges::find_if(proof.ladder, [&](const LadderStep& s) { return s.version == *greatest; });
+  if (rung == proof.ladder.end() || !rung->commitment)
     return malformed("greatest version is missing its inclusion commitment");
-  if (!same_bytes(*c, *rung->commitment)) return std::unexpected(Error::commitment_mismatch());
-  return SearchResult{true, std::move(proof->value->value)};
+  if (!same_bytes(c, *rung->commitment)) return std::unexpected(Error::commitment_mismatch());
+  return SearchResult{true, std::move(proof.value->value)};
 }
 
 std::expected<SearchResult, Error> verify_fixed_version(const KeytransParams& params, ByteView root,
                                                         ByteView label, ByteView proof_bytes) {
-  auto trusted = combined_root(root);
-  if (!trusted) return std::unexpected(trusted.error());
-  auto proof = decode_fixed_version_proof(proof_bytes, suite_commitment_len(params.suite));
-  if (!proof) return std::unexpected(proof.error());
-  if (auto ok = verify_log(*trusted, proof->header); !ok) return std::unexpected(ok.error());
+  QUENFOLD_TRY(FixedVersionProof proof, decode_in_log(params, root, proof_bytes, decode_fixed_version_proof));
 
-  auto inclusion = verify_rung(params, proof->header.prefix_root, label, proof->step);
-  if (!inclusion) return std::unexpected(inclusion.error());
-  if (!*inclusion) return SearchResult{false, std::nullopt};
-  if (!proof->value) return malformed("present fixed version is missing its revealed value");
-  auto c = compute_commitment(params, label, proof->step.version, proof->value->value, proof->value->opening);
-  if (!c) return std::unexpected(c.error());
-  if (!proof->step.commitment) return malformed("inclusion is missing its commitment");
-  if (!same_bytes(*c, *proof->step.commitment)) return std::unexpected(Error::commitment_mismatch());
-  return SearchResult{true, std::move(proof->value->value)};
+  QUENFOLD_TRY(const bool inclusion, verify_rung(params, proof.header.prefix_root, label, proof.step));
+  if (!inclusion) return SearchResult{false, std::nullopt};
+  if (!proof.value) return malformed("present fixed version is missing its revealed value");
+  QUENFOLD_TRY(const Bytes c,
+               compute_commitment(params, label, proof.step.version, proof.value->value, proof.value->opening));
+  if (!proof.step.commitment) return malformed("inclusion is missing its commitment");
+  if (!same_bytes(c, *proof.step.commitment)) return std::unexpected(Error::commitment_mismatch());
+  return SearchResult{true, std::move(proof.value->value)};
 }
 
 std::expected<void, Error> verify_monitor(const KeytransParams& params, ByteView root, ByteView label,
                                           ByteView proof_bytes) {
-  auto trusted = combined_root(root);
-  if (!trusted) return std::unexpected(trusted.error());
-  auto proof = decode_monitor_proof(proof_bytes, suite_commitment_len(params.suite));
-  if (!proof) return std::unexpected(proof.error());
-  if (auto ok = verify_log(*trusted, proof->header); !ok) return std::unexpected(ok.error());
+  QUENFOLD_TRY(MonitorProof proof, decode_in_log(params, root, proof_bytes, decode_monitor_proof));
 
-  const auto expected = monitoring_ladder(proof->version);
-  if (!ladder_matches(proof->ladder, expected))
+  const auto expected = monitoring_ladder(proof.version);
+  if (!ladder_matches(proof.ladder, expected))
     return malformed("monitor ladder versions do not match the canonical monitoring ladder");
-  for (const LadderStep& step : proof->ladder) {
-    auto inclusion = verify_rung(params, proof->header.prefix_root, label, step);
-    if (!inclusion) return std::unexpected(inclusion.error());
-    if (!*inclusion) return std::unexpected(Error::keytrans_root_mismatch());
+  for (const LadderStep& step : proof.ladder) {
+    QUENFOLD_TRY(const bool inclusion, verify_rung(params, proof.header.prefix_root, label, step));
+    if (!inclusion) return std::unexpected(Error::keytrans_root_mismatch());
   }
   return {};
 }
@@ -175,26 +170,23 @@ std::expected<SearchResult, Error> keytrans_verify_search_suite(std::uint16_t su
                                                                 std::string_view context,
                                                                 ByteView vrf_public, ByteView root,
                                                                 ByteView label, ByteView proof) {
-  auto params = keytrans::keytrans_params(suite_id, encoding::bytes_of(context), vrf_public);
-  if (!params) return std::unexpected(params.error());
-  return keytrans::verify_search(*params, root, label, proof);
+  QUENFOLD_TRY(const auto params, keytrans::keytrans_params(suite_id, encoding::bytes_of(context), vrf_public));
+  return keytrans::verify_search(params, root, label, proof);
 }
 
 std::expected<SearchResult, Error> keytrans_verify_fixed_version_suite(std::uint16_t suite_id,
                                                                        std::string_view context,
                                                                        ByteView vrf_public, ByteView root,
                                                                        ByteView label, ByteView proof) {
-  auto params = keytrans::keytrans_params(suite_id, encoding::bytes_of(context), vrf_public);
-  if (!params) return std::unexpected(params.error());
-  return keytrans::verify_fixed_version(*params, root, label, proof);
+  QUENFOLD_TRY(const auto params, keytrans::keytrans_params(suite_id, encoding::bytes_of(context), vrf_public));
+  return keytrans::verify_fixed_version(params, root, label, proof);
 }
 
 std::expected<void, Error> keytrans_verify_monitor_suite(std::uint16_t suite_id, std::string_view context,
                                                          ByteView vrf_public, ByteView root,
                                                          ByteView label, ByteView proof) {
-  auto params = keytrans::keytrans_params(suite_id, encoding::bytes_of(context), vrf_public);
-  if (!params) return std::unexpected(params.error());
-  return keytrans::verify_monitor(*params, root, label, proof);
+  QUENFOLD_TRY(const auto params, keytrans::keytrans_params(suite_id, encoding::bytes_of(context), vrf_public));
+  return keytrans::verify_monitor(params, root, label, proof);
 }
 
 }  // namespace quenfold
