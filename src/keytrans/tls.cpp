@@ -21,7 +21,8 @@ std::unexpected<Error> malformed(std::string text) {
 Error read_error(const encoding::ReadError& e) {
   const std::string field(e.field);
   if (e.kind == encoding::ReadError::Kind::Trailing)
-    return Error::malformed_keytrans(field + ": " + std::to_string(e.available) + " trailing byte(s) after struct");
+    return Error::malformed_keytrans(field + ": " + std::to_string(e.available) +
+                                     " trailing byte(s) after struct");
   return Error::malformed_keytrans(field + ": need " + std::to_string(e.wanted) + " bytes at offset " +
                                    std::to_string(e.offset) + ", only " + std::to_string(e.available) +
                                    " available");
@@ -135,15 +136,37 @@ std::expected<std::optional<RevealedValue>, Error> read_revealed(Reader& r) {
   return std::optional<RevealedValue>{std::move(v)};
 }
 
+// The fields of each proof kind after the header.
+std::expected<void, Error> read_body(Reader& r, std::size_t nc, SearchProof& out) {
+  QUENFOLD_TRY(const bool has_greatest,
+               read_flag(r, "SearchProof.greatest_version", "SearchProof.greatest_version.present"));
+  if (has_greatest) {
+    QUENFOLD_TRY(out.greatest_version, read(r.u32("SearchProof.greatest_version")));
+  }
+  QUENFOLD_TRY(out.ladder, read_ladder(r, nc));
+  QUENFOLD_TRY(out.value, read_revealed(r));
+  return {};
+}
+std::expected<void, Error> read_body(Reader& r, std::size_t nc, FixedVersionProof& out) {
+  QUENFOLD_TRY(out.step, read_step(r, nc));
+  QUENFOLD_TRY(out.value, read_revealed(r));
+  return {};
+}
+std::expected<void, Error> read_body(Reader& r, std::size_t nc, MonitorProof& out) {
+  QUENFOLD_TRY(out.version, read(r.u32("MonitorProof.version")));
+  QUENFOLD_TRY(out.ladder, read_ladder(r, nc));
+  return {};
+}
+
 // A whole proof: the header of its kind, the kind's own fields, and nothing
 // after them.
-template <class Proof, class ReadBody>
-std::expected<Proof, Error> decode_proof(ByteView bytes, std::uint8_t kind, const char* kind_name,
-                                         std::string_view struct_name, ReadBody read_body) {
+template <class Proof>
+std::expected<Proof, Error> decode_proof(ByteView bytes, std::size_t nc, std::uint8_t kind, const char* kind_name,
+                                         std::string_view struct_name) {
   Reader r(bytes);
   Proof out;
   QUENFOLD_TRY(out.header, read_header(r, kind, kind_name));
-  QUENFOLD_CHECK(read_body(r, out));
+  QUENFOLD_CHECK(read_body(r, nc, out));
   QUENFOLD_CHECK(read(r.finish(struct_name)));
   return out;
 }
@@ -164,38 +187,16 @@ std::expected<void, Error> put_opaque(encoding::Writer& w, std::size_t width, By
 }  // namespace
 
 std::expected<SearchProof, Error> decode_search_proof(ByteView bytes, std::size_t nc) {
-  return decode_proof<SearchProof>(
-      bytes, kSearchKind, "search", "KeytransSearchProof",
-      [nc](Reader& r, SearchProof& out) -> std::expected<void, Error> {
-        QUENFOLD_TRY(const bool has_greatest,
-                     read_flag(r, "SearchProof.greatest_version", "SearchProof.greatest_version.present"));
-        if (has_greatest) {
-          QUENFOLD_TRY(out.greatest_version, read(r.u32("SearchProof.greatest_version")));
-        }
-        QUENFOLD_TRY(out.ladder, read_ladder(r, nc));
-        QUENFOLD_TRY(out.value, read_revealed(r));
-        return {};
-      });
+  return decode_proof<SearchProof>(bytes, nc, kSearchKind, "search", "KeytransSearchProof");
 }
 
 std::expected<FixedVersionProof, Error> decode_fixed_version_proof(ByteView bytes, std::size_t nc) {
-  return decode_proof<FixedVersionProof>(
-      bytes, kFixedVersionKind, "fixed-version", "KeytransFixedVersionProof",
-      [nc](Reader& r, FixedVersionProof& out) -> std::expected<void, Error> {
-        QUENFOLD_TRY(out.step, read_step(r, nc));
-        QUENFOLD_TRY(out.value, read_revealed(r));
-        return {};
-      });
+  return decode_proof<FixedVersionProof>(bytes, nc, kFixedVersionKind, "fixed-version",
+                                         "KeytransFixedVersionProof");
 }
 
 std::expected<MonitorProof, Error> decode_monitor_proof(ByteView bytes, std::size_t nc) {
-  return decode_proof<MonitorProof>(
-      bytes, kMonitorKind, "monitor", "KeytransMonitorProof",
-      [nc](Reader& r, MonitorProof& out) -> std::expected<void, Error> {
-        QUENFOLD_TRY(out.version, read(r.u32("MonitorProof.version")));
-        QUENFOLD_TRY(out.ladder, read_ladder(r, nc));
-        return {};
-      });
+  return decode_proof<MonitorProof>(bytes, nc, kMonitorKind, "monitor", "KeytransMonitorProof");
 }
 
 // --- hashed structures -------------------------------------------------------

@@ -104,7 +104,8 @@ std::expected<SearchResult, Error> verify_search(const KeytransParams& params, B
   }
   if (!greatest) return SearchResult{false, std::nullopt};
   if (!proof.value) return malformed("present label is missing its revealed value");
-  QUENFOLD_TRY(const Bytes c, compute_commitment(params, label, *greatest, proof.value->value, proof.value->opening));
+  QUENFOLD_TRY(const Bytes c,
+               compute_commitment(params, label, *greatest, proof.value->value, proof.value->opening));
   const auto rung = std::ranges::find_if(proof.ladder, [&](const LadderStep& s) { return s.version == *greatest; });
   if (rung == proof.ladder.end() || !rung->commitment)
     return malformed("greatest version is missing its inclusion commitment");
@@ -148,6 +149,17 @@ namespace {
 keytrans::KeytransParams experimental(std::string_view context, ByteView vrf_public) {
   return keytrans::make_params(KeytransSuite::QuenfoldHybridExp, encoding::bytes_of(context), vrf_public);
 }
+
+// A verification under the suite a `_suite` export names; an unknown suite
+// id fails before anything else is looked at.
+template <class Result>
+std::expected<Result, Error> under_suite(std::uint16_t suite_id, std::string_view context, ByteView vrf_public,
+                                         std::expected<Result, Error> (*verify)(const keytrans::KeytransParams&,
+                                                                                ByteView, ByteView, ByteView),
+                                         ByteView root, ByteView label, ByteView proof) {
+  QUENFOLD_TRY(const auto params, keytrans::keytrans_params(suite_id, encoding::bytes_of(context), vrf_public));
+  return verify(params, root, label, proof);
+}
 }  // namespace
 
 std::expected<SearchResult, Error> keytrans_verify_search(std::string_view context, ByteView vrf_public,
@@ -170,23 +182,20 @@ std::expected<SearchResult, Error> keytrans_verify_search_suite(std::uint16_t su
                                                                 std::string_view context,
                                                                 ByteView vrf_public, ByteView root,
                                                                 ByteView label, ByteView proof) {
-  QUENFOLD_TRY(const auto params, keytrans::keytrans_params(suite_id, encoding::bytes_of(context), vrf_public));
-  return keytrans::verify_search(params, root, label, proof);
+  return under_suite(suite_id, context, vrf_public, keytrans::verify_search, root, label, proof);
 }
 
 std::expected<SearchResult, Error> keytrans_verify_fixed_version_suite(std::uint16_t suite_id,
                                                                        std::string_view context,
                                                                        ByteView vrf_public, ByteView root,
                                                                        ByteView label, ByteView proof) {
-  QUENFOLD_TRY(const auto params, keytrans::keytrans_params(suite_id, encoding::bytes_of(context), vrf_public));
-  return keytrans::verify_fixed_version(params, root, label, proof);
+  return under_suite(suite_id, context, vrf_public, keytrans::verify_fixed_version, root, label, proof);
 }
 
 std::expected<void, Error> keytrans_verify_monitor_suite(std::uint16_t suite_id, std::string_view context,
                                                          ByteView vrf_public, ByteView root,
                                                          ByteView label, ByteView proof) {
-  QUENFOLD_TRY(const auto params, keytrans::keytrans_params(suite_id, encoding::bytes_of(context), vrf_public));
-  return keytrans::verify_monitor(params, root, label, proof);
+  return under_suite(suite_id, context, vrf_public, keytrans::verify_monitor, root, label, proof);
 }
 
 }  // namespace quenfold

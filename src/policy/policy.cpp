@@ -37,7 +37,8 @@ std::unexpected<Error> malformed(std::string detail) {
 // policy's words: the offset counts from the start of the buffer that was
 // being read (the envelope, or the record).
 Error read_error(const encoding::ReadError& e) {
-  if (e.kind == encoding::ReadError::Kind::Trailing) return Error::malformed_policy("trailing bytes after " + std::string(e.field));
+  if (e.kind == encoding::ReadError::Kind::Trailing)
+    return Error::malformed_policy("trailing bytes after " + std::string(e.field));
   return Error::malformed_policy("field of " + to_string(e.wanted) + " bytes overruns the " + to_string(e.buffer) +
                                  "-byte buffer at offset " + to_string(e.offset));
 }
@@ -230,7 +231,8 @@ std::expected<void, Error> verify_policy_signature(const NamespacePolicy& record
   // The envelope carries decoded token bytes: verify them as they are. An
   // unknown version tag, which the text form would report as an undecodable
   // token, is one more way of not verifying here.
-  if (!crypto::verify_token_bytes(record.canonical_bytes(), encoding::bytes_of(label.text()), signature, public_key))
+  const Bytes message = record.canonical_bytes();
+  if (!crypto::verify_token_bytes(message, encoding::bytes_of(label.text()), signature, public_key))
     return std::unexpected(Error::invalid_signature(record.namespace_ + "/namespace-policy", 0));
   return {};
 }
