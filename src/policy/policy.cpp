@@ -50,66 +50,46 @@ std::expected<T, Error> read(encoding::ReadResult<T> r) {
 
 std::string tag_hex(std::uint64_t v, int width) { return "0x" + encoding::hex_fixed(v, width); }
 
-std::optional<SecurityLevel> security_level_of(std::uint8_t b) {
-  switch (b) {
-    case wire::kCat3: return SecurityLevel::Cat3;
-    case wire::kCat5: return SecurityLevel::Cat5;
-    default: return std::nullopt;
-  }
-}
-std::optional<CheckpointSuite> checkpoint_suite_of(std::uint8_t b) {
-  switch (b) {
-    case wire::kHybrid: return CheckpointSuite::Hybrid;
-    case wire::kHybridMatched: return CheckpointSuite::HybridMatched;
-    case wire::kPureCnsa2: return CheckpointSuite::PureCnsa2;
-    default: return std::nullopt;
-  }
-}
-std::optional<CommitmentHash> commitment_hash_of(std::uint8_t b) {
-  switch (b) {
-    case wire::kSha3_256: return CommitmentHash::Sha3_256;
-    case wire::kSha3_512: return CommitmentHash::Sha3_512;
-    default: return std::nullopt;
-  }
-}
-std::optional<VrfMode> vrf_mode_of(std::uint8_t b) {
-  switch (b) {
-    case wire::kClassical: return VrfMode::Classical;
-    case wire::kHybridOutput: return VrfMode::HybridOutput;
-    case wire::kPurePqExperimental: return VrfMode::PurePqExperimental;
-    default: return std::nullopt;
-  }
-}
-std::optional<DirectoryMode> directory_mode_of(std::uint8_t b) {
-  switch (b) {
-    case wire::kConiks: return DirectoryMode::Coniks;
-    case wire::kKeytrans: return DirectoryMode::Keytrans;
-    default: return std::nullopt;
-  }
-}
-std::uint8_t wire_of(SecurityLevel v) { return v == SecurityLevel::Cat3 ? wire::kCat3 : wire::kCat5; }
-std::uint8_t wire_of(CheckpointSuite v) {
-  switch (v) {
-    case CheckpointSuite::Hybrid: return wire::kHybrid;
-    case CheckpointSuite::HybridMatched: return wire::kHybridMatched;
-    case CheckpointSuite::PureCnsa2: return wire::kPureCnsa2;
-  }
-  return 0;
-}
-std::uint8_t wire_of(CommitmentHash v) { return v == CommitmentHash::Sha3_256 ? wire::kSha3_256 : wire::kSha3_512; }
-std::uint8_t wire_of(VrfMode v) {
-  switch (v) {
-    case VrfMode::Classical: return wire::kClassical;
-    case VrfMode::HybridOutput: return wire::kHybridOutput;
-    case VrfMode::PurePqExperimental: return wire::kPurePqExperimental;
-  }
-  return 0;
-}
-// Reads one enum byte and maps it, or reports "unknown <field> tag 0x<hh>".
+// The wire code of each value of the record's enum fields, one table per
+// enum, read in both directions.
 template <class E>
-std::expected<E, Error> enum_byte(encoding::Reader& r, const char* field, std::optional<E> (*of)(std::uint8_t)) {
+struct WireCode {
+  E value;
+  std::uint8_t code;
+};
+
+constexpr WireCode<SecurityLevel> kSecurityLevels[] = {{SecurityLevel::Cat3, wire::kCat3},
+                                                       {SecurityLevel::Cat5, wire::kCat5}};
+constexpr WireCode<CheckpointSuite> kCheckpointSuites[] = {{CheckpointSuite::Hybrid, wire::kHybrid},
+                                                           {CheckpointSuite::HybridMatched, wire::kHybridMatched},
+                                                           {CheckpointSuite::PureCnsa2, wire::kPureCnsa2}};
+constexpr WireCode<CommitmentHash> kCommitmentHashes[] = {{CommitmentHash::Sha3_256, wire::kSha3_256},
+                                                          {CommitmentHash::Sha3_512, wire::kSha3_512}};
+constexpr WireCode<VrfMode> kVrfModes[] = {{VrfMode::Classical, wire::kClassical},
+                                           {VrfMode::HybridOutput, wire::kHybridOutput},
+                                           {VrfMode::PurePqExperimental, wire::kPurePqExperimental}};
+constexpr WireCode<DirectoryMode> kDirectoryModes[] = {{DirectoryMode::Coniks, wire::kConiks},
+                                                       {DirectoryMode::Keytrans, wire::kKeytrans}};
+
+template <class E, std::size_t N>
+std::optional<E> value_of(const WireCode<E> (&table)[N], std::uint8_t code) {
+  for (const WireCode<E>& w : table)
+    if (w.code == code) return w.value;
+  return std::nullopt;
+}
+
+template <class E, std::size_t N>
+std::uint8_t code_of(const WireCode<E> (&table)[N], E value) {
+  for (const WireCode<E>& w : table)
+    if (w.value == value) return w.code;
+  return 0;
+}
+
+// Reads one enum byte and maps it, or reports "unknown <field> tag 0x<hh>".
+template <class E, std::size_t N>
+std::expected<E, Error> enum_byte(encoding::Reader& r, const char* field, const WireCode<E> (&table)[N]) {
   QUENFOLD_TRY(const std::uint8_t b, read(r.u8(field)));
-  auto v = of(b);
+  const auto v = value_of(table, b);
   if (!v) return malformed(std::string("unknown ") + field + " tag " + tag_hex(b, 2));
   return *v;
 }
@@ -134,10 +114,10 @@ std::expected<NamespacePolicy, Error> NamespacePolicy::parse(ByteView record) {
   QUENFOLD_TRY(p.namespace_, encoding::validate_namespace(encoding::text_of(ns)));
 
   QUENFOLD_TRY(p.policy_schema_version, read(r.u32("policy_schema_version")));
-  QUENFOLD_TRY(p.security_level, enum_byte(r, "security_level", security_level_of));
-  QUENFOLD_TRY(p.checkpoint_suite, enum_byte(r, "checkpoint_suite", checkpoint_suite_of));
-  QUENFOLD_TRY(p.commitment_hash, enum_byte(r, "commitment_hash", commitment_hash_of));
-  QUENFOLD_TRY(p.vrf_mode, enum_byte(r, "vrf_mode", vrf_mode_of));
+  QUENFOLD_TRY(p.security_level, enum_byte(r, "security_level", kSecurityLevels));
+  QUENFOLD_TRY(p.checkpoint_suite, enum_byte(r, "checkpoint_suite", kCheckpointSuites));
+  QUENFOLD_TRY(p.commitment_hash, enum_byte(r, "commitment_hash", kCommitmentHashes));
+  QUENFOLD_TRY(p.vrf_mode, enum_byte(r, "vrf_mode", kVrfModes));
   QUENFOLD_TRY(p.effective_from, read(r.u64("effective_from")));
   QUENFOLD_TRY(p.created_at, read(r.u64("created_at")));
 
@@ -152,7 +132,7 @@ std::expected<NamespacePolicy, Error> NamespacePolicy::parse(ByteView record) {
   }
 
   if (format == kFormatKeytrans) {
-    QUENFOLD_TRY(p.directory_mode, enum_byte(r, "directory_mode", directory_mode_of));
+    QUENFOLD_TRY(p.directory_mode, enum_byte(r, "directory_mode", kDirectoryModes));
     QUENFOLD_TRY(const std::uint16_t id, read(r.u16("keytrans_suite")));
     const auto ks = keytrans::suite_from_id(id);
     if (!ks) return malformed("unknown keytrans_suite id " + tag_hex(id, 4));
@@ -190,10 +170,11 @@ Bytes NamespacePolicy::canonical_bytes() const {
   w.u32(keytrans ? kFormatKeytrans : kFormatConiks);
   w.prefixed(kLengthPrefix, namespace_);
   w.u32(policy_schema_version);
-  w.u8(wire_of(security_level)).u8(wire_of(checkpoint_suite)).u8(wire_of(commitment_hash)).u8(wire_of(vrf_mode));
+  w.u8(code_of(kSecurityLevels, security_level)).u8(code_of(kCheckpointSuites, checkpoint_suite));
+  w.u8(code_of(kCommitmentHashes, commitment_hash)).u8(code_of(kVrfModes, vrf_mode));
   w.u64(effective_from).u64(created_at);
   w.prefixed(kLengthPrefix, prev_policy_hash ? ByteView(*prev_policy_hash) : ByteView{});
-  if (keytrans) w.u8(wire::kKeytrans).u16(keytrans::suite_id_of(keytrans_suite));
+  if (keytrans) w.u8(code_of(kDirectoryModes, directory_mode)).u16(keytrans::suite_id_of(keytrans_suite));
   return w.take();
 }
 
