@@ -9,9 +9,10 @@ A library that differs in any of these is refused (LibraryMismatch).
 import ctypes
 import os
 import threading
-from typing import Dict, Optional, Tuple
+from typing import Dict, Optional
 
 from . import _codec
+from ._catalogue import CATALOGUE
 from ._elf import ElfError, dynamic_symbol_sizes
 from .errors import InternalError, LibraryMismatch, VerificationError
 from .types import CommitmentHash
@@ -20,57 +21,6 @@ CONTRACT_VERSION = 30
 ENV_VARIABLE = "QUENFOLD_LOG_LIBRARY"
 
 # Argument kinds: scalars travel by value, every other kind in a RustBuffer.
-_ENTRY = (("seq", "u64"), ("ts_ms", "u64"), ("enc_x25519", "bytes"), ("enc_pq", "bytes"),
-          ("signing_pub", "bytes"), ("prev_entry_hash", "optional_bytes"))
-_DIRECTORY = (("namespace", "string"), ("vrf_public", "bytes"), ("root", "bytes"),
-              ("identity", "bytes"), ("proof", "bytes"))
-_KEYTRANS = (("context", "string"), ("vrf_public", "bytes"), ("root", "bytes"),
-             ("label", "bytes"), ("proof", "bytes"))
-
-# operation: (arguments, result kind or None, checksum)
-CATALOGUE: Dict[str, Tuple[tuple, Optional[str], int]] = {
-    "verify_inclusion": ((("index", "u64"), ("size", "u64"), ("leaf_hash", "bytes"),
-                          ("proof", "bytes_list"), ("root", "bytes")), None, 23817),
-    "verify_consistency": ((("size1", "u64"), ("size2", "u64"), ("proof", "bytes_list"),
-                            ("root1", "bytes"), ("root2", "bytes")), None, 4525),
-    "key_history_v1_canonical_bytes": (_ENTRY, "bytes", 6378),
-    "key_history_v1_entry_hash": (_ENTRY, "bytes", 25568),
-    "key_history_entry_hash_with_context": ((("context", "string"),) + _ENTRY, "bytes", 40644),
-    "key_history_v1_rfc6962_leaf_hash": (_ENTRY, "bytes", 28671),
-    "verify_signed_note": ((("note_text", "string"), ("vkeys", "string_list")), "u32", 38403),
-    "checkpoint_verify": ((("note_text", "string"), ("vkeys", "string_list")),
-                          "CheckpointHead", 56341),
-    "checkpoint_parse": ((("body_text", "string"),), "CheckpointHead", 64703),
-    "checkpoint_verify_inclusion": ((("note_text", "string"), ("vkeys", "string_list"),
-                                     ("leaf_index", "u64"), ("leaf_hash", "bytes"),
-                                     ("proof", "bytes_list")), None, 22407),
-    "checkpoint_verify_consistency": ((("older_note", "string"), ("newer_note", "string"),
-                                       ("vkeys", "string_list"), ("proof", "bytes_list")),
-                                      None, 5065),
-    "coniks_verify_lookup": (_DIRECTORY, "bytes", 63275),
-    "coniks_verify_absence": (_DIRECTORY, None, 21326),
-    "verify_commitment": ((("context", "string"), ("commitment", "bytes"), ("value", "bytes"),
-                           ("opening", "bytes")), None, 64010),
-    "signed_policy_verify": ((("envelope", "bytes"),), "PolicyPosture", 6304),
-    "policy_enforce_checkpoint_signing_key": ((("envelope", "bytes"), ("public_key", "string")),
-                                              None, 29086),
-    "policy_enforce_checkpoint_signature": ((("envelope", "bytes"), ("signature", "string")),
-                                            None, 39639),
-    "policy_enforce_vrf_suite_id": ((("envelope", "bytes"), ("observed_suite_id", "u8")),
-                                    None, 38214),
-    "policy_enforce_commitment_hash": ((("envelope", "bytes"), ("observed", "commitment_hash")),
-                                       None, 16684),
-    "policy_enforce_directory_backend": ((("envelope", "bytes"), ("observed_backend_id", "u16")),
-                                         None, 65019),
-    "keytrans_verify_search": (_KEYTRANS, "SearchResult", 53157),
-    "keytrans_verify_fixed_version": (_KEYTRANS, "SearchResult", 35412),
-    "keytrans_verify_monitor": (_KEYTRANS, None, 14302),
-    "keytrans_verify_search_suite": ((("suite_id", "u16"),) + _KEYTRANS, "SearchResult", 59628),
-    "keytrans_verify_fixed_version_suite": ((("suite_id", "u16"),) + _KEYTRANS,
-                                            "SearchResult", 7714),
-    "keytrans_verify_monitor_suite": ((("suite_id", "u16"),) + _KEYTRANS, None, 63127),
-}
-
 _SCALARS = {"u8": (ctypes.c_uint8, 8), "u16": (ctypes.c_uint16, 16),
             "u32": (ctypes.c_uint32, 32), "u64": (ctypes.c_uint64, 64)}
 
