@@ -78,11 +78,12 @@ std::optional<E> value_of(const WireCode<E> (&table)[N], std::uint8_t code) {
   return std::nullopt;
 }
 
+// A value outside the enum (a caller's cast) encodes as `other`.
 template <class E, std::size_t N>
-std::uint8_t code_of(const WireCode<E> (&table)[N], E value) {
+std::uint8_t code_of(const WireCode<E> (&table)[N], E value, std::uint8_t other = 0) {
   for (const WireCode<E>& w : table)
     if (w.value == value) return w.code;
-  return 0;
+  return other;
 }
 
 // Reads one enum byte and maps it, or reports "unknown <field> tag 0x<hh>".
@@ -170,8 +171,8 @@ Bytes NamespacePolicy::canonical_bytes() const {
   w.u32(keytrans ? kFormatKeytrans : kFormatConiks);
   w.prefixed(kLengthPrefix, namespace_);
   w.u32(policy_schema_version);
-  w.u8(code_of(kSecurityLevels, security_level)).u8(code_of(kCheckpointSuites, checkpoint_suite));
-  w.u8(code_of(kCommitmentHashes, commitment_hash)).u8(code_of(kVrfModes, vrf_mode));
+  w.u8(code_of(kSecurityLevels, security_level, wire::kCat5)).u8(code_of(kCheckpointSuites, checkpoint_suite));
+  w.u8(code_of(kCommitmentHashes, commitment_hash, wire::kSha3_512)).u8(code_of(kVrfModes, vrf_mode));
   w.u64(effective_from).u64(created_at);
   w.prefixed(kLengthPrefix, prev_policy_hash ? ByteView(*prev_policy_hash) : ByteView{});
   if (keytrans) w.u8(code_of(kDirectoryModes, directory_mode)).u16(keytrans::suite_id_of(keytrans_suite));
