@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "core/try.h"
 #include "encoding/base64.h"
 #include "encoding/text.h"
 #include "note/signed_note.h"
@@ -60,8 +61,7 @@ std::expected<CheckpointHead, Error> parse_checkpoint_body(std::string_view text
   if (lines.size() < 3) return std::unexpected(malformed("missing root-hash line"));
   if (lines[0].empty()) return std::unexpected(malformed("empty origin line"));
 
-  const auto size = parse_size(lines[1]);
-  if (!size) return std::unexpected(size.error());
+  QUENFOLD_TRY(const std::uint64_t size, parse_size(lines[1]));
 
   auto root = encoding::base64_decode(lines[2]);
   if (!root) return std::unexpected(malformed("root hash is not valid base64: " + encoding::quoted(lines[2])));
@@ -71,7 +71,7 @@ std::expected<CheckpointHead, Error> parse_checkpoint_body(std::string_view text
 
   CheckpointHead head;
   head.origin = std::string(lines[0]);
-  head.size = *size;
+  head.size = size;
   head.root = std::move(*root);
   for (std::size_t i = 3; i < lines.size(); ++i) {
     if (lines[i].empty()) return std::unexpected(malformed("empty extension line"));
@@ -82,11 +82,9 @@ std::expected<CheckpointHead, Error> parse_checkpoint_body(std::string_view text
 
 std::expected<CheckpointHead, Error> verify_checkpoint_note(std::string_view note_text,
                                                             std::span<const note::VerifierKey> keys) {
-  const auto parsed = note::SignedNote::parse(note_text);
-  if (!parsed) return std::unexpected(parsed.error());
-  const auto verified = parsed->verify(keys);
-  if (!verified) return std::unexpected(verified.error());
-  return parse_checkpoint_body(parsed->body());
+  QUENFOLD_TRY(const note::SignedNote parsed, note::SignedNote::parse(note_text));
+  QUENFOLD_CHECK(parsed.verify(keys));
+  return parse_checkpoint_body(parsed.body());
 }
 
 }  // namespace quenfold::checkpoint
@@ -99,30 +97,25 @@ std::expected<CheckpointHead, Error> checkpoint_parse(std::string_view body_text
 
 std::expected<CheckpointHead, Error> checkpoint_verify(std::string_view note_text,
                                                        std::span<const std::string_view> vkeys) {
-  const auto keys = note::parse_verifier_keys(vkeys);
-  if (!keys) return std::unexpected(keys.error());
-  return checkpoint::verify_checkpoint_note(note_text, *keys);
+  QUENFOLD_TRY(const auto keys, note::parse_verifier_keys(vkeys));
+  return checkpoint::verify_checkpoint_note(note_text, keys);
 }
 
 std::expected<void, Error> checkpoint_verify_inclusion(std::string_view note_text,
                                                        std::span<const std::string_view> vkeys,
                                                        std::uint64_t leaf_index, ByteView leaf_hash,
                                                        std::span<const ByteView> proof) {
-  const auto head = checkpoint_verify(note_text, vkeys);
-  if (!head) return std::unexpected(head.error());
-  return verify_inclusion(leaf_index, head->size, leaf_hash, proof, head->root);
+  QUENFOLD_TRY(const CheckpointHead head, checkpoint_verify(note_text, vkeys));
+  return verify_inclusion(leaf_index, head.size, leaf_hash, proof, head.root);
 }
 
 std::expected<void, Error> checkpoint_verify_consistency(std::string_view older_note, std::string_view newer_note,
                                                          std::span<const std::string_view> vkeys,
                                                          std::span<const ByteView> proof) {
-  const auto keys = note::parse_verifier_keys(vkeys);
-  if (!keys) return std::unexpected(keys.error());
-  const auto older = checkpoint::verify_checkpoint_note(older_note, *keys);
-  if (!older) return std::unexpected(older.error());
-  const auto newer = checkpoint::verify_checkpoint_note(newer_note, *keys);
-  if (!newer) return std::unexpected(newer.error());
-  return verify_consistency(older->size, newer->size, proof, older->root, newer->root);
+  QUENFOLD_TRY(const auto keys, note::parse_verifier_keys(vkeys));
+  QUENFOLD_TRY(const CheckpointHead older, checkpoint::verify_checkpoint_note(older_note, keys));
+  QUENFOLD_TRY(const CheckpointHead newer, checkpoint::verify_checkpoint_note(newer_note, keys));
+  return verify_consistency(older.size, newer.size, proof, older.root, newer.root);
 }
 
 }  // namespace quenfold

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/try.h"
 #include "crypto/sign.h"
 #include "encoding/base64.h"
 #include "encoding/context.h"
@@ -27,10 +28,9 @@ std::expected<NoteSignature, Error> parse_line(std::string_view line) {
   const std::string_view blob_text = rest.substr(space + 1);
   if (!is_valid_key_name(name) || blob_text.empty())
     return std::unexpected(malformed("invalid signature line name/blob: " + encoding::quoted(line)));
-  auto blob = encoding::base64_decode(blob_text);
-  if (!blob) return std::unexpected(std::move(blob.error()));
-  if (blob->size() <= 4) return std::unexpected(malformed("signature blob too short"));
-  encoding::Reader r(*blob);
+  QUENFOLD_TRY(const Bytes blob, encoding::base64_decode(blob_text));
+  if (blob.size() <= 4) return std::unexpected(malformed("signature blob too short"));
+  encoding::Reader r(blob);
   const std::uint32_t key_id = *r.u32("key id");  // at least 5 bytes remain
   const ByteView sig = r.rest();
   return NoteSignature{std::string(name), key_id, Bytes(sig.begin(), sig.end())};
@@ -56,9 +56,8 @@ std::expected<SignedNote, Error> SignedNote::parse(std::string_view text) {
   std::size_t start = 0;
   while (start < block.size()) {
     const std::size_t end = block.find('\n', start);  // found: the block ends in '\n'
-    auto sig = parse_line(block.substr(start, end - start));
-    if (!sig) return std::unexpected(std::move(sig.error()));
-    signatures.push_back(std::move(*sig));
+    QUENFOLD_TRY(NoteSignature sig, parse_line(block.substr(start, end - start)));
+    signatures.push_back(std::move(sig));
     if (signatures.size() > kMaxSignatures) return std::unexpected(malformed("too many signatures"));
     start = end + 1;
   }
@@ -100,13 +99,10 @@ namespace quenfold {
 
 std::expected<std::uint32_t, Error> verify_signed_note(std::string_view note_text,
                                                        std::span<const std::string_view> vkeys) {
-  const auto keys = note::parse_verifier_keys(vkeys);
-  if (!keys) return std::unexpected(keys.error());
-  const auto parsed = note::SignedNote::parse(note_text);
-  if (!parsed) return std::unexpected(parsed.error());
-  const auto verified = parsed->verify(*keys);
-  if (!verified) return std::unexpected(verified.error());
-  return static_cast<std::uint32_t>(verified->size());
+  QUENFOLD_TRY(const auto keys, note::parse_verifier_keys(vkeys));
+  QUENFOLD_TRY(const note::SignedNote parsed, note::SignedNote::parse(note_text));
+  QUENFOLD_TRY(const auto verified, parsed.verify(keys));
+  return static_cast<std::uint32_t>(verified.size());
 }
 
 }  // namespace quenfold

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/try.h"
 #include "crypto/hash.h"
 #include "encoding/base64.h"
 #include "encoding/context.h"
@@ -49,20 +50,18 @@ std::expected<VerifierKey, Error> VerifierKey::parse(std::string_view text) {
   const std::string_view id_text = text.substr(first + 1, 8);
   const std::string_view data_text = text.substr(second + 1);
 
-  const auto id_bytes = encoding::hex_decode(id_text);
-  if (!id_bytes) return std::unexpected(id_bytes.error());
-  auto data = encoding::base64_decode(data_text);
-  if (!data) return std::unexpected(data.error());
-  if (data->empty() || name.empty() || has_white_space(name)) return std::unexpected(malformed_key(text));
+  QUENFOLD_TRY(const auto id_bytes, encoding::hex_decode(id_text));
+  QUENFOLD_TRY(const Bytes data, encoding::base64_decode(data_text));
+  if (data.empty() || name.empty() || has_white_space(name)) return std::unexpected(malformed_key(text));
 
-  const auto declared = static_cast<std::uint32_t>(encoding::Reader::big_endian(*id_bytes));
-  const std::uint32_t computed = compute_key_id(name, *data);
+  const auto declared = static_cast<std::uint32_t>(encoding::Reader::big_endian(id_bytes));
+  const std::uint32_t computed = compute_key_id(name, data);
   if (declared != computed)
     return std::unexpected(Error::malformed_signed_note("verifier key id mismatch: declared " +
                                                         encoding::hex_fixed(declared, 8) + ", computed " +
                                                         encoding::hex_fixed(computed, 8)));
 
-  const ByteView d(*data);
+  const ByteView d(data);
   constexpr std::size_t kPrefix = 1 + kCompositeKeyLabel.size();
   KeyKind kind;
   if (d[0] == kEd25519KeyType) {
@@ -85,9 +84,8 @@ std::expected<std::vector<VerifierKey>, Error> parse_verifier_keys(std::span<con
   std::vector<VerifierKey> keys;
   keys.reserve(texts.size());
   for (const std::string_view t : texts) {
-    auto k = VerifierKey::parse(t);
-    if (!k) return std::unexpected(std::move(k.error()));
-    keys.push_back(std::move(*k));
+    QUENFOLD_TRY(VerifierKey k, VerifierKey::parse(t));
+    keys.push_back(std::move(k));
   }
   return keys;
 }
