@@ -176,8 +176,7 @@ const TokenKind* kind_of(std::uint8_t tag) noexcept {
 
 const TokenKind* kind_of(ByteView token) noexcept { return token.empty() ? nullptr : kind_of(token[0]); }
 
-// Tags outside the Ed25519-hybrid family are read by the token verifier
-// itself: an unknown tag there is simply not a signature.
+// The CNSA-2.0 class: a known tag outside the Ed25519-hybrid family.
 bool is_cnsa_class(ByteView token) {
   const TokenKind* k = kind_of(token);
   return k != nullptr && k->family != TokenFamily::Ed25519Hybrid;
@@ -296,13 +295,17 @@ bool verify_ed25519_strict(ByteView public_key, ByteView message, ByteView signa
 }
 
 bool verify_ed25519(ByteView public_key, ByteView message, ByteView signature) {
-  if (public_key.size() != 32 || signature.size() != 64) return false;
+  if (public_key.size() != classical_key_len(Classical::Ed25519) ||
+      signature.size() != classical_signature_len(Classical::Ed25519))
+    return false;
   const auto key = import_raw_public("ED25519", public_key);
   return verify_message(key.get(), ed25519_alg(), message, signature);
 }
 
 bool verify_ed448(ByteView public_key, ByteView message, ByteView signature) {
-  if (public_key.size() != 57 || signature.size() != 114) return false;
+  if (public_key.size() != classical_key_len(Classical::Ed448) ||
+      signature.size() != classical_signature_len(Classical::Ed448))
+    return false;
   const auto key = import_raw_public("ED448", public_key);
   return verify_message(key.get(), ed448_alg(), message, signature);
 }
@@ -310,7 +313,9 @@ bool verify_ed448(ByteView public_key, ByteView message, ByteView signature) {
 bool verify_ecdsa_p521_sha512(ByteView public_key, ByteView message, ByteView signature) {
   // Only the uncompressed SEC1 form (0x04 || X || Y); OpenSSL would also
   // take the hybrid forms 0x06/0x07, which have the same length.
-  if (public_key.size() != 133 || public_key[0] != 0x04 || signature.size() != 132) return false;
+  if (public_key.size() != classical_key_len(Classical::EcdsaP521) || public_key[0] != 0x04 ||
+      signature.size() != classical_signature_len(Classical::EcdsaP521))
+    return false;
   char group[] = "P-521";
   OSSL_PARAM params[] = {
       OSSL_PARAM_construct_utf8_string(OSSL_PKEY_PARAM_GROUP_NAME, group, 0),
