@@ -171,4 +171,22 @@ void BM_Ed25519SignatureVerify(benchmark::State& state) {
 }
 BENCHMARK(BM_Ed25519SignatureVerify);
 
+void BM_EcvrfEdwards25519Verify_VsEd25519(benchmark::State& state) {
+  if (sodium_init() < 0) state.SkipWithError("libsodium");
+  const auto& f = fixture();
+  unsigned char seed[32] = {42};
+  unsigned char pk[32], sk[64], sig[64];
+  crypto_sign_seed_keypair(pk, sk, seed);
+  crypto_sign_detached(sig, nullptr, f.alpha.data(), f.alpha.size(), sk);
+  const auto& vrf = quenfold::crypto::ecvrf_edwards25519();
+  quenfold::bench::ratio(
+      state,
+      [&] {
+        auto v = vrf.verify(f.dir.vrf_public(), f.alpha, f.vrf_proof);
+        return v && v->valid;
+      },
+      [&] { return crypto_sign_verify_detached(sig, f.alpha.data(), f.alpha.size(), pk) == 0; });
+}
+BENCHMARK(BM_EcvrfEdwards25519Verify_VsEd25519)->MinTime(2.0);
+
 }  // namespace

@@ -18,6 +18,7 @@
 #include "keytrans/tls.h"
 #include "quenfold/keytrans.h"
 #include "support/keytrans_directory.h"
+#include "support/vrf_reference.h"
 #include "measure.h"
 
 namespace {
@@ -87,9 +88,19 @@ struct Big {
 };
 
 const Big& big(KeytransSuite suite) {
-  static const Big exp(KeytransSuite::QuenfoldHybridExp);
+  switch (suite) {
+    case KeytransSuite::QuenfoldHybridExp: {
+      static const Big exp(suite);
+      return exp;
+    }
+    case KeytransSuite::Kt128Sha256Ed25519: {
+      static const Big ed(suite);
+      return ed;
+    }
+    case KeytransSuite::Kt128Sha256P256: break;
+  }
   static const Big p256(KeytransSuite::Kt128Sha256P256);
-  return suite == KeytransSuite::QuenfoldHybridExp ? exp : p256;
+  return p256;
 }
 
 // One verification of `kind` through the suite-less export (the experimental
@@ -175,6 +186,9 @@ void BM_KeytransVerifySearch_v100_log2e20(benchmark::State& s) { run(s, Keytrans
 void BM_KeytransSearchFloor_v100_log2e20(benchmark::State& s) { floor(s, KeytransSuite::QuenfoldHybridExp, kSearch); }
 void BM_KeytransVerifySearchP256_v100_log2e20(benchmark::State& s) { run(s, KeytransSuite::Kt128Sha256P256, kSearch); }
 void BM_KeytransSearchFloorP256_v100_log2e20(benchmark::State& s) { floor(s, KeytransSuite::Kt128Sha256P256, kSearch); }
+void BM_KeytransVerifySearchEd25519_v100_log2e20(benchmark::State& s) {
+  run(s, KeytransSuite::Kt128Sha256Ed25519, kSearch);
+}
 void BM_KeytransVerifyFixedVersion_v50(benchmark::State& s) { run(s, KeytransSuite::QuenfoldHybridExp, kFixed); }
 void BM_KeytransFixedVersionFloor_v50(benchmark::State& s) { floor(s, KeytransSuite::QuenfoldHybridExp, kFixed); }
 void BM_KeytransVerifyFixedVersionP256_v50(benchmark::State& s) { run(s, KeytransSuite::Kt128Sha256P256, kFixed); }
@@ -187,6 +201,7 @@ BENCHMARK(BM_KeytransVerifySearch_v100_log2e20)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_KeytransSearchFloor_v100_log2e20)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_KeytransVerifySearchP256_v100_log2e20)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_KeytransSearchFloorP256_v100_log2e20)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_KeytransVerifySearchEd25519_v100_log2e20)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_KeytransVerifyFixedVersion_v50)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_KeytransFixedVersionFloor_v50)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_KeytransVerifyFixedVersionP256_v50)->Unit(benchmark::kMicrosecond);
@@ -207,7 +222,7 @@ BENCHMARK(BM_KeytransVerifySearchThroughput)->Apply(quenfold::bench::one_and_two
 struct VrfCase {
   Bytes pk, alpha, pi;
   VrfCase() {
-    const auto& vrf = quenfold::crypto::ecvrf_p256();
+    const auto& vrf = test::ecvrf_p256_prover();
     const Bytes sk(32, 0x2a);
     pk = vrf.public_key_from_secret(sk).value();
     alpha = bytes("benchmark alpha");
@@ -225,26 +240,54 @@ void BM_VrfP256Verify(benchmark::State& state) {
 }
 BENCHMARK(BM_VrfP256Verify)->Unit(benchmark::kMicrosecond);
 
-void BM_EcdsaP256Verify(benchmark::State& state) {
+// ECDSA P-256 verification with a parsed key, over a 32-byte digest: the
+// floor of a P-256 VRF verification.
+struct EcdsaCase {
   EVP_PKEY* key = EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256");
+  EVP_PKEY_CTX* vctx = nullptr;
   std::array<std::uint8_t, 32> digest{};
-  digest.fill(0x5a);
-  EVP_PKEY_CTX* sctx = EVP_PKEY_CTX_new(key, nullptr);
   std::array<std::uint8_t, 80> sig{};
   std::size_t sig_len = sig.size();
-  EVP_PKEY_sign_init(sctx);
-  EVP_PKEY_sign(sctx, sig.data(), &sig_len, digest.data(), digest.size());
-  EVP_PKEY_CTX* vctx = EVP_PKEY_CTX_new(key, nullptr);
-  for (auto _ : state) {
-    EVP_PKEY_verify_init(vctx);
-    if (EVP_PKEY_verify(vctx, sig.data(), sig_len, digest.data(), digest.size()) != 1)
-      state.SkipWithError("did not verify");
+  EcdsaCase() {
+    digest.fill(0x5a);
+    EVP_PKEY_CTX* sctx = EVP_PKEY_CTX_new(key, nullptr);
+    EVP_PKEY_sign_init(sctx);
+    EVP_PKEY_sign(sctx, sig.data(), &sig_len, digest.data(), digest.size());
+    EVP_PKEY_CTX_free(sctx);
+    vctx = EVP_PKEY_CTX_new(key, nullptr);
   }
-  EVP_PKEY_CTX_free(vctx);
-  EVP_PKEY_CTX_free(sctx);
-  EVP_PKEY_free(key);
+  ~EcdsaCase() {
+    EVP_PKEY_CTX_free(vctx);
+    EVP_PKEY_free(key);
+  }
+  EcdsaCase(const EcdsaCase&) = delete;
+  EcdsaCase& operator=(const EcdsaCase&) = delete;
+  bool verify() const {
+    EVP_PKEY_verify_init(vctx);
+    return EVP_PKEY_verify(vctx, sig.data(), sig_len, digest.data(), digest.size()) == 1;
+  }
+};
+
+void BM_EcdsaP256Verify(benchmark::State& state) {
+  const EcdsaCase e;
+  for (auto _ : state) {
+    if (!e.verify()) state.SkipWithError("did not verify");
+  }
 }
 BENCHMARK(BM_EcdsaP256Verify)->Unit(benchmark::kMicrosecond);
+
+void BM_VrfP256Verify_VsEcdsa(benchmark::State& state) {
+  static const VrfCase c;
+  const EcdsaCase e;
+  quenfold::bench::ratio(
+      state,
+      [&] {
+        auto r = quenfold::crypto::ecvrf_p256().verify(c.pk, c.alpha, c.pi);
+        return r && r->valid;
+      },
+      [&] { return e.verify(); });
+}
+BENCHMARK(BM_VrfP256Verify_VsEcdsa)->MinTime(2.0);
 
 // The same verification as a stateless verifier meets it: the public key
 // arrives as 33 compressed bytes and is decoded on every call, as the VRF

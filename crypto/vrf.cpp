@@ -4,10 +4,6 @@
 // decodes every encoding RFC 9381 decodes (any y for which an x exists) and
 // multiplies points with a torsion component exactly. SHA-512 is OpenSSL's.
 #include <sodium.h>
-#include <sys/random.h>
-
-#include <cerrno>
-#include <stdexcept>
 
 #include "crypto/edwards25519.h"
 #include "crypto/hash.h"
@@ -64,104 +60,16 @@ ed::Point point_at(ByteView bytes, std::size_t offset) {
   return p;
 }
 
-// RFC 8032 key expansion: the clamped first half of SHA-512(seed) reduced
-// mod L, and the second half as the nonce prefix. Wiped on destruction.
-struct ExpandedSecret {
-  ed::Scalar x{};
-  std::array<std::uint8_t, 32> prefix{};
-
-  explicit ExpandedSecret(ByteView seed) {
-    Bytes64 h = sha512({seed});
-    std::array<std::uint8_t, 64> wide{};
-    for (std::size_t i = 0; i < 32; ++i) {
-      wide[i] = h[i];
-      prefix[i] = h[32 + i];
-    }
-    wide[0] &= 0xF8;
-    wide[31] &= 0x7F;
-    wide[31] |= 0x40;
-    x = ed::reduce(wide);
-    sodium_memzero(wide.data(), wide.size());
-    sodium_memzero(h.data(), h.size());
-  }
-  ~ExpandedSecret() {
-    sodium_memzero(x.data(), x.size());
-    sodium_memzero(prefix.data(), prefix.size());
-  }
-  ExpandedSecret(const ExpandedSecret&) = delete;
-  ExpandedSecret& operator=(const ExpandedSecret&) = delete;
-};
-
 class EcvrfEdwards25519 final : public Vrf {
  public:
   EcvrfEdwards25519() noexcept {
     // The group primitives used here need no initialisation (they select no
     // CPU-specific implementation), so a failure is harmless; calling it
-    // once keeps to libsodium's contract. Key generation reads the OS
-    // source directly.
+    // once keeps to libsodium's contract.
     [[maybe_unused]] const int rc = sodium_init();
   }
 
   std::uint8_t suite_string() const noexcept override { return kSuite; }
-
-  std::pair<Bytes, Bytes> generate_keypair() const override {
-    Bytes secret(kKeyLen);
-    std::size_t got = 0;
-    while (got < secret.size()) {
-      const ssize_t n = getrandom(secret.data() + got, secret.size() - got, 0);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) throw std::runtime_error("OS CSPRNG unavailable");
-      got += static_cast<std::size_t>(n);
-    }
-    auto pk = public_key_from_secret(secret);
-    return {std::move(secret), std::move(*pk)};
-  }
-
-  std::expected<Bytes, CryptoError> public_key_from_secret(ByteView secret) const override {
-    if (secret.size() != kKeyLen) return std::unexpected(CryptoError::invalid_length(kKeyLen, secret.size()));
-    const ExpandedSecret sk(secret);
-    const ed::Point y = ed::mul_base(sk.x);
-    return Bytes(y.begin(), y.end());
-  }
-
-  std::expected<Bytes, CryptoError> prove(ByteView secret, ByteView alpha) const override {
-    if (secret.size() != kKeyLen) return std::unexpected(CryptoError::invalid_length(kKeyLen, secret.size()));
-    const ExpandedSecret sk(secret);
-    const ed::Point y = ed::mul_base(sk.x);
-    const auto h = encode_to_curve(y, alpha);
-    if (!h)
-      return std::unexpected(
-          CryptoError::vrf("hash-to-curve found no candidate point within the counter budget"));
-    // h is a non-identity point of the prime-order subgroup: both
-    // multiplications take the fast path and cannot fail.
-    const auto gamma = ed::mul(sk.x, *h);
-
-    // RFC 9381 section 5.4.2.2: k = SHA-512(prefix || H) mod L.
-    Bytes64 nonce_hash = sha512({sk.prefix, *h});
-    std::array<std::uint8_t, 64> wide{};
-    for (std::size_t i = 0; i < wide.size(); ++i) wide[i] = nonce_hash[i];
-    ed::Scalar k = ed::reduce(wide);
-    sodium_memzero(nonce_hash.data(), nonce_hash.size());
-    sodium_memzero(wide.data(), wide.size());
-
-    const ed::Point kb = ed::mul_base(k);
-    const auto kh = ed::mul(k, *h);
-    if (!gamma || !kh) {
-      sodium_memzero(k.data(), k.size());
-      throw std::runtime_error("edwards25519 multiplication failed on a subgroup point");
-    }
-    const ed::Scalar c = challenge(y, *h, *gamma, kb, *kh);
-    ed::Scalar s = ed::scalar_mul_add(c, sk.x, k);  // s = c·x + k mod L
-    sodium_memzero(k.data(), k.size());
-
-    Bytes pi;
-    pi.reserve(kProofLen);
-    pi.insert(pi.end(), gamma->begin(), gamma->end());
-    pi.insert(pi.end(), c.begin(), c.begin() + kChallengeLen);
-    pi.insert(pi.end(), s.begin(), s.end());
-    sodium_memzero(s.data(), s.size());
-    return pi;
-  }
 
   std::expected<VrfVerdict, CryptoError> verify(ByteView public_key, ByteView alpha,
                                                 ByteView proof) const override {
