@@ -108,7 +108,7 @@ const std::vector<Point>& small_order_encodings() {
 std::vector<Point> non_canonical_encodings() {
   std::vector<Point> out;
   for (std::uint8_t y = 0; y < 19; ++y) {
-    for (const std::uint8_t sign : {0x00, 0x80}) {
+    for (const std::uint8_t sign : {std::uint8_t{0x00}, std::uint8_t{0x80}}) {
       Point e{y};
       e[31] = sign;
       out.push_back(*non_canonical_twin(e));
