@@ -37,7 +37,7 @@ struct Curve {
 
 const Curve& curve() {
   static const Curve c = [] {
-    Curve out{ossl::EcGroup{EC_GROUP_new_by_curve_name(NID_X9_62_prime256v1)}, ossl::Bignum{BN_new()}};
+    Curve out{ossl::EcGroup{EC_GROUP_new_by_curve_name_ex(ossl::context(), nullptr, NID_X9_62_prime256v1)}, ossl::Bignum{BN_new()}};
     if (!out.group || !out.order || EC_GROUP_get_order(out.group.get(), out.order.get(), nullptr) != 1)
       ossl::fail("OpenSSL cannot provide the P-256 group");
     return out;
@@ -49,7 +49,7 @@ const EC_GROUP* group() { return curve().group.get(); }
 const BIGNUM* order() { return curve().order.get(); }
 
 ossl::BnCtx new_ctx() {
-  ossl::BnCtx ctx{BN_CTX_new()};
+  ossl::BnCtx ctx{BN_CTX_new_ex(ossl::context())};
   if (!ctx) ossl::fail("out of memory");
   return ctx;
 }
