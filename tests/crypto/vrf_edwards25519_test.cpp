@@ -7,6 +7,7 @@
 
 #include <set>
 
+#include "crypto/edwards25519.h"
 #include "crypto/vrf.h"
 #include "support/edwards25519_cases.h"
 #include "support/testdata.h"
@@ -250,6 +251,32 @@ TEST(EcvrfEdwards25519, NonCanonicalEncodingsDecode) {
   // A non-canonical public key of small order is not valid, not an error.
   const auto& v = first_vector();
   EXPECT_FALSE(is_valid(Bytes(identity_twin->begin(), identity_twin->end()), v.alpha, v.pi));
+}
+
+TEST(EcvrfEdwards25519, ReceivedEncodingIsHashedExactlyWhenItIsCanonical) {
+  // The verifier hashes a received point encoding as it is when that equals
+  // the re-encoding of the decoded point, and re-encodes it otherwise.
+  std::vector<ed::Point> encodings = ed::non_canonical_encodings();
+  const auto& small = small_order_encodings();
+  encodings.insert(encodings.end(), small.begin(), small.end());
+  for (std::uint64_t i = 0; i < 64; ++i) {
+    ed::Point p = ed::mul_base(scalar_of(i * 7919 + 1));
+    encodings.push_back(p);
+    p[31] ^= 0x80;
+    encodings.push_back(p);
+  }
+  std::size_t decoded = 0, non_canonical = 0;
+  for (const auto& e : encodings) {
+    const auto point = crypto::ed25519::decode(e);
+    ASSERT_EQ(point.has_value(), ed::decodes(e)) << to_hex(e);
+    if (!point) continue;
+    ++decoded;
+    const bool canonical = crypto::ed25519::encode(*point) == e;
+    non_canonical += canonical ? 0 : 1;
+    EXPECT_EQ(crypto::ed25519::is_canonical_encoding(e), canonical) << to_hex(e);
+  }
+  EXPECT_GT(non_canonical, 8u);
+  EXPECT_GT(decoded - non_canonical, 64u);
 }
 
 TEST(EcvrfEdwards25519, GammaWithATorsionComponentIsDecodedAsIs) {
