@@ -49,11 +49,12 @@ struct HashedPoint {
 // RFC 9381 section 5.4.1.1, try and increment: the first candidate among
 // ctr = 0..255 that decodes to a point of more than small order, times the
 // cofactor.
-std::optional<HashedPoint> encode_to_curve(ByteView public_key, ByteView alpha) {
+std::optional<HashedPoint> encode_to_curve(Hasher& sha512, ByteView public_key, ByteView alpha) {
   static constexpr std::uint8_t kFront = 0x01, kBack = 0x00;
   for (unsigned ctr = 0; ctr < kCounterBudget; ++ctr) {
     const auto c = static_cast<std::uint8_t>(ctr);
-    const Bytes64 digest = sha512({one(kSuite), one(kFront), public_key, alpha, one(c), one(kBack)});
+    sha512.update(one(kSuite)).update(one(kFront)).update(public_key).update(alpha);
+    const Bytes64 digest = sha512.update(one(c)).update(one(kBack)).finish();
     const auto candidate = ed::decode(encoding_at(digest, 0));
     if (!candidate) continue;
     const ed::Point h = ed::times_cofactor(*candidate);
@@ -65,20 +66,23 @@ std::optional<HashedPoint> encode_to_curve(ByteView public_key, ByteView alpha) 
 
 // RFC 9381 section 5.4.3: the first 16 bytes of SHA-512 over the five point
 // encodings.
-std::array<std::uint8_t, kChallengeLen> challenge(const ed::Encoding& p1, const ed::Encoding& p2,
-                                                  const ed::Encoding& p3, const ed::Encoding& p4,
-                                                  const ed::Encoding& p5) {
+std::array<std::uint8_t, kChallengeLen> challenge(Hasher& sha512, const ed::Encoding& p1,
+                                                  const ed::Encoding& p2, const ed::Encoding& p3,
+                                                  const ed::Encoding& p4, const ed::Encoding& p5) {
   static constexpr std::uint8_t kFront = 0x02, kBack = 0x00;
-  const Bytes64 digest = sha512({one(kSuite), one(kFront), p1, p2, p3, p4, p5, one(kBack)});
+  sha512.update(one(kSuite)).update(one(kFront));
+  for (const ed::Encoding* p : {&p1, &p2, &p3, &p4, &p5}) sha512.update(*p);
+  const Bytes64 digest = sha512.update(one(kBack)).finish();
   std::array<std::uint8_t, kChallengeLen> c{};
   std::copy_n(digest.begin(), c.size(), c.begin());
   return c;
 }
 
 // RFC 9381 section 5.2: beta = SHA-512(suite || 0x03 || 8·Gamma || 0x00).
-Bytes64 gamma_to_hash(const ed::Point& gamma) {
+Bytes64 gamma_to_hash(Hasher& sha512, const ed::Point& gamma) {
   static constexpr std::uint8_t kFront = 0x03, kBack = 0x00;
-  return sha512({one(kSuite), one(kFront), ed::encode(ed::times_cofactor(gamma)), one(kBack)});
+  const ed::Encoding gamma8 = ed::encode(ed::times_cofactor(gamma));
+  return sha512.update(one(kSuite)).update(one(kFront)).update(gamma8).update(one(kBack)).finish();
 }
 
 class EcvrfEdwards25519 final : public Vrf {
@@ -106,17 +110,19 @@ class EcvrfEdwards25519 final : public Vrf {
     const ed::Scalar s = encoding_at(proof, kScalarOffset);
     if (!ed::is_canonical_scalar(s)) return not_valid;
 
-    const auto h = encode_to_curve(public_key, alpha);
+    // One SHA-512 context for every hash of the call.
+    Hasher sha512(Hasher::Algorithm::Sha512);
+    const auto h = encode_to_curve(sha512, public_key, alpha);
     if (!h) return not_valid;
 
     // U = s·B - c·Y and V = s·H - c·Gamma, with c multiplying -Y and -Gamma.
     const ed::Encoding u = ed::double_base_times(c, ed::negate(*y), s);
     const ed::Encoding v = ed::two_point_times(s, h->point, c, ed::negate(*gamma));
 
-    const auto expected = challenge(canonical_encoding(y_bytes, *y), h->encoding,
+    const auto expected = challenge(sha512, canonical_encoding(y_bytes, *y), h->encoding,
                                     canonical_encoding(gamma_bytes, *gamma), u, v);
     if (!std::equal(expected.begin(), expected.end(), c.begin())) return not_valid;
-    return VrfVerdict{true, gamma_to_hash(*gamma)};
+    return VrfVerdict{true, gamma_to_hash(sha512, *gamma)};
   }
 
   std::expected<Bytes64, CryptoError> proof_to_hash(ByteView proof) const override {
@@ -124,7 +130,8 @@ class EcvrfEdwards25519 final : public Vrf {
       return std::unexpected(CryptoError::invalid_length(kProofLen, proof.size()));
     const auto gamma = ed::decode(encoding_at(proof, kGammaOffset));
     if (!gamma) return std::unexpected(CryptoError::vrf("proof Gamma is not a valid curve point"));
-    return gamma_to_hash(*gamma);
+    Hasher sha512(Hasher::Algorithm::Sha512);
+    return gamma_to_hash(sha512, *gamma);
   }
 };
 
