@@ -3,7 +3,7 @@
 // private header of the libsodium source the build compiles). Everything
 // here is variable time: verification handles public data only.
 //
-// Only crypto/edwards25519.cpp and crypto/vrf.cpp include this header.
+// Only crypto/vrf.cpp and the tests of crypto/ include this header.
 #pragma once
 
 #include <array>
