@@ -51,30 +51,20 @@ const EVP_SIGNATURE* ml_dsa_alg(MlDsaParameterSet set) {
   return s87;
 }
 
-const char* ml_dsa_name(MlDsaParameterSet set) {
-  switch (set) {
-    case MlDsaParameterSet::MlDsa44: return "ML-DSA-44";
-    case MlDsaParameterSet::MlDsa65: return "ML-DSA-65";
-    case MlDsaParameterSet::MlDsa87: return "ML-DSA-87";
-  }
-  return "ML-DSA-87";
-}
+// FIPS 204 names and sizes of the three parameter sets.
+struct MlDsaParameters {
+  const char* name;
+  std::size_t public_key_len;
+  std::size_t signature_len;
+};
 
-constexpr std::size_t ml_dsa_public_key_len(MlDsaParameterSet set) {
+constexpr MlDsaParameters ml_dsa_parameters(MlDsaParameterSet set) {
   switch (set) {
-    case MlDsaParameterSet::MlDsa44: return 1312;
-    case MlDsaParameterSet::MlDsa65: return 1952;
-    case MlDsaParameterSet::MlDsa87: return 2592;
+    case MlDsaParameterSet::MlDsa44: return {"ML-DSA-44", 1312, 2420};
+    case MlDsaParameterSet::MlDsa65: return {"ML-DSA-65", 1952, 3309};
+    case MlDsaParameterSet::MlDsa87: return {"ML-DSA-87", 2592, 4627};
   }
-  return 0;
-}
-constexpr std::size_t ml_dsa_signature_len(MlDsaParameterSet set) {
-  switch (set) {
-    case MlDsaParameterSet::MlDsa44: return 2420;
-    case MlDsaParameterSet::MlDsa65: return 3309;
-    case MlDsaParameterSet::MlDsa87: return 4627;
-  }
-  return 0;
+  return {"ML-DSA-87", 0, 0};
 }
 
 bool sodium_ready() {
@@ -152,10 +142,10 @@ struct TokenKind {
   MlDsaParameterSet ml_dsa;
 
   constexpr std::size_t public_key_len() const {
-    return kTagLen + classical_key_len(classical) + ml_dsa_public_key_len(ml_dsa);
+    return kTagLen + classical_key_len(classical) + ml_dsa_parameters(ml_dsa).public_key_len;
   }
   constexpr std::size_t signature_len() const {
-    return kTagLen + classical_signature_len(classical) + ml_dsa_signature_len(ml_dsa);
+    return kTagLen + classical_signature_len(classical) + ml_dsa_parameters(ml_dsa).signature_len;
   }
 };
 
@@ -202,6 +192,16 @@ bool verify_components(const TokenKind& kind, ByteView cm, ByteView sig, ByteVie
                                           sig.subspan(kTagLen, sig_split - kTagLen));
   const bool pq = verify_ml_dsa(kind.ml_dsa, key.subspan(key_split), cm, sig.subspan(sig_split));
   return classical && pq;
+}
+
+// RFC 8032 verification of raw key and signature bytes of the scheme's
+// lengths; any other length is simply not a signature.
+bool verify_eddsa(Classical scheme, const char* key_type, const EVP_SIGNATURE* (*alg)(), ByteView public_key,
+                  ByteView message, ByteView signature) {
+  if (public_key.size() != classical_key_len(scheme) || signature.size() != classical_signature_len(scheme))
+    return false;
+  const auto key = import_raw_public(key_type, public_key);
+  return verify_message(key.get(), alg(), message, signature);
 }
 
 bool has_lengths_of(const TokenKind& kind, ByteView sig, ByteView key) {
@@ -295,19 +295,11 @@ bool verify_ed25519_strict(ByteView public_key, ByteView message, ByteView signa
 }
 
 bool verify_ed25519(ByteView public_key, ByteView message, ByteView signature) {
-  if (public_key.size() != classical_key_len(Classical::Ed25519) ||
-      signature.size() != classical_signature_len(Classical::Ed25519))
-    return false;
-  const auto key = import_raw_public("ED25519", public_key);
-  return verify_message(key.get(), ed25519_alg(), message, signature);
+  return verify_eddsa(Classical::Ed25519, "ED25519", ed25519_alg, public_key, message, signature);
 }
 
 bool verify_ed448(ByteView public_key, ByteView message, ByteView signature) {
-  if (public_key.size() != classical_key_len(Classical::Ed448) ||
-      signature.size() != classical_signature_len(Classical::Ed448))
-    return false;
-  const auto key = import_raw_public("ED448", public_key);
-  return verify_message(key.get(), ed448_alg(), message, signature);
+  return verify_eddsa(Classical::Ed448, "ED448", ed448_alg, public_key, message, signature);
 }
 
 bool verify_ecdsa_p521_sha512(ByteView public_key, ByteView message, ByteView signature) {
@@ -343,10 +335,11 @@ bool verify_ecdsa_p521_sha512(ByteView public_key, ByteView message, ByteView si
 
 bool verify_ml_dsa(MlDsaParameterSet set, ByteView public_key, ByteView message, ByteView signature,
                    ByteView context) {
-  if (public_key.size() != ml_dsa_public_key_len(set) || signature.size() != ml_dsa_signature_len(set) ||
+  const MlDsaParameters parameters = ml_dsa_parameters(set);
+  if (public_key.size() != parameters.public_key_len || signature.size() != parameters.signature_len ||
       context.size() > 255)
     return false;
-  const auto key = import_raw_public(ml_dsa_name(set), public_key);
+  const auto key = import_raw_public(parameters.name, public_key);
   if (context.empty()) return verify_message(key.get(), ml_dsa_alg(set), message, signature);
   OSSL_PARAM params[] = {
       OSSL_PARAM_construct_octet_string(OSSL_SIGNATURE_PARAM_CONTEXT_STRING,
