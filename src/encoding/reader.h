@@ -20,6 +20,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "core/try.h"
+
 namespace quenfold::encoding {
 
 struct ReadError {
@@ -58,10 +60,9 @@ class Reader {
   // The next N bytes, copied.
   template <std::size_t N>
   ReadResult<std::array<std::uint8_t, N>> array(std::string_view field) noexcept {
-    auto b = bytes(N, field);
-    if (!b) return std::unexpected(b.error());
+    QUENFOLD_TRY(const auto b, bytes(N, field));
     std::array<std::uint8_t, N> out{};
-    for (std::size_t i = 0; i < N; ++i) out[i] = (*b)[i];
+    for (std::size_t i = 0; i < N; ++i) out[i] = b[i];
     return out;
   }
 
@@ -74,17 +75,15 @@ class Reader {
   // bytes: the contents. Both reads carry the field's name.
   ReadResult<std::span<const std::uint8_t>> prefixed(std::size_t width, std::string_view field) noexcept {
     const std::size_t start = pos_;
-    auto len = take(width, field, ReadError::Part::LengthPrefix);
-    if (!len) return std::unexpected(len.error());
-    auto content = take(static_cast<std::size_t>(big_endian(*len)), field, ReadError::Part::Content);
+    QUENFOLD_TRY(const auto len, take(width, field, ReadError::Part::LengthPrefix));
+    auto content = take(static_cast<std::size_t>(big_endian(len)), field, ReadError::Part::Content);
     if (!content) pos_ = start;
     return content;
   }
   // The same, as a reader of its own over the contents.
   ReadResult<Reader> child(std::size_t width, std::string_view field) noexcept {
-    auto content = prefixed(width, field);
-    if (!content) return std::unexpected(content.error());
-    return Reader(*content);
+    QUENFOLD_TRY(const auto content, prefixed(width, field));
+    return Reader(content);
   }
 
   // Everything not read yet.
@@ -118,9 +117,8 @@ class Reader {
   }
   template <class T>
   ReadResult<T> uint(std::string_view field) noexcept {
-    auto b = bytes(sizeof(T), field);
-    if (!b) return std::unexpected(b.error());
-    return static_cast<T>(big_endian(*b));
+    QUENFOLD_TRY(const auto b, bytes(sizeof(T), field));
+    return static_cast<T>(big_endian(b));
   }
 
   std::span<const std::uint8_t> data_;
