@@ -344,6 +344,22 @@ void BM_VrfP256Verify_VsEcdsa(benchmark::State& state) {
 }
 BENCHMARK(BM_VrfP256Verify_VsEcdsa)->MinTime(2.0);
 
+// Both sides with their key parsed once, as a KEYTRANS call verifies every
+// ladder rung under one decoded VRF key: the like-for-like comparison.
+void BM_VrfP256VerifyDecodedKey_VsEcdsa(benchmark::State& state) {
+  static const VrfCase c;
+  const EcdsaCase e;
+  const auto key = quenfold::crypto::ecvrf_p256().decode_public_key(c.pk);
+  quenfold::bench::ratio(
+      state,
+      [&] {
+        auto r = quenfold::crypto::ecvrf_p256().verify(*key, c.alpha, c.pi);
+        return r && r->valid;
+      },
+      [&] { return e.verify(); });
+}
+BENCHMARK(BM_VrfP256VerifyDecodedKey_VsEcdsa)->MinTime(2.0);
+
 // The same verification as a stateless verifier meets it: the public key
 // arrives as 33 compressed bytes and is decoded on every call, as the VRF
 // decodes its key on every call.
