@@ -81,14 +81,15 @@ class ConiksHasher {
   Node root_from_path(const Index& index, const Node& leaf, const AuthPath& path) const;
 
  private:
-  // Each hash input is assembled in one buffer that starts with the label's
-  // 8-byte length and the label, so that a hash is one contiguous update:
-  // 515 of them dominate a call beside the VRF.
+  // The leaf's hash input is assembled in one buffer that starts with the
+  // label's 8-byte length and the label: one contiguous update.
   mutable std::vector<std::uint8_t> leaf_input_;
-  mutable std::vector<std::uint8_t> node_input_;
-  mutable crypto::Hasher sha3_{crypto::Hasher::Algorithm::Sha3_512};
   std::size_t leaf_prefix_len_;
-  std::size_t node_prefix_len_;
+  // SHA3-512 with the node label's length and text absorbed. Every node hash
+  // (513 per call) continues from a copy of this state, so the label, as
+  // long as the namespace, is hashed once per call rather than once per node.
+  crypto::Hasher node_prefix_{crypto::Hasher::Algorithm::Sha3_512};
+  mutable crypto::Hasher sha3_{crypto::Hasher::Algorithm::Sha3_512};
   std::vector<Node> empty_;
 };
 
