@@ -2,15 +2,11 @@
 // benchmark reports bytes processed per second; a quadratic step would show
 // as a throughput that collapses with size (compare the /N rows).
 #include <benchmark/benchmark.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <functional>
 
 #include "ffi/buffer.h"
+#include "heap_meter.h"
 #include "quenfold_log.h"
 #include "support/coniks_directory.h"
 #include "support/keytrans_directory.h"
@@ -194,49 +190,12 @@ BENCHMARK(BM_Bounds_PolicyEnvelope)->Arg(kMiB)->Arg(16 * kMiB)->Unit(benchmark::
 
 // --- hostile arguments: time and peak memory ------------------------------
 
-// A /proc/self/status field in KiB.
-long status_kib(const char* field) {
-  std::FILE* f = std::fopen("/proc/self/status", "r");
-  if (f == nullptr) return -1;
-  char line[256];
-  long value = -1;
-  const std::size_t n = std::strlen(field);
-  while (std::fgets(line, sizeof line, f) != nullptr) {
-    if (std::strncmp(line, field, n) == 0 && line[n] == ':') {
-      value = std::atol(line + n + 1);
-      break;
-    }
-  }
-  std::fclose(f);
-  return value;
-}
-
-// The extra peak memory of one call, resident and virtual, in MiB. The call
-// runs in a child process, whose high-water marks start at its use at the
-// fork: `setup` builds the argument buffers there (they are the caller's,
-// not the call's), then the call runs and the marks are read again.
-void report_peak_growth(benchmark::State& state, const std::function<std::function<void()>()>& setup) {
-  int fds[2];
-  if (pipe(fds) != 0) return state.SkipWithError("pipe failed");
-  const pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
-    const auto call = setup();
-    const long rss0 = status_kib("VmRSS"), vm0 = status_kib("VmSize");
-    call();
-    const long growth[2] = {status_kib("VmHWM") - rss0, status_kib("VmPeak") - vm0};
-    const bool written = write(fds[1], growth, sizeof growth) == static_cast<ssize_t>(sizeof growth);
-    _exit(written ? 0 : 1);
-  }
-  close(fds[1]);
-  long growth[2] = {-1, -1};
-  const bool read_ok = read(fds[0], growth, sizeof growth) == static_cast<ssize_t>(sizeof growth);
-  close(fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  if (!read_ok) return state.SkipWithError("the measuring child failed");
-  state.counters["peak_rss_MiB"] = static_cast<double>(growth[0]) / 1024.0;
-  state.counters["peak_vm_MiB"] = static_cast<double>(growth[1]) / 1024.0;
+// The extra peak heap of one call, in MiB. `setup` builds the argument
+// buffers first (the caller's, handed over to the call); then the call runs
+// under the heap meter.
+void report_peak_heap(benchmark::State& state, const std::function<std::function<void()>()>& setup) {
+  const auto call = setup();
+  state.counters["peak_heap_MiB"] = static_cast<double>(quenfold::bench::peak_heap_growth(call)) / 1048576.0;
 }
 
 // A checkpoint body whose size line is N bytes of 0xFF: rejected with the
@@ -244,18 +203,21 @@ void report_peak_growth(benchmark::State& state, const std::function<std::functi
 void BM_Bounds_CheckpointHostileSizeLine(benchmark::State& state) {
   const std::string body = "o\n" + std::string(static_cast<std::size_t>(state.range(0)), '\xff') + "\n" +
                            quenfold::test::base64_of(quenfold::test::Bytes(32, 0)) + "\n";
-  const auto once = [&body](const RustBuffer& arg) {
+  // The length of the rejection's error buffer, or -1 if it was not one.
+  const auto once = [](const RustBuffer& arg) {
     RustCallStatus st{};
     quenfold::ffi::release(uniffi_quenfold_log_fn_func_checkpoint_parse(arg, &st));
     quenfold::ffi::release(st.error_buf);
-    return st.code == 1 && st.error_buf.len < 1024;
+    return st.code == 1 ? static_cast<double>(st.error_buf.len) : -1.0;
   };
-  report_peak_growth(state, [&] {
+  report_peak_heap(state, [&] {
     const RustBuffer arg = text_buffer(body);
     return std::function<void()>([=] { (void)once(arg); });
   });
   for (auto _ : state) {
-    if (!once(text_buffer(body))) state.SkipWithError("expected a short rejection");
+    const double error_buf_bytes = once(text_buffer(body));
+    if (error_buf_bytes < 0) state.SkipWithError("expected a rejection");
+    state.counters["error_buf_bytes"] = error_buf_bytes;
   }
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(body.size()));
 }
@@ -273,14 +235,16 @@ void BM_Bounds_HostileVerifierKeys(benchmark::State& state) {
     RustCallStatus st{};
     (void)uniffi_quenfold_log_fn_func_verify_signed_note(text_buffer(note), arg, &st);
     quenfold::ffi::release(st.error_buf);
-    return st.code == 1 && st.error_buf.len < 1024;
+    return st.code == 1 ? static_cast<double>(st.error_buf.len) : -1.0;
   };
-  report_peak_growth(state, [&] {
+  report_peak_heap(state, [&] {
     const RustBuffer arg = quenfold::ffi::buffer_from(keys);
     return std::function<void()>([=] { (void)once(arg); });
   });
   for (auto _ : state) {
-    if (!once(quenfold::ffi::buffer_from(keys))) state.SkipWithError("expected a short rejection");
+    const double error_buf_bytes = once(quenfold::ffi::buffer_from(keys));
+    if (error_buf_bytes < 0) state.SkipWithError("expected a rejection");
+    state.counters["error_buf_bytes"] = error_buf_bytes;
   }
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(keys.size()));
 }
