@@ -34,7 +34,8 @@ using quenfold::keytrans::Node;
 namespace test = quenfold::test;
 
 constexpr std::uint64_t kLogSize = std::uint64_t{1} << 20;
-constexpr std::uint64_t kEntry = 777'777;
+// The newest leaf: a greatest-version search must be about it.
+constexpr std::uint64_t kEntry = kLogSize - 1;
 constexpr std::uint32_t kVersions = 101;
 
 Bytes bytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
