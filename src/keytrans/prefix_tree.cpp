@@ -64,7 +64,7 @@ Node climb(const Node& search_key, const Node& start, std::span<const Node> elem
 std::expected<bool, Error> verify_rung(const KeytransParams& params, const Node& prefix_root,
                                        ByteView label, const LadderStep& step) {
   QUENFOLD_TRY(const Bytes alpha, encode_vrf_input(label, step.version));
-  auto verdict = params.vrf->verify(params.vrf_public, alpha, step.vrf_proof);
+  auto verdict = params.vrf->verify(*params.vrf_key, alpha, step.vrf_proof);
   if (!verdict) return std::unexpected(Error::vrf(verdict.error().message()));
   if (!verdict->valid) return std::unexpected(Error::vrf_proof_invalid());
   Node key{};

@@ -85,6 +85,14 @@ std::expected<Bytes, Error> compute_commitment(const KeytransParams& params, Byt
 std::expected<SearchResult, Error> verify_search(const KeytransParams& params, ByteView root,
                                                  ByteView label, ByteView proof_bytes) {
   QUENFOLD_TRY(SearchProof proof, decode_in_log(params, root, proof_bytes, decode_search_proof));
+  // A search answers which version is the newest, so it must be made in the
+  // newest prefix tree: a proof about an older log leaf verifies under the
+  // same combined root and would let a server hide every later version.
+  // (The log check above guarantees 0 <= entry_index < tree_size.)
+  const std::uint64_t newest = proof.header.tree_size - 1;
+  if (proof.header.entry_index != newest)
+    return malformed("search proof must be about the newest log leaf " + std::to_string(newest) + ", got " +
+                     std::to_string(proof.header.entry_index));
 
   const auto greatest = proof.greatest_version;
   // A claimed greatest version of 2^32 - 1 yields ladder values above 32

@@ -105,8 +105,9 @@ std::vector<Command> keytrans_commands() {
   return {
       {"keytrans-search", kKeytransUsage, search, {},
        "Verifies a KEYTRANS greatest-version search proof for the label under the 32-byte combined\n"
-       "--root; prints whether the label is present and its value. --suite defaults to the\n"
-       "experimental suite 0xf000.",
+       "--root; prints whether the label is present and its value. The proof must be about the\n"
+       "newest log entry (a search about an older one could hide later versions). --suite\n"
+       "defaults to the experimental suite 0xf000.",
        "quenfold-verify keytrans-search --suite 0x0001 --context @examples/keytrans/p256/context.txt "
        "--vrf-public @examples/keytrans/p256/vrf-public.hex --root @examples/keytrans/p256/root.hex "
        "--label alice@example.org --proof @examples/keytrans/p256/search-alice.proof"},
