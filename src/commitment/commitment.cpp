@@ -4,6 +4,7 @@
 #include <array>
 
 #include "encoding/context.h"
+#include "encoding/writer.h"
 #include "quenfold/commitment.h"
 
 namespace quenfold {
@@ -11,9 +12,7 @@ namespace quenfold {
 crypto::Bytes64 commit(ByteView context, ByteView value, ByteView opening) {
   // Streamed: the length prefix, the context, the opening, then the value,
   // without building the concatenation.
-  std::array<std::uint8_t, 8> len{};
-  const std::uint64_t n = context.size();
-  for (std::size_t i = 0; i < 8; ++i) len[i] = static_cast<std::uint8_t>(n >> (56 - 8 * i));
+  const auto len = encoding::big_endian<8>(context.size());
   return crypto::sha3_512({len, context, opening, value});
 }
 

@@ -1,5 +1,6 @@
 #include "ffi/lower.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -105,7 +106,8 @@ class PlacingSink final : public MessageSink {
 };
 
 void put_be32(std::uint8_t* at, std::uint32_t v) noexcept {
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
+  const auto b = encoding::big_endian<4>(v);
+  std::copy(b.begin(), b.end(), at);
 }
 
 }  // namespace
