@@ -11,6 +11,10 @@ set -euo pipefail
 
 CACHE_DIR="${QUENFOLD_CACHE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/quenfold_log}"
 mkdir -p "$CACHE_DIR"
+# One run at a time per cache: concurrent builds (several checkouts, or CI
+# jobs sharing a home) would otherwise build into the same prefixes at once.
+exec 9>"$CACHE_DIR/.lock"
+flock 9
 
 log() { echo "setup-deps: $*" >&2; }
 
