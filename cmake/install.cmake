@@ -6,7 +6,15 @@
 # The shared library exports exactly the C ABI (cmake/quenfold_log.map), so
 # the C++ API cannot live in it without widening that surface. C++ callers
 # link libquenfold_log_cpp.a instead: the core and the crypto component in
-# one archive, which needs OpenSSL's libcrypto and libsodium at link time.
+# one archive, which needs OpenSSL's libcrypto (3.5 or later) and libsodium at
+# link time: the static archives this build used are installed beside it in
+# <libdir>/quenfold_log/ (out of the linker's default search), so that
+# consumers need nothing the package does not install and never pick them up
+# by accident for -lcrypto or -lsodium.
+#
+# Every path in the package files is relative to where they are installed:
+# no installed file names a directory of the build machine, and the installed
+# tree can be moved as a whole.
 include(GNUInstallDirs)
 
 set(QUENFOLD_CPP_ARCHIVE ${CMAKE_BINARY_DIR}/libquenfold_log_cpp.a)
@@ -28,17 +36,17 @@ add_custom_command(
   VERBATIM)
 add_custom_target(quenfold_log_cpp ALL DEPENDS ${QUENFOLD_CPP_ARCHIVE})
 
-# Link inputs of the archive recorded for consumers: OpenSSL's libcrypto
-# exactly as this build used it, and libsodium through pkg-config.
-set(QUENFOLD_INSTALL_OPENSSL_PREFIX "${QUENFOLD_OPENSSL_PREFIX}")
-get_target_property(_qf_crypto_location OpenSSL::Crypto LOCATION)
-set(QUENFOLD_INSTALL_LIBCRYPTO "${_qf_crypto_location}")
+set(QUENFOLD_PRIVATE_DIR ${CMAKE_INSTALL_LIBDIR}/quenfold_log)
+get_target_property(_qf_libcrypto OpenSSL::Crypto IMPORTED_LOCATION)
+install(FILES ${_qf_libcrypto} DESTINATION ${QUENFOLD_PRIVATE_DIR} RENAME libcrypto.a)
+install(FILES ${QUENFOLD_SODIUM_ARCHIVE} DESTINATION ${QUENFOLD_PRIVATE_DIR} RENAME libsodium.a)
 
 install(TARGETS quenfold_log
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} NAMELINK_COMPONENT Development)
 install(TARGETS quenfold-verify RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${QUENFOLD_CPP_ARCHIVE} DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(FILES ${CMAKE_SOURCE_DIR}/include/quenfold_log.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES ${CMAKE_SOURCE_DIR}/include/quenfold_log.h ${QUENFOLD_GENERATED_INCLUDE}/quenfold_log_version.h
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/include/quenfold DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
   FILES_MATCHING PATTERN "*.h")
 
