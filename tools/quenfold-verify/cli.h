@@ -101,5 +101,9 @@ std::vector<Command> coniks_commands();
 std::vector<Command> note_commands();
 std::vector<Command> keytrans_commands();
 std::vector<Command> policy_commands();
+// monitor writes one result per item, so it runs outside run_command (its
+// Command entry only lists it); run_monitor handles --help, --json and usage.
+std::vector<Command> monitor_commands();
+int run_monitor(int argc, char** argv, int first);
 
 }  // namespace quenfold::cli

@@ -19,6 +19,7 @@ std::vector<quenfold::cli::Command> all_commands() {
       quenfold::cli::note_commands,
       quenfold::cli::keytrans_commands,
       quenfold::cli::policy_commands,
+      quenfold::cli::monitor_commands,
   };
   for (Group group : groups) {
     auto cmds = group();
@@ -47,6 +48,7 @@ int main(int argc, char** argv) {
     usage(cmds, std::cout);
     return quenfold::cli::kVerified;
   }
+  if (name == "monitor") return quenfold::cli::run_monitor(argc, argv, 2);
   for (const auto& c : cmds) {
     if (name == c.name) return quenfold::cli::run_command(c, argc, argv, 2);
   }
