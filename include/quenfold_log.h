@@ -19,6 +19,11 @@
 
 #include <stdint.h>
 
+/* QUENFOLD_LOG_VERSION_MAJOR, _MINOR, _PATCH, _STRING and _NUMBER: the
+ * version of these headers (compile-time constants; the library exports
+ * nothing for them). */
+#include "quenfold_log_version.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif

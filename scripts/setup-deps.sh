@@ -18,7 +18,8 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 # --- Debian packages ---------------------------------------------------------
 pkgs=(build-essential cmake ninja-build pkg-config libsodium-dev libgtest-dev
       libgmock-dev libbenchmark-dev clang llvm libclang-rt-14-dev dpkg-dev perl
-      python3 binutils valgrind nlohmann-json3-dev clang-16 libclang-rt-16-dev)
+      python3 binutils valgrind nlohmann-json3-dev clang-16 libclang-rt-16-dev
+      libcli11-dev help2man python3-setuptools python3-wheel python3-venv)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -9,6 +9,7 @@
 
 #include "quenfold/error.h"
 #include "quenfold/types.h"
+#include "quenfold/version.h"
 
 #include "quenfold/merkle.h"       // RFC 6962 inclusion and consistency proofs
 #include "quenfold/key_history.h"  // key-history v1 entries

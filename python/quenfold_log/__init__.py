@@ -1,30 +1,36 @@
 """Python binding of libquenfold_log, the key-transparency verification library.
 
-Pure Python over ctypes. Point it at the shared library with
-``quenfold_log.load(path)`` or the ``QUENFOLD_LOG_LIBRARY`` environment
-variable; on load the library's contract version and checksums are compared
-with the interface this binding was written for, and a mismatched library is
-refused with ``LibraryMismatch``.
+Pure Python over ctypes. The library is found on first use: the copy
+bundled with the installed wheel, else the file named by the
+``QUENFOLD_LOG_LIBRARY`` environment variable, else the system's
+``libquenfold_log``; ``quenfold_log.load(path)`` picks one explicitly. On load
+the library's contract version and checksums are compared with the interface
+this binding was written for, and a mismatched library is refused with
+``LibraryMismatch`` (``LibraryNotFound`` when there is none).
 
 Every operation returns its verified result (or None) or raises a
 ``VerifyError``: ``VerificationError`` when the input is rejected (``.message``
-is the library's exact reason), ``InternalError`` when the call itself fails.
+is the library's exact reason, ``.kind`` its ``ErrorKind``), ``InternalError``
+when the call itself fails.
 
     import quenfold_log as qf
-    qf.load("/usr/local/lib/libquenfold_log.so.0")
     qf.verify_inclusion(4, 7, leaf_hash, proof, root)   # raises on rejection
 """
 
 from typing import List, Optional, Sequence
 
-from ._library import CATALOGUE, CONTRACT_VERSION, ENV_VARIABLE, Library, default_library, load
-from .errors import InternalError, LibraryMismatch, VerificationError, VerifyError
+from ._library import (CATALOGUE, CONTRACT_VERSION, ENV_VARIABLE, Library, default_library,
+                       find_library, load)
+from ._version import __version__
+from .errors import (ErrorKind, InternalError, LibraryMismatch, LibraryNotFound,
+                     VerificationError, VerifyError)
 from .types import (CheckpointHead, CheckpointSuite, CommitmentHash, DirectoryMode,
                     KeytransSuite, PolicyPosture, SearchResult, SecurityLevel, VrfMode)
 
 __all__ = [
-    "load", "Library", "CATALOGUE", "CONTRACT_VERSION", "ENV_VARIABLE",
-    "VerifyError", "VerificationError", "InternalError", "LibraryMismatch",
+    "__version__", "load", "find_library", "Library", "CATALOGUE", "CONTRACT_VERSION",
+    "ENV_VARIABLE", "VerifyError", "VerificationError", "InternalError", "LibraryMismatch",
+    "LibraryNotFound", "ErrorKind",
     "CheckpointHead", "SearchResult", "PolicyPosture", "SecurityLevel", "CheckpointSuite",
     "CommitmentHash", "VrfMode", "DirectoryMode", "KeytransSuite",
 ] + list(CATALOGUE)

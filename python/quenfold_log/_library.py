@@ -7,17 +7,22 @@ A library that differs in any of these is refused (LibraryMismatch).
 """
 
 import ctypes
+import ctypes.util
 import os
+import pathlib
 import threading
 from typing import Dict, Optional, Tuple
 
 from . import _codec
 from ._elf import ElfError, dynamic_symbol_sizes
-from .errors import InternalError, LibraryMismatch, VerificationError
+from .errors import InternalError, LibraryMismatch, LibraryNotFound, VerificationError
 from .types import CommitmentHash
 
 CONTRACT_VERSION = 30
 ENV_VARIABLE = "QUENFOLD_LOG_LIBRARY"
+SONAME = "libquenfold_log.so.0"
+# Where a wheel puts its own, self-contained copy of the library.
+BUNDLED_LIBRARY = pathlib.Path(__file__).resolve().parent / "_lib" / SONAME
 
 # Argument kinds: scalars travel by value, every other kind in a RustBuffer.
 _ENTRY = (("seq", "u64"), ("ts_ms", "u64"), ("enc_x25519", "bytes"), ("enc_pq", "bytes"),
@@ -284,16 +289,29 @@ _default: Optional[Library] = None
 _default_lock = threading.Lock()
 
 
+def find_library() -> str:
+    """The library that ``load()`` uses without a path: the copy bundled with
+    this package, else the file named by QUENFOLD_LOG_LIBRARY, else the one
+    the system's dynamic linker knows as libquenfold_log."""
+    if BUNDLED_LIBRARY.is_file():
+        return str(BUNDLED_LIBRARY)
+    named = os.environ.get(ENV_VARIABLE)
+    if named:
+        return named
+    system = ctypes.util.find_library("quenfold_log")
+    if system:
+        return system
+    raise LibraryNotFound(
+        f"libquenfold_log not found: this package bundles none ({BUNDLED_LIBRARY} is missing), "
+        f"{ENV_VARIABLE} is not set and the system's dynamic linker knows no libquenfold_log. "
+        f"Install the wheel, set {ENV_VARIABLE}=/path/to/{SONAME}, or call quenfold_log.load(path).")
+
+
 def load(path: Optional[str] = None) -> Library:
-    """Loads and checks the library at ``path`` (default: the path in the
-    QUENFOLD_LOG_LIBRARY environment variable) and makes it the one that the
-    module-level functions call."""
+    """Loads and checks the library at ``path`` (default: ``find_library()``)
+    and makes it the one that the module-level functions call."""
     global _default
-    if path is None:
-        path = os.environ.get(ENV_VARIABLE)
-        if not path:
-            raise LibraryMismatch(f"no library: call quenfold_log.load(path) or set {ENV_VARIABLE}")
-    lib = Library(path)
+    lib = Library(path if path is not None else find_library())
     with _default_lock:
         _default = lib
     return lib

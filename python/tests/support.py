@@ -1,5 +1,11 @@
-"""Shared fixtures of the binding's tests: the library under test (from the
-QUENFOLD_LOG_LIBRARY environment variable) and the bundled examples."""
+"""Shared fixtures of the binding's tests: the library under test (the one
+the package finds: its bundled copy, else QUENFOLD_LOG_LIBRARY, else the
+system's) and the bundled examples.
+
+The tests also run against an installed wheel, from a copy of this directory
+outside the checkout: QUENFOLD_SOURCE_ROOT then names the checkout (for the
+examples and README.md) and QUENFOLD_EXPECT_INSTALLED=1 makes the tests check
+that they exercise the installed package and its bundled library."""
 
 import os
 import pathlib
@@ -7,9 +13,21 @@ import unittest
 
 import quenfold_log as qf
 
-ROOT = pathlib.Path(__file__).resolve().parents[2]
+ROOT = pathlib.Path(os.environ.get("QUENFOLD_SOURCE_ROOT") or pathlib.Path(__file__).resolve().parents[2])
 EXAMPLES = ROOT / "examples"
-LIBRARY_PATH = os.environ.get(qf.ENV_VARIABLE, "")
+EXPECT_INSTALLED = os.environ.get("QUENFOLD_EXPECT_INSTALLED") == "1"
+
+
+def _located() -> str:
+    try:
+        return qf.find_library()
+    except qf.LibraryNotFound:
+        if EXPECT_INSTALLED:
+            raise
+        return ""
+
+
+LIBRARY_PATH = _located()
 
 
 def library() -> "qf.Library":
@@ -60,3 +78,4 @@ class OperationTest(unittest.TestCase):
             fn(*args)
         self.assertEqual(ctx.exception.message, message)
         self.assertEqual(str(ctx.exception), message)
+        self.assertIsNotNone(ctx.exception.kind, f"no ErrorKind for {message!r}")

@@ -1,11 +1,16 @@
 """Runs every quenfold-verify subcommand on the bundled examples: the example
-of its --help, a tampered artefact, --json output, standard input and bad
-usage, checking exit status and output.
+of its --help, a tampered artefact, typed --json output, standard input, bad
+usage, option spellings, suite names, --version and the bash completion,
+checking exit status and output.
 
     python3 tests/cli/cli_test.py <path to quenfold-verify>
+
+QUENFOLD_EXPECTED_VERSION, when set, is the version --version must report;
+QUENFOLD_MAN_PAGE, when set, the generated manual page to check.
 """
 
 import json
+import os
 import pathlib
 import shlex
 import subprocess
@@ -21,7 +26,7 @@ C = "examples/coniks/"
 P = "examples/policy/"
 L = "examples/log/"
 T = "examples/keytrans/p256/"
-TK = ["--suite", "0x0001", "--context", "@" + T + "context.txt", "--vrf-public", "@" + T + "vrf-public.hex",
+TK = ["--suite", "p256", "--context", "@" + T + "context.txt", "--vrf-public", "@" + T + "vrf-public.hex",
       "--root", "@" + T + "root.hex", "--label", "alice@example.org"]
 
 # Subcommands with a test class of their own (many results per run).
@@ -49,6 +54,7 @@ CASES = {
     "key-history": {
         "ok": ["--entry", "@" + K + "entry1.txt"],
         "ok_lines": ["verified", "leaf hash: " + (ROOT / K / "entry1.leaf-hash").read_text().strip()],
+        "json": {"leaf_hash": (ROOT / K / "entry1.leaf-hash").read_text().strip()},
         "tampered": ["--entry", "@" + K + "entry1.txt", "--context", "no label"],
         "message_prefix": "malformed canonical leaf: ",
     },
@@ -63,7 +69,8 @@ CASES = {
     "coniks-lookup": {
         "ok": ["--namespace", "example.org", "--vrf-public", "@" + C + "vrf-public.hex", "--root",
                "@" + C + "root.hex", "--identity", "alice@example.org", "--proof", "@" + C + "alice.lookup.proof"],
-        "ok_lines": ["verified", 'value text: "public key of alice"'],
+        "ok_lines": ["verified", "value text: public key of alice"],
+        "json": {"value": b"public key of alice".hex(), "value_text": "public key of alice"},
         "tampered": ["--namespace", "example.org", "--vrf-public", "@" + C + "vrf-public.hex", "--root",
                      "@" + C + "root.hex", "--identity", "alice@example.org", "--proof",
                      "@" + C + "alice.tampered.proof"],
@@ -82,12 +89,15 @@ CASES = {
     "note": {
         "ok": ["--note", "@" + L + "checkpoint-4.note", "--keys", "@" + L + "keys.txt"],
         "ok_lines": ["verified", "verified signatures: 2"],
+        "json": {"verified_signatures": 2},
         "tampered": ["--note", "@" + L + "checkpoint-7-tampered.note", "--keys", "@" + L + "keys.txt"],
         "message_prefix": "invalid signature for known key ",
     },
     "checkpoint": {
         "ok": ["--note", "@" + L + "checkpoint-7.note", "--keys", "@" + L + "ed25519.vkey"],
         "ok_lines": ["verified", "origin: log.example.org/quenfold/v1", "size: 7"],
+        "json": {"origin": "log.example.org/quenfold/v1", "size": 7,
+                 "extensions": ["key-history entries: 3"]},
         "tampered": ["--note", "@" + L + "checkpoint-7-tampered.note", "--keys", "@" + L + "keys.txt"],
         "message_prefix": "invalid signature for known key ",
     },
@@ -103,32 +113,39 @@ CASES = {
     "checkpoint-consistency": {
         "ok": ["--older", "@" + L + "checkpoint-4.note", "--newer", "@" + L + "checkpoint-7.note",
                "--keys", "@" + L + "keys.txt", "--proof", "@" + L + "consistency-4-to-7.proof"],
-        "ok_lines": ["verified"],
+        "ok_lines": ["verified", "older:", "  size: 4", "newer:", "  size: 7"],
+        "json": {"older": {"size": 4, "extensions": ["key-history entries: 2"]},
+                 "newer": {"size": 7, "extensions": ["key-history entries: 3"]}},
         "tampered": ["--older", "@" + L + "checkpoint-7.note", "--newer", "@" + L + "checkpoint-4.note",
                      "--keys", "@" + L + "keys.txt", "--proof", "@" + L + "consistency-4-to-7.proof"],
         "message": "tree size regression: size2 (4) < size1 (7)",
     },
     "policy": {
         "ok": ["--envelope", "@" + P + "example.org.policy"],
-        "ok_lines": ["verified", "namespace: example.org", "security_level: Cat3", "checkpoint_suite: Hybrid"],
+        "ok_lines": ["verified", "namespace: example.org", "security level: Cat3", "checkpoint suite: Hybrid"],
+        "json": {"namespace": "example.org", "policy_schema_version": 1, "security_level": "Cat3",
+                 "effective_from": 0, "created_at": 1765152000000},
         "tampered": ["--envelope", "@" + P + "example.org-tampered.policy"],
         "message_prefix": "invalid signature for known key ",
     },
     "posture": {
         "ok": ["--envelope", "@" + P + "example.org.policy", "--commitment-hash", "Sha3_256"],
-        "ok_lines": ["verified"],
+        "ok_lines": ["verified", "commitment hash: Sha3_256"],
+        "json": {"namespace": "example.org", "commitment_hash": "Sha3_256"},
         "tampered": ["--envelope", "@" + P + "example.org.policy", "--commitment-hash", "Sha3_512"],
         "message": "posture mismatch: declared commitment_hash Sha3_256, observed commitment_hash Sha3_512",
     },
     "keytrans-search": {
         "ok": TK + ["--proof", "@" + T + "search-alice.proof"],
         "ok_lines": ["verified", "present: true", "value text: alice key 5"],
+        "json": {"present": True, "value": b"alice key 5".hex(), "value_text": "alice key 5"},
         "tampered": TK + ["--proof", "@" + T + "search-alice-tampered.proof"],
         "message": "commitment did not open to the claimed value",
     },
     "keytrans-fixed-version": {
         "ok": TK + ["--proof", "@" + T + "fixed-version-alice-2.proof"],
         "ok_lines": ["verified", "present: true", "value text: alice key 2"],
+        "json": {"present": True, "value_text": "alice key 2"},
         "tampered": TK[:-1] + ["bob@example.org", "--proof", "@" + T + "fixed-version-alice-2.proof"],
         "message_prefix": "",
     },
@@ -150,13 +167,26 @@ def subcommands():
     out = run(["--help"])
     names, listing = [], False
     for line in out.stdout.splitlines():
-        if line == "commands:":
+        if line == "Subcommands:":
             listing = True
         elif listing and line.startswith("  "):
             names.append(line.split()[0])
         elif listing and not line.strip():
             listing = False
     return names
+
+
+def assert_typed(test, got, want, path="$"):
+    """`want` is contained in `got`, each value with the same JSON type
+    (so that 7 is not "7" and True is not 1)."""
+    if isinstance(want, dict):
+        test.assertIsInstance(got, dict, path)
+        for key, value in want.items():
+            test.assertIn(key, got, path)
+            assert_typed(test, got[key], value, f"{path}.{key}")
+        return
+    test.assertIs(type(got), type(want), f"{path}: {got!r} is not typed like {want!r}")
+    test.assertEqual(got, want, path)
 
 
 class CliTest(unittest.TestCase):
@@ -169,20 +199,39 @@ class CliTest(unittest.TestCase):
         self.assertEqual(run([]).returncode, 2)
         bad = run(["no-such-command"])
         self.assertEqual(bad.returncode, 2)
-        self.assertIn("unknown command", bad.stderr)
+        self.assertIn("unknown command no-such-command", bad.stderr)
+
+    def test_version_is_the_project_version(self):
+        out = run(["--version"])
+        self.assertEqual(out.returncode, 0)
+        name, _, version = out.stdout.strip().partition(" ")
+        self.assertEqual(name, "quenfold-verify")
+        self.assertRegex(version, r"^\d+\.\d+\.\d+$")
+        expected = os.environ.get("QUENFOLD_EXPECTED_VERSION")
+        if expected:
+            self.assertEqual(version, expected)
+
+    def test_the_manual_page_covers_every_subcommand(self):
+        page = os.environ.get("QUENFOLD_MAN_PAGE")
+        if not page:
+            self.skipTest("no manual page was generated (help2man missing)")
+        text = pathlib.Path(page).read_text()
+        self.assertTrue(text.startswith(".\\\" DO NOT MODIFY THIS FILE!"), text[:80])
+        self.assertIn("quenfold-verify " + run(["--version"]).stdout.split()[1], text)
+        for name in self.names:
+            self.assertIn(name.replace("-", "\\-"), text)
 
     def test_every_help_has_a_working_example(self):
+        marker = "Example (from the repository root):"
         for name in self.names:
             with self.subTest(command=name):
                 help_ = run([name, "--help"])
                 self.assertEqual(help_.returncode, 0)
-                self.assertTrue(help_.stdout.startswith(f"usage: quenfold-verify {name} "))
-                self.assertIn("Exit status: 0 verified, 1 rejected, 2 bad usage.", help_.stdout)
+                self.assertIn(f"Usage: quenfold-verify {name} ", help_.stdout)
                 lines = help_.stdout.splitlines()
-                self.assertIn("Example (from the repository root):", lines,
-                              f"{name} --help shows no example: give its Command a summary and an "
-                              "example command line (tools/quenfold-verify/cli.h)")
-                example = shlex.split(lines[lines.index("Example (from the repository root):") + 1])
+                self.assertIn(marker, lines, f"{name} --help shows no example: give it one where "
+                              "its group registers it (tools/quenfold-verify/cmd_*.cpp)")
+                example = shlex.split(lines[lines.index(marker) + 1])
                 self.assertEqual(example[:2], ["quenfold-verify", name])
                 done = run(example[1:])
                 self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
@@ -218,12 +267,31 @@ class CliTest(unittest.TestCase):
                 verdict = json.loads(run([name] + case["tampered"] + ["--json"]).stdout)
                 self.assertEqual(verdict, {"command": name, "verdict": "rejected", "message": message})
                 good = json.loads(run([name] + case["ok"] + ["--json"]).stdout)
-                self.assertEqual(good["verdict"], "verified")
-                for want in case["ok_lines"][1:]:
-                    label, _, value = want.partition(": ")
-                    self.assertEqual(good[label.replace(" ", "_")], value)
+                assert_typed(self, good, {"command": name, "verdict": "verified", **case.get("json", {})})
+                self.assertNotIn("message", good)
         if untested:
             self.skipTest("no tampered-artefact case for: " + ", ".join(untested))
+
+    def test_json_gives_an_absent_value_as_null(self):
+        absent = TK[:-1] + ["bob@example.org", "--proof", "@" + T + "search-bob.proof"]
+        out = run(["keytrans-search"] + absent + ["--json"])
+        self.assertEqual(out.returncode, 0, out.stdout)
+        assert_typed(self, json.loads(out.stdout), {"present": False, "value": None})
+        self.assertEqual(run(["keytrans-search"] + absent).stdout, "verified\npresent: false\n")
+
+    def test_option_spellings_and_suite_names(self):
+        inclusion = ["inclusion", "--index=4", "--size=7", "--leaf-hash=@" + M + "leaf4.hash",
+                     "--proof", "@" + M + "inclusion-4-of-7.proof", "--root=@" + M + "root7.hash"]
+        self.assertEqual(run(inclusion).stdout, "verified\n")
+        self.assertEqual(run(["--json"] + inclusion).returncode, 0)
+        search = TK[2:] + ["--proof", "@" + T + "search-alice.proof"]
+        for suite, status in [("p256", 0), ("KT_128_SHA256_P256", 0), ("0x0001", 0), ("1", 0),
+                              ("ed25519", 1), ("experimental", 1), ("0x0002", 1)]:
+            with self.subTest(suite=suite):
+                self.assertEqual(run(["keytrans-search", "--suite", suite] + search).returncode, status)
+        bad = run(["keytrans-search", "--suite", "p384"] + search)
+        self.assertEqual(bad.returncode, 2)
+        self.assertIn("p256, ed25519, experimental", bad.stderr)
 
     def test_values_from_standard_input(self):
         proof = (ROOT / M / "inclusion-4-of-7.proof").read_text()
@@ -242,15 +310,19 @@ class CliTest(unittest.TestCase):
 
     def test_bad_usage_exits_2_with_a_reason(self):
         cases = [
-            (["inclusion", "--index", "4"], "missing --"),
+            (["inclusion", "--index", "4"], "--size is required"),
             (["inclusion", "--index", "four", "--size", "7", "--leaf-hash", "00", "--root", "00"],
              "--index must be an unsigned decimal number"),
             (["inclusion", "--index", "4", "--size", "7", "--leaf-hash", "0g", "--root", "00"],
              "invalid hex digit"),
             (["consistency", "--bogus", "1"], "unknown option --bogus"),
-            (["commitment", "--context"], "missing value for --context"),
+            (["inclusion", "--jsn"], "unknown option --jsn"),
+            (["inclusion", "--index", "4", "7"], "unexpected argument 7"),
+            (["commitment", "--context"], "--context"),
             (["inclusion", "--leaf-hash", "@/nonexistent/file", "--index", "0", "--size", "1",
-              "--root", "00"], "cannot read /nonexistent/file"),
+              "--root", "00"], "cannot read /nonexistent/file: No such file or directory"),
+            (["inclusion", "--leaf-hash", "@examples", "--index", "0", "--size", "1",
+              "--root", "00"], "cannot read examples: Is a directory"),
         ]
         for args, reason in cases:
             with self.subTest(args=args):
@@ -263,6 +335,24 @@ class CliTest(unittest.TestCase):
                 verdict = json.loads(j.stdout)
                 self.assertEqual(verdict["verdict"], "usage")
                 self.assertIn(reason, verdict["message"])
+
+    def test_bash_completion_follows_the_help(self):
+        script = ROOT / "tools" / "quenfold-verify" / "completion.bash"
+        probe = f"""
+source {shlex.quote(str(script))}
+comp() {{ COMP_WORDS=("$@"); COMP_CWORD=$((${{#COMP_WORDS[@]}}-1)); COMPREPLY=(); _quenfold_verify;
+         printf '%s\\n' "${{COMPREPLY[@]}}" | sort | tr '\\n' ' '; echo; }}
+comp {shlex.quote(TOOL)} checkpoint-
+comp {shlex.quote(TOOL)} inclusion --ro
+comp {shlex.quote(TOOL)} inclusion --root @{M}root
+"""
+        out = subprocess.run(["bash", "-c", probe], cwd=ROOT, capture_output=True, text=True,
+                             timeout=60)
+        self.assertEqual(out.returncode, 0, out.stderr)
+        commands, options, files = out.stdout.splitlines()
+        self.assertEqual(commands.split(), sorted(n for n in self.names if n.startswith("checkpoint-")))
+        self.assertEqual(options.split(), ["--root"])
+        self.assertEqual(files.split(), sorted("@" + M + f for f in ("root3.hash", "root7.hash")))
 
 
 MON = "examples/monitor/"
@@ -309,10 +399,8 @@ class MonitorTest(unittest.TestCase):
         bad = [n for n, line in enumerate((ROOT / MON / "session-tampered.jsonl").read_text().splitlines(), 1)
                if '"index":20,' in line and line not in self.session]
         self.assertEqual(len(bad), 1)
-        self.assertEqual(lines[0], f"rejected: 1 of {len(self.items)} items did not verify")
-        self.assertEqual(lines[1], f"line {bad[0]}: inclusion: rejected: " + ROOT_MISMATCH)
-        self.assertEqual(lines[2], f"items: {len(self.items)} items (3 checkpoints, {len(self.items) - 3} "
-                                   f"inclusion proofs): {len(self.items) - 1} verified, 1 rejected")
+        self.assertEqual(lines, [f"line {bad[0]}: inclusion: rejected: " + ROOT_MISMATCH,
+                                 f"rejected: 1 of {len(self.items)} items did not verify"])
 
         # From standard input, under the log key alone, with a checkpoint
         # that lost its consistency proof and one of another log.
@@ -337,10 +425,9 @@ class MonitorTest(unittest.TestCase):
 
     def test_bad_usage(self):
         cases = [
-            (["monitor", "--policy", "@" + MON + "policy.txt"], "missing --origin"),
+            (["monitor", "--policy", "@" + MON + "policy.txt"], "--origin is required"),
             (["monitor", "--origin", "o"], "give exactly one of --keys and --policy"),
             (["monitor", "--origin", "o", "--keys", "k", "--threads", "0"], "--threads must be from 1 to 1024"),
-            (["monitor", "--origin", "o", "--keys", "k", "--input", MON + "session.jsonl"], "--input takes @FILE or -"),
         ]
         for args, reason in cases:
             with self.subTest(args=args):

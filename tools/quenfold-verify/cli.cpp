@@ -1,306 +1,240 @@
 #include "cli.h"
 
-#include <algorithm>
 #include <cctype>
-#include <fstream>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <iterator>
+#include <memory>
 #include <sstream>
 
+#include "encoding/text.h"
+
 namespace quenfold::cli {
+namespace {
 
-Args::Args(int argc, char** argv, int first, std::vector<std::string> switches) {
-  switches.push_back("json");  // every subcommand takes it; run_command acts on it
-  for (int i = first; i < argc; ++i) {
-    std::string a = argv[i];
-    if (a.rfind("--", 0) != 0) throw UsageError("unexpected argument " + a);
-    a = a.substr(2);
-    bool is_switch = false;
-    for (const auto& s : switches) is_switch = is_switch || s == a;
-    if (is_switch) {
-      switches_on_[a] = true;
-      continue;
-    }
-    if (i + 1 >= argc) throw UsageError("missing value for --" + a);
-    if (values_.count(a)) throw UsageError("--" + a + " given twice");
-    values_[a] = argv[++i];
-  }
-}
+// Standard input holds one value per invocation.
+bool stdin_taken = false;
 
-const std::string& Args::raw(const std::string& name) const {
-  auto it = values_.find(name);
-  if (it == values_.end()) throw UsageError("missing --" + name);
-  return it->second;
+// Reads a whole file; the error names the file and the system's reason.
+std::string read_file(const std::string& path) {
+  errno = 0;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
+  if (!f) throw UsageError("cannot read " + path + ": " + std::strerror(errno));
+  std::string out;
+  char chunk[1 << 14];
+  std::size_t n = 0;
+  while ((n = std::fread(chunk, 1, sizeof chunk, f.get())) > 0) out.append(chunk, n);
+  if (std::ferror(f.get())) throw UsageError("cannot read " + path + ": " + std::strerror(errno));
+  return out;
 }
 
 std::string read_source(const std::string& given) {
   if (given == "-") {
+    if (stdin_taken) throw UsageError("only one value can come from standard input (-)");
+    stdin_taken = true;
     return std::string(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
   }
-  if (!given.empty() && given[0] == '@') {
-    std::ifstream in(given.substr(1), std::ios::binary);
-    if (!in) throw UsageError("cannot read " + given.substr(1));
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
+  if (given.starts_with('@')) return read_file(given.substr(1));
   return given;
 }
 
-std::string Args::text(const std::string& name) const {
-  const std::string& given = raw(name);
-  if (given == "-") {
-    if (stdin_taken_) throw UsageError("only one value can come from standard input (-)");
-    stdin_taken_ = true;
-  }
-  return read_source(given);
+bool from_stream(const std::string& given) { return given == "-" || given.starts_with('@'); }
+
+std::string trimmed(std::string v) {
+  while (!v.empty() && std::isspace(static_cast<unsigned char>(v.back()))) v.pop_back();
+  std::size_t start = 0;
+  while (start < v.size() && std::isspace(static_cast<unsigned char>(v[start]))) ++start;
+  return v.substr(start);
 }
+
+// A text field prints as it is when it is plain printable text, otherwise in
+// its quoted form, so that every field stays on one line.
+std::string printable(const std::string& s) {
+  for (char ch : s) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x20 || c == 0x7f) return encoding::quoted(s);
+  }
+  return s;
+}
+
+std::string scalar_text(const nlohmann::ordered_json& v) {
+  if (v.is_string()) return printable(v.get<std::string>());
+  return v.dump();
+}
+
+void render(const nlohmann::ordered_json& fields, const std::string& indent, std::string& out) {
+  for (const auto& [key, value] : fields.items()) {
+    std::string label = key;
+    for (char& c : label)
+      if (c == '_') c = ' ';
+    if (value.is_null()) continue;
+    if (value.is_object()) {
+      out += indent + label + ":\n";
+      render(value, indent + "  ", out);
+    } else if (value.is_array()) {
+      for (const auto& item : value) out += indent + label + ": " + scalar_text(item) + "\n";
+    } else {
+      out += indent + label + ": " + scalar_text(value) + "\n";
+    }
+  }
+}
+
+}  // namespace
+
+// --- fields and outcomes ------------------------------------------------------
+
+Fields& Fields::text(const std::string& key, std::string_view value) {
+  json_[key] = std::string(value);
+  return *this;
+}
+Fields& Fields::bytes(const std::string& key, ByteView value) {
+  json_[key] = encoding::hex_bytes(value);
+  return *this;
+}
+Fields& Fields::number(const std::string& key, std::uint64_t value) {
+  json_[key] = value;
+  return *this;
+}
+Fields& Fields::flag(const std::string& key, bool value) {
+  json_[key] = value;
+  return *this;
+}
+Fields& Fields::texts(const std::string& key, const std::vector<std::string>& values) {
+  json_[key] = nlohmann::ordered_json::array();
+  for (const auto& v : values) json_[key].push_back(v);
+  return *this;
+}
+Fields& Fields::record(const std::string& key, const Fields& fields) {
+  json_[key] = fields.json_;
+  return *this;
+}
+Fields& Fields::none(const std::string& key) {
+  json_[key] = nullptr;
+  return *this;
+}
+
+Outcome verified(Fields fields) { return {true, {}, std::move(fields)}; }
+Outcome rejected(const Error& e) { return {false, e.message(), {}}; }
+Outcome outcome_of(const std::expected<void, Error>& r) { return r ? verified() : rejected(r.error()); }
+
+std::string to_text(const Outcome& o) {
+  if (!o.verified) return "rejected: " + o.message + "\n";
+  std::string out = "verified\n";
+  render(o.fields.json(), "", out);
+  return out;
+}
+
+nlohmann::ordered_json to_json(const std::string& command, const std::string& verdict, const std::string& message,
+                               const Fields& fields) {
+  nlohmann::ordered_json j = {{"command", command}, {"verdict", verdict}};
+  if (verdict != "verified") j["message"] = message;
+  for (const auto& [key, value] : fields.json().items()) j[key] = value;
+  return j;
+}
+
+// --- options --------------------------------------------------------------------
+
+Options& Options::required(const std::string& name, const std::string& type, const std::string& help) {
+  command_.add_option("--" + name, values_[name], help)->type_name(type)->required();
+  return *this;
+}
+
+Options& Options::optional(const std::string& name, const std::string& type, const std::string& help) {
+  command_.add_option("--" + name, values_[name], help)->type_name(type);
+  return *this;
+}
+
+bool Options::has(const std::string& name) const { return command_.count("--" + name) != 0; }
+
+const std::string& Options::raw(const std::string& name) const {
+  if (!has(name)) throw UsageError("missing --" + name);
+  return values_.at(name);
+}
+
+std::string Options::text(const std::string& name) const { return read_source(raw(name)); }
 
 Bytes parse_hex(const std::string& text) {
   std::string digits;
   for (char c : text)
     if (!std::isspace(static_cast<unsigned char>(c))) digits.push_back(c);
   if (digits.size() % 2 != 0) throw UsageError("odd number of hex digits");
+  auto nibble = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    throw UsageError(std::string("invalid hex digit '") + c + "'");
+  };
   Bytes out;
-  for (std::size_t i = 0; i < digits.size(); i += 2) {
-    auto nib = [](char c) -> int {
-      if (c >= '0' && c <= '9') return c - '0';
-      if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-      if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-      throw UsageError(std::string("invalid hex digit '") + c + "'");
-    };
-    out.push_back(static_cast<std::uint8_t>(nib(digits[i]) << 4 | nib(digits[i + 1])));
-  }
+  out.reserve(digits.size() / 2);
+  for (std::size_t i = 0; i < digits.size(); i += 2)
+    out.push_back(static_cast<std::uint8_t>(nibble(digits[i]) << 4 | nibble(digits[i + 1])));
   return out;
 }
 
-Bytes Args::hex(const std::string& name) const { return parse_hex(text(name)); }
+Bytes Options::hex(const std::string& name) const { return parse_hex(text(name)); }
 
-std::vector<Bytes> Args::hex_list(const std::string& name) const {
+std::vector<Bytes> Options::hex_list(const std::string& name) const {
+  std::vector<Bytes> out;
+  if (!has(name)) return out;
   std::string t = text(name);
   for (char& c : t)
     if (c == ',') c = ' ';
   std::istringstream in(t);
-  std::vector<Bytes> out;
   std::string item;
   while (in >> item) out.push_back(parse_hex(item));
   return out;
 }
 
-std::vector<std::string> Args::lines(const std::string& name) const {
+std::vector<std::string> Options::lines(const std::string& name) const {
   const std::string& given = raw(name);
+  const bool stream = from_stream(given);
+  std::istringstream in(stream ? text(name) : given);
   std::vector<std::string> out;
-  if (given == "-" || (!given.empty() && given[0] == '@')) {
-    std::istringstream in(text(name));
-    std::string line;
-    while (std::getline(in, line))
-      if (!line.empty()) out.push_back(line);
-  } else {
-    std::istringstream in(given);
-    std::string item;
-    while (std::getline(in, item, ','))
-      if (!item.empty()) out.push_back(item);
-  }
+  std::string line;
+  while (std::getline(in, line, stream ? '\n' : ','))
+    if (!line.empty()) out.push_back(line);
   return out;
 }
 
-std::uint64_t Args::u64(const std::string& name) const {
-  std::string v = text(name);
-  while (!v.empty() && std::isspace(static_cast<unsigned char>(v.back()))) v.pop_back();
-  while (!v.empty() && std::isspace(static_cast<unsigned char>(v.front()))) v.erase(0, 1);
+std::uint64_t Options::u64(const std::string& name) const {
+  const std::string v = trimmed(text(name));
   if (v.empty() || v.size() > 20 || v.find_first_not_of("0123456789") != std::string::npos)
     throw UsageError("--" + name + " must be an unsigned decimal number");
   try {
     return std::stoull(v);
-  } catch (const std::exception&) {
+  } catch (const std::out_of_range&) {
     throw UsageError("--" + name + " is out of range");
   }
 }
 
-void Args::finish(const std::vector<std::string>& known) const {
-  for (const auto& [k, v] : values_) {
-    bool ok = false;
-    for (const auto& n : known) ok = ok || n == k;
-    if (!ok) throw UsageError("unknown option --" + k);
-  }
+bool Options::json() const {
+  // --json belongs to the root parser; the subcommand passes it up.
+  const CLI::App* root = command_.get_parent();
+  return root != nullptr && root->count("--json") != 0;
 }
 
-int reject(const Error& e) {
-  std::cout << "rejected: " << e.message() << "\n";
-  return kRejected;
+// --- registry -------------------------------------------------------------------
+
+Options& Registry::add(const std::string& name, const std::string& summary, const std::string& example,
+                       Handler handler) {
+  CLI::App* app = root_.add_subcommand(name, summary);
+  app->footer("Example (from the repository root):\n  " + example);
+  commands_.push_back({app, std::make_unique<Options>(*app), std::move(handler)});
+  return *commands_.back().options;
 }
 
-int report(const std::expected<void, Error>& r) {
-  if (!r) return reject(r.error());
-  return verified();
+const Registry::Command* Registry::chosen() const {
+  for (const auto& c : commands_)
+    if (c.app->parsed()) return &c;
+  return nullptr;
 }
 
-int verified(const std::vector<Field>& fields) {
-  std::cout << "verified\n";
-  for (const auto& f : fields) std::cout << f.label << ": " << f.value << "\n";
-  return kVerified;
-}
-
-namespace {
-
-void json_string(std::string& out, std::string_view s) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  out.push_back('"');
-  for (char ch : s) {
-    const auto c = static_cast<unsigned char>(ch);
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20 || c == 0x7f) {
-          out += "\\u00";
-          out.push_back(kDigits[c >> 4]);
-          out.push_back(kDigits[c & 15]);
-        } else {
-          out.push_back(ch);
-        }
-    }
-  }
-  out.push_back('"');
-}
-
-// "entry hash" -> "entry_hash"
-std::string json_key(std::string_view label) {
-  std::string key;
-  for (char ch : label) {
-    const auto c = static_cast<unsigned char>(ch);
-    key.push_back(std::isalnum(c) ? static_cast<char>(std::tolower(c)) : '_');
-  }
-  return key;
-}
-
-void print_help(const Command& c) {
-  std::cout << "usage: quenfold-verify " << c.name << " " << c.usage << " [--json]\n";
-  if (*c.summary) std::cout << "\n" << c.summary << "\n";
-  std::cout << "\nEvery value may be given inline (hex for bytes, white space ignored), as\n"
-               "@path for the contents of a file, or as - for standard input (one value).\n"
-               "Lists of hashes are separated by commas or white space.\n"
-               "  --json   print the verdict as one JSON object on standard output\n"
-               "Exit status: 0 verified, 1 rejected, 2 bad usage.\n";
-  if (*c.example) std::cout << "\nExample (from the repository root):\n  " << c.example << "\n";
-}
-
-}  // namespace
-
-std::string to_json(const std::string& command, const std::string& output, int status,
-                    const std::string& usage_message) {
-  std::vector<std::pair<std::string, std::vector<std::string>>> fields;
-  std::vector<std::string> other;
-  std::string verdict = status == kUsage ? "usage" : status == kVerified ? "verified" : "rejected";
-  std::string message = usage_message;
-  std::istringstream in(output);
-  std::string line;
-  bool first = true;
-  while (std::getline(in, line)) {
-    if (first && status != kUsage) {
-      first = false;
-      if (line == "verified") continue;
-      if (line.rfind("rejected: ", 0) == 0) {
-        message = line.substr(10);
-        continue;
-      }
-    }
-    const auto colon = line.find(": ");
-    if (colon == std::string::npos || colon == 0) {
-      if (!line.empty()) other.push_back(line);
-      continue;
-    }
-    const std::string key = json_key(line.substr(0, colon));
-    std::string value = line.substr(colon + 2);
-    value.erase(0, value.find_first_not_of(' '));
-    auto it = std::find_if(fields.begin(), fields.end(), [&](const auto& f) { return f.first == key; });
-    if (it == fields.end()) {
-      fields.push_back({key, {value}});
-    } else {
-      it->second.push_back(value);
-    }
-  }
-  std::string out = "{\"command\":";
-  json_string(out, command);
-  out += ",\"verdict\":";
-  json_string(out, verdict);
-  if (verdict != "verified") {
-    out += ",\"message\":";
-    json_string(out, message);
-  }
-  for (const auto& [key, values] : fields) {
-    if (key == "command" || key == "verdict" || key == "message") continue;
-    out += ",";
-    json_string(out, key);
-    out += ":";
-    if (values.size() == 1) {
-      json_string(out, values[0]);
-    } else {
-      out += "[";
-      for (std::size_t i = 0; i < values.size(); ++i) {
-        if (i) out += ",";
-        json_string(out, values[i]);
-      }
-      out += "]";
-    }
-  }
-  if (!other.empty()) {
-    out += ",\"lines\":[";
-    for (std::size_t i = 0; i < other.size(); ++i) {
-      if (i) out += ",";
-      json_string(out, other[i]);
-    }
-    out += "]";
-  }
-  out += "}";
-  return out;
-}
-
-int run_command(const Command& c, int argc, char** argv, int first) {
-  bool json = false;
-  for (int i = first; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--help" || a == "-h") {
-      print_help(c);
-      return kVerified;
-    }
-    json = json || a == "--json";
-  }
-  std::ostringstream captured;
-  std::streambuf* const original = std::cout.rdbuf();
-  if (json) std::cout.rdbuf(captured.rdbuf());
-  int status = kUsage;
-  std::string usage_message;
-  try {
-    Args args(argc, argv, first, c.switches);
-    status = c.run(args);
-  } catch (const UsageError& e) {
-    usage_message = e.what();
-  } catch (const std::exception& e) {
-    usage_message = std::string("internal failure: ") + e.what();
-  }
-  std::cout.rdbuf(original);
-  if (json) {
-    std::cout << to_json(c.name, captured.str(), status, usage_message) << "\n";
-  } else if (status == kUsage) {
-    std::cerr << "quenfold-verify " << c.name << ": " << usage_message << "\n"
-              << "usage: quenfold-verify " << c.name << " " << c.usage << "\n"
-              << "(quenfold-verify " << c.name << " --help for details and an example)\n";
-  }
-  return status;
-}
-
-std::string to_hex(ByteView b) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string out;
-  for (auto x : b) {
-    out.push_back(kDigits[x >> 4]);
-    out.push_back(kDigits[x & 15]);
-  }
-  return out;
+const Registry::Command* Registry::find(std::string_view name) const {
+  for (const auto& c : commands_)
+    if (c.app->get_name() == name) return &c;
+  return nullptr;
 }
 
 }  // namespace quenfold::cli

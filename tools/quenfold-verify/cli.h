@@ -1,20 +1,25 @@
-// Shared plumbing of the quenfold-verify subcommands: flag parsing, reading
-// values from arguments, files or standard input, and printing verdicts.
+// Shared plumbing of the quenfold-verify subcommands.
 //
-// Output contract of every subcommand, which --json relies on: the first line
-// is "verified" (optionally followed by "label: value" lines carrying the
-// verified content) or "rejected: <exact message>". run_command() turns that
-// into one JSON object when --json is given, so no subcommand formats JSON.
+// Every subcommand lives in a group file (cmd_*.cpp) whose registration
+// function declares the subcommand's options on a Registry and gives it a
+// handler. A handler reads its options through Options (a value may be given
+// inline, as @path or as - for standard input), calls the library and returns
+// an Outcome: verified with typed fields, or rejected with the library's exact
+// message. The same fields are printed as "label: value" lines or, with
+// --json, as one JSON object, so no handler formats either.
 #pragma once
 
 #include <cstdint>
 #include <expected>
 #include <functional>
 #include <map>
-#include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 #include "quenfold/error.h"
 #include "quenfold/types.h"
@@ -30,80 +35,113 @@ struct UsageError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// --name value pairs (and --flag switches) after the subcommand.
-class Args {
+// The verified content of an outcome, in the order it is printed. Each setter
+// records the value with its type: bytes become lower-case hex, numbers stay
+// numbers, lists are always arrays and records nest.
+class Fields {
  public:
-  Args(int argc, char** argv, int first, std::vector<std::string> switches = {});
+  Fields& text(const std::string& key, std::string_view value);
+  Fields& bytes(const std::string& key, ByteView value);
+  Fields& number(const std::string& key, std::uint64_t value);
+  Fields& flag(const std::string& key, bool value);
+  Fields& texts(const std::string& key, const std::vector<std::string>& values);
+  Fields& record(const std::string& key, const Fields& fields);
+  Fields& none(const std::string& key);  // an optional value that is absent
 
-  bool has(const std::string& name) const { return values_.count(name) != 0; }
-  bool flag(const std::string& name) const { return switches_on_.count(name) != 0; }
-  // The raw value of --name; throws UsageError when missing.
-  const std::string& raw(const std::string& name) const;
-
-  // A value given inline, as @path (file contents) or as - (standard input).
-  std::string text(const std::string& name) const;
-  // Hex bytes (inline or from a file; whitespace ignored).
-  Bytes hex(const std::string& name) const;
-  // A list of hex values separated by commas or whitespace (may be empty).
-  std::vector<Bytes> hex_list(const std::string& name) const;
-  // A list of text lines (one per line of the file, or comma-separated).
-  std::vector<std::string> lines(const std::string& name) const;
-  std::uint64_t u64(const std::string& name) const;
-  // Rejects any flag that no subcommand read.
-  void finish(const std::vector<std::string>& known) const;
+  const nlohmann::ordered_json& json() const { return json_; }
 
  private:
-  std::map<std::string, std::string> values_;
-  std::map<std::string, bool> switches_on_;
-  // Standard input can be read once; a second "-" is bad usage.
-  mutable bool stdin_taken_ = false;
+  nlohmann::ordered_json json_ = nlohmann::ordered_json::object();
 };
 
-std::string read_source(const std::string& given);  // inline text, @file or -
+struct Outcome {
+  bool verified = false;
+  std::string message;  // the rejection's exact text
+  Fields fields;
+};
+
+Outcome verified(Fields fields = {});
+Outcome rejected(const Error& e);
+Outcome outcome_of(const std::expected<void, Error>& r);
+
+// The options of one subcommand, as given on the command line. Declaring an
+// option registers it with the parser; the readers below interpret it.
+class Options {
+ public:
+  explicit Options(CLI::App& command) : command_(command) {}
+
+  // --name VALUE; `type` names the value in the help ("HEX", "N", ...).
+  Options& required(const std::string& name, const std::string& type, const std::string& help);
+  Options& optional(const std::string& name, const std::string& type, const std::string& help);
+
+  bool has(const std::string& name) const;
+  // The value exactly as given (never read from a file).
+  const std::string& raw(const std::string& name) const;
+  // The value given inline, as @path (the file's contents) or as - (standard
+  // input, for one value per invocation).
+  std::string text(const std::string& name) const;
+  // Hex bytes; white space is ignored.
+  Bytes hex(const std::string& name) const;
+  // Hex values separated by commas or white space; none when not given.
+  std::vector<Bytes> hex_list(const std::string& name) const;
+  // Text lines: one per non-empty line of a file or standard input, or
+  // comma-separated when given inline.
+  std::vector<std::string> lines(const std::string& name) const;
+  // An unsigned decimal number (inline, @path or -).
+  std::uint64_t u64(const std::string& name) const;
+  // Whether --json was given (a handler that prints more than its verdict
+  // chooses its format by it).
+  bool json() const;
+
+ private:
+  CLI::App& command_;
+  std::map<std::string, std::string> values_;  // node-stable: the parser writes here
+};
+
 Bytes parse_hex(const std::string& text);
 
-// One item of verified content, printed as "label: value".
-struct Field {
-  std::string label;
-  std::string value;
+// A subcommand's handler. It throws UsageError for bad usage.
+using Handler = std::function<Outcome(const Options&)>;
+
+// Every subcommand of the tool, on one root parser.
+class Registry {
+ public:
+  explicit Registry(CLI::App& root) : root_(root) {}
+
+  // Adds the subcommand `name`. `summary` is its description; `example` a
+  // complete command line that verifies, run from the repository root on
+  // the bundled examples. Declare its options on the returned Options.
+  Options& add(const std::string& name, const std::string& summary, const std::string& example, Handler handler);
+
+  struct Command {
+    CLI::App* app;
+    std::unique_ptr<Options> options;
+    Handler handler;
+  };
+  // The subcommand that the parsed command line chose, if any.
+  const Command* chosen() const;
+  const Command* find(std::string_view name) const;
+
+ private:
+  CLI::App& root_;
+  std::vector<Command> commands_;
 };
 
-// Prints the verdict: "verified" plus details, or "rejected: <message>".
-int report(const std::expected<void, Error>& r);
-int reject(const Error& e);
-int verified(const std::vector<Field>& fields = {});
+// One registration function per group of subcommands.
+void register_merkle(Registry& r);
+void register_key_history(Registry& r);
+void register_coniks(Registry& r);
+void register_note(Registry& r);
+void register_keytrans(Registry& r);
+void register_policy(Registry& r);
+void register_monitor(Registry& r);
 
-std::string to_hex(ByteView b);
-
-// One subcommand: name, one-line usage, handler, its switches (flags without
-// a value), a one-line summary and a complete example command line that
-// works from the repository root on the bundled examples.
-struct Command {
-  const char* name;
-  const char* usage;
-  std::function<int(const Args&)> run;
-  std::vector<std::string> switches;
-  const char* summary = "";
-  const char* example = "";
-};
-
-// Runs a subcommand on argv[first..]: --help, --json, usage errors and exit
-// status (0 verified, 1 rejected, 2 bad usage).
-int run_command(const Command& c, int argc, char** argv, int first);
-// The JSON object for a subcommand's text output (see the contract above).
-std::string to_json(const std::string& command, const std::string& output, int status,
-                    const std::string& usage_message);
-
-// Every subcommand the tool knows, by area.
-std::vector<Command> merkle_commands();
-std::vector<Command> key_history_commands();
-std::vector<Command> coniks_commands();
-std::vector<Command> note_commands();
-std::vector<Command> keytrans_commands();
-std::vector<Command> policy_commands();
-// monitor writes one result per item, so it runs outside run_command (its
-// Command entry only lists it); run_monitor handles --help, --json and usage.
-std::vector<Command> monitor_commands();
-int run_monitor(int argc, char** argv, int first);
+// The verdict as printed: "verified" and one "label: value" line per field
+// (records indented below their label), or "rejected: <message>".
+std::string to_text(const Outcome& o);
+// The verdict as one JSON object: {"command", "verdict", "message" when not
+// verified, then the fields}. `verdict` is "verified", "rejected" or "usage".
+nlohmann::ordered_json to_json(const std::string& command, const std::string& verdict, const std::string& message,
+                               const Fields& fields);
 
 }  // namespace quenfold::cli

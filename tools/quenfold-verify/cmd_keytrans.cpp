@@ -1,47 +1,46 @@
 // keytrans-search, keytrans-fixed-version, keytrans-monitor: KEYTRANS
-// combined-tree proofs under a suite given by --suite (default: the
-// experimental suite, through the operations without a suite).
-#include <iostream>
+// combined-tree proofs under the suite given by --suite.
 #include <optional>
 
 #include "cli.h"
+#include "encoding/context.h"
+#include "encoding/text.h"
 #include "quenfold/keytrans.h"
 
 namespace quenfold::cli {
 namespace {
 
-const std::vector<std::string> kKnown = {"suite", "context", "vrf-public", "root", "label", "label-hex", "proof"};
+struct SuiteName {
+  const char* name;
+  std::uint16_t id;
+};
+// The short names first: they are the ones the help lists.
+constexpr SuiteName kSuites[] = {
+    {"p256", 0x0001},
+    {"ed25519", 0x0002},
+    {"experimental", 0xF000},
+    {"KT_128_SHA256_P256", 0x0001},
+    {"KT_128_SHA256_Ed25519", 0x0002},
+    {"Kt128Sha256P256", 0x0001},
+    {"Kt128Sha256Ed25519", 0x0002},
+    {"QuenfoldHybridExp", 0xF000},
+};
 
-// A suite as a hexadecimal or decimal identifier, or by name. Unknown
-// numbers are passed on so that the library reports them.
-std::optional<std::uint16_t> suite_of(const Args& a) {
-  if (!a.has("suite")) return std::nullopt;
-  const std::string s = a.raw("suite");
-  struct Name {
-    const char* name;
-    std::uint16_t id;
-  };
-  static constexpr Name kNames[] = {
-      {"Kt128Sha256P256", 0x0001},    {"KT_128_SHA256_P256", 0x0001},    {"p256", 0x0001},
-      {"Kt128Sha256Ed25519", 0x0002}, {"KT_128_SHA256_Ed25519", 0x0002}, {"ed25519", 0x0002},
-      {"QuenfoldHybridExp", 0xF000},  {"experimental", 0xF000},
-  };
-  for (const auto& n : kNames)
+// A suite by name, or as a hexadecimal (0x...) or decimal identifier.
+// Unknown numbers are passed on so that the library reports them.
+std::optional<std::uint16_t> suite_of(const Options& o) {
+  if (!o.has("suite")) return std::nullopt;
+  const std::string& s = o.raw("suite");
+  for (const auto& n : kSuites)
     if (s == n.name) return n.id;
-  const bool hex = s.size() > 2 && (s.rfind("0x", 0) == 0 || s.rfind("0X", 0) == 0);
+  const bool hex = s.size() > 2 && (s.starts_with("0x") || s.starts_with("0X"));
   const std::string digits = hex ? s.substr(2) : s;
   const char* allowed = hex ? "0123456789abcdefABCDEF" : "0123456789";
   if (digits.empty() || digits.size() > 5 || digits.find_first_not_of(allowed) != std::string::npos)
-    throw UsageError("--suite must be 0x0001, 0x0002, 0xf000 or a suite name");
+    throw UsageError("--suite must be p256, ed25519, experimental or a 16-bit suite id, not " + s);
   const unsigned long v = std::stoul(digits, nullptr, hex ? 16 : 10);
   if (v > 0xffff) throw UsageError("--suite must fit in 16 bits");
   return static_cast<std::uint16_t>(v);
-}
-
-Bytes label_of(const Args& a) {
-  if (a.has("label-hex")) return a.hex("label-hex");
-  const std::string t = a.text("label");
-  return Bytes(t.begin(), t.end());
 }
 
 struct Inputs {
@@ -50,79 +49,93 @@ struct Inputs {
   Bytes vrf_public, root, label, proof;
 };
 
-Inputs inputs(const Args& a) {
-  a.finish(kKnown);
+Inputs inputs(const Options& o) {
+  if (o.has("label") == o.has("label-hex")) throw UsageError("give exactly one of --label, --label-hex");
   Inputs in;
-  in.suite = suite_of(a);
-  in.context = a.has("context") ? a.text("context") : std::string();
-  in.vrf_public = a.hex("vrf-public");
-  in.root = a.hex("root");
-  in.label = label_of(a);
-  in.proof = a.hex("proof");
+  in.suite = suite_of(o);
+  in.context = o.has("context") ? o.text("context") : std::string();
+  in.vrf_public = o.hex("vrf-public");
+  in.root = o.hex("root");
+  if (o.has("label-hex")) {
+    in.label = o.hex("label-hex");
+  } else {
+    const std::string t = o.text("label");
+    in.label.assign(t.begin(), t.end());
+  }
+  in.proof = o.hex("proof");
   return in;
 }
 
-int print(const std::expected<SearchResult, Error>& r) {
-  if (!r) return reject(r.error());
-  std::cout << "verified\n";
-  if (!r->present) {
-    std::cout << "present: false\n";
-    return kVerified;
-  }
-  std::cout << "present: true\nvalue: " << to_hex(*r->value) << "\n";
-  bool printable = true;
-  for (auto c : *r->value) printable = printable && c >= 0x20 && c < 0x7f;
-  if (printable) std::cout << "value text: " << std::string(r->value->begin(), r->value->end()) << "\n";
-  return kVerified;
+Outcome result(const std::expected<SearchResult, Error>& r) {
+  if (!r) return rejected(r.error());
+  Fields f;
+  f.flag("present", r->present);
+  if (!r->value) return verified(std::move(f.none("value")));
+  f.bytes("value", *r->value);
+  if (!encoding::utf8_error(*r->value)) f.text("value_text", encoding::text_of(*r->value));
+  return verified(std::move(f));
 }
 
-int search(const Args& a) {
-  const Inputs in = inputs(a);
-  return print(in.suite ? keytrans_verify_search_suite(*in.suite, in.context, in.vrf_public, in.root, in.label, in.proof)
-                        : keytrans_verify_search(in.context, in.vrf_public, in.root, in.label, in.proof));
+Outcome search(const Options& o) {
+  const Inputs in = inputs(o);
+  return result(in.suite ? keytrans_verify_search_suite(*in.suite, in.context, in.vrf_public, in.root, in.label,
+                                                        in.proof)
+                         : keytrans_verify_search(in.context, in.vrf_public, in.root, in.label, in.proof));
 }
 
-int fixed_version(const Args& a) {
-  const Inputs in = inputs(a);
-  return print(in.suite ? keytrans_verify_fixed_version_suite(*in.suite, in.context, in.vrf_public, in.root, in.label,
-                                                              in.proof)
-                        : keytrans_verify_fixed_version(in.context, in.vrf_public, in.root, in.label, in.proof));
+Outcome fixed_version(const Options& o) {
+  const Inputs in = inputs(o);
+  return result(in.suite ? keytrans_verify_fixed_version_suite(*in.suite, in.context, in.vrf_public, in.root,
+                                                               in.label, in.proof)
+                         : keytrans_verify_fixed_version(in.context, in.vrf_public, in.root, in.label, in.proof));
 }
 
-int monitor(const Args& a) {
-  const Inputs in = inputs(a);
-  return report(in.suite ? keytrans_verify_monitor_suite(*in.suite, in.context, in.vrf_public, in.root, in.label, in.proof)
-                         : keytrans_verify_monitor(in.context, in.vrf_public, in.root, in.label, in.proof));
+Outcome monitor(const Options& o) {
+  const Inputs in = inputs(o);
+  return outcome_of(in.suite ? keytrans_verify_monitor_suite(*in.suite, in.context, in.vrf_public, in.root,
+                                                             in.label, in.proof)
+                             : keytrans_verify_monitor(in.context, in.vrf_public, in.root, in.label, in.proof));
 }
 
-constexpr const char* kKeytransUsage =
-    "[--suite 0x0001|0x0002|0xf000|NAME] [--context TEXT] --vrf-public HEX --root HEX (--label TEXT | --label-hex HEX) "
-    "--proof HEX";
+void declare(Options& o) {
+  o.optional("suite", "NAME|ID",
+             "p256 (0x0001, KT_128_SHA256_P256), ed25519 (0x0002, KT_128_SHA256_Ed25519) or experimental "
+             "(0xf000, the default)")
+      .optional("context", "TEXT", "Directory context (empty when absent)")
+      .required("vrf-public", "HEX", "VRF public key of the directory")
+      .required("root", "HEX", "32-byte combined-tree root")
+      .optional("label", "TEXT", "Label as text")
+      .optional("label-hex", "HEX", "Label as hex")
+      .required("proof", "HEX", "Proof bytes");
+}
+
+constexpr const char* kExample =
+    "quenfold-verify keytrans-%s --suite p256 --context @examples/keytrans/p256/context.txt "
+    "--vrf-public @examples/keytrans/p256/vrf-public.hex --root @examples/keytrans/p256/root.hex "
+    "--label alice@example.org --proof @examples/keytrans/p256/%s.proof";
+
+std::string example(const std::string& command, const std::string& proof) {
+  std::string out = kExample;
+  out.replace(out.find("%s"), 2, command);
+  out.replace(out.find("%s"), 2, proof);
+  return out;
+}
 
 }  // namespace
 
-std::vector<Command> keytrans_commands() {
-  return {
-      {"keytrans-search", kKeytransUsage, search, {},
-       "Verifies a KEYTRANS greatest-version search proof for the label under the 32-byte combined\n"
-       "--root; prints whether the label is present and its value. --suite defaults to the\n"
-       "experimental suite 0xf000.",
-       "quenfold-verify keytrans-search --suite 0x0001 --context @examples/keytrans/p256/context.txt "
-       "--vrf-public @examples/keytrans/p256/vrf-public.hex --root @examples/keytrans/p256/root.hex "
-       "--label alice@example.org --proof @examples/keytrans/p256/search-alice.proof"},
-      {"keytrans-fixed-version", kKeytransUsage, fixed_version, {},
-       "Verifies a KEYTRANS fixed-version search proof for the label under the combined --root;\n"
-       "prints whether that version is present and its value.",
-       "quenfold-verify keytrans-fixed-version --suite 0x0001 --context @examples/keytrans/p256/context.txt "
-       "--vrf-public @examples/keytrans/p256/vrf-public.hex --root @examples/keytrans/p256/root.hex "
-       "--label alice@example.org --proof @examples/keytrans/p256/fixed-version-alice-2.proof"},
-      {"keytrans-monitor", kKeytransUsage, monitor, {},
-       "Verifies a KEYTRANS monitoring proof: every step of the label's monitoring ladder is an\n"
-       "inclusion under the combined --root.",
-       "quenfold-verify keytrans-monitor --suite 0x0001 --context @examples/keytrans/p256/context.txt "
-       "--vrf-public @examples/keytrans/p256/vrf-public.hex --root @examples/keytrans/p256/root.hex "
-       "--label alice@example.org --proof @examples/keytrans/p256/monitor-alice-4.proof"},
-  };
+void register_keytrans(Registry& r) {
+  declare(r.add("keytrans-search",
+                "Verifies a KEYTRANS greatest-version search proof for the label under the combined --root; "
+                "prints whether the label is present and its value.",
+                example("search", "search-alice"), search));
+  declare(r.add("keytrans-fixed-version",
+                "Verifies a KEYTRANS fixed-version search proof for the label under the combined --root; prints "
+                "whether that version is present and its value.",
+                example("fixed-version", "fixed-version-alice-2"), fixed_version));
+  declare(r.add("keytrans-monitor",
+                "Verifies a KEYTRANS monitoring proof: every step of the label's monitoring ladder is an "
+                "inclusion under the combined --root.",
+                example("monitor", "monitor-alice-4"), monitor));
 }
 
 }  // namespace quenfold::cli

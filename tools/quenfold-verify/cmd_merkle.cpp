@@ -7,33 +7,41 @@ namespace {
 
 std::vector<ByteView> views(const std::vector<Bytes>& v) { return {v.begin(), v.end()}; }
 
-int inclusion(const Args& a) {
-  a.finish({"index", "size", "leaf-hash", "proof", "root"});
-  const auto proof = a.has("proof") ? a.hex_list("proof") : std::vector<Bytes>{};
-  return report(verify_inclusion(a.u64("index"), a.u64("size"), a.hex("leaf-hash"), views(proof), a.hex("root")));
+Outcome inclusion(const Options& o) {
+  const auto proof = o.hex_list("proof");
+  return outcome_of(verify_inclusion(o.u64("index"), o.u64("size"), o.hex("leaf-hash"), views(proof), o.hex("root")));
 }
 
-int consistency(const Args& a) {
-  a.finish({"size1", "size2", "proof", "root1", "root2"});
-  const auto proof = a.has("proof") ? a.hex_list("proof") : std::vector<Bytes>{};
-  return report(verify_consistency(a.u64("size1"), a.u64("size2"), views(proof), a.hex("root1"), a.hex("root2")));
+Outcome consistency(const Options& o) {
+  const auto proof = o.hex_list("proof");
+  return outcome_of(verify_consistency(o.u64("size1"), o.u64("size2"), views(proof), o.hex("root1"), o.hex("root2")));
 }
 
 }  // namespace
 
-std::vector<Command> merkle_commands() {
-  return {
-      {"inclusion", "--index N --size N --leaf-hash HEX --proof HEX[,HEX...] --root HEX", inclusion, {},
-       "Verifies an RFC 6962 inclusion proof: the leaf at --index of a tree of --size leaves\n"
-       "is included under --root (32-byte SHA-256 hashes; --proof is the audit path).",
-       "quenfold-verify inclusion --index 4 --size 7 --leaf-hash @examples/merkle/leaf4.hash "
-       "--proof @examples/merkle/inclusion-4-of-7.proof --root @examples/merkle/root7.hash"},
-      {"consistency", "--size1 N --size2 N --proof HEX[,HEX...] --root1 HEX --root2 HEX", consistency, {},
-       "Verifies an RFC 6962 consistency proof: the tree of --size2 leaves with --root2 is an\n"
-       "append-only extension of the tree of --size1 leaves with --root1.",
-       "quenfold-verify consistency --size1 3 --size2 7 --proof @examples/merkle/consistency-3-to-7.proof "
-       "--root1 @examples/merkle/root3.hash --root2 @examples/merkle/root7.hash"},
-  };
+void register_merkle(Registry& r) {
+  r.add("inclusion",
+        "Verifies an RFC 6962 inclusion proof: the leaf at --index of a tree of --size leaves is included "
+        "under --root (32-byte SHA-256 hashes; --proof is the audit path).",
+        "quenfold-verify inclusion --index 4 --size 7 --leaf-hash @examples/merkle/leaf4.hash "
+        "--proof @examples/merkle/inclusion-4-of-7.proof --root @examples/merkle/root7.hash",
+        inclusion)
+      .required("index", "N", "Leaf index")
+      .required("size", "N", "Tree size (number of leaves)")
+      .required("leaf-hash", "HEX", "32-byte leaf hash")
+      .optional("proof", "HEX[,HEX...]", "Audit path, leaf to root (empty when absent)")
+      .required("root", "HEX", "32-byte root at --size");
+  r.add("consistency",
+        "Verifies an RFC 6962 consistency proof: the tree of --size2 leaves with --root2 is an append-only "
+        "extension of the tree of --size1 leaves with --root1.",
+        "quenfold-verify consistency --size1 3 --size2 7 --proof @examples/merkle/consistency-3-to-7.proof "
+        "--root1 @examples/merkle/root3.hash --root2 @examples/merkle/root7.hash",
+        consistency)
+      .required("size1", "N", "Size of the older tree")
+      .required("size2", "N", "Size of the newer tree")
+      .optional("proof", "HEX[,HEX...]", "Consistency proof (empty when absent)")
+      .required("root1", "HEX", "32-byte root of the older tree")
+      .required("root2", "HEX", "32-byte root of the newer tree");
 }
 
 }  // namespace quenfold::cli

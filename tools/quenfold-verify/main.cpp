@@ -1,57 +1,126 @@
 // quenfold-verify: checks artefacts from a log or directory server by hand.
 // Exit status: 0 verified, 1 rejected, 2 bad usage.
-//
-// Values are given inline (hex for bytes), as @path to read a file, or as -
-// for standard input.
+#include <algorithm>
 #include <iostream>
 
 #include "cli.h"
+#include "quenfold_log_version.h"
 
 namespace {
 
-std::vector<quenfold::cli::Command> all_commands() {
-  std::vector<quenfold::cli::Command> all;
-  using Group = std::vector<quenfold::cli::Command> (*)();
-  const Group groups[] = {
-      quenfold::cli::merkle_commands,
-      quenfold::cli::key_history_commands,
-      quenfold::cli::coniks_commands,
-      quenfold::cli::note_commands,
-      quenfold::cli::keytrans_commands,
-      quenfold::cli::policy_commands,
-      quenfold::cli::monitor_commands,
-  };
-  for (Group group : groups) {
-    auto cmds = group();
-    all.insert(all.end(), cmds.begin(), cmds.end());
+using namespace quenfold::cli;
+
+constexpr const char* kDescription =
+    "Verifies artefacts of a key-transparency log or directory server: RFC 6962 proofs, signed\n"
+    "notes and checkpoints, key-history entries, commitments, CONIKS and KEYTRANS directory\n"
+    "proofs, and signed namespace policies; monitors sessions of checkpoints and proofs.";
+
+constexpr const char* kFooter =
+    "Values: options take --name VALUE or --name=VALUE. A value is given inline (hex for\n"
+    "bytes, white space ignored), as @PATH for the contents of a file, or as - for standard\n"
+    "input (one value per invocation). Lists of hashes are separated by commas or white space.\n"
+    "\n"
+    "--json prints the verdict as one JSON object: \"command\", \"verdict\" (verified, rejected\n"
+    "or usage), \"message\" unless verified, then the verified content with numbers as numbers,\n"
+    "booleans as booleans, lists as arrays and bytes as lower-case hex.\n"
+    "\n"
+    "Exit status: 0 verified, 1 rejected, 2 bad usage.\n"
+    "Run quenfold-verify SUBCOMMAND --help for a subcommand's options and an example.";
+
+using Group = void (*)(Registry&);
+constexpr Group kGroups[] = {
+    register_merkle, register_key_history, register_coniks, register_note, register_keytrans, register_policy,
+    register_monitor,
+};
+
+// Arguments that no subcommand declared: named as unknown options, or as
+// unexpected when they are not options at all.
+void reject_leftovers(const CLI::App& app) {
+  const auto left = app.remaining(true);
+  if (left.empty()) return;
+  const std::string& first = left.front();
+  if (first.starts_with("-") && first != "-") {
+    throw UsageError("unknown option " + first.substr(0, first.find('=')));
   }
-  return all;
+  throw UsageError("unexpected argument " + first);
 }
 
-int usage(const std::vector<quenfold::cli::Command>& cmds, std::ostream& out) {
-  out << "usage: quenfold-verify <command> [options] [--json]\n"
-         "       quenfold-verify <command> --help\n\ncommands:\n";
-  for (const auto& c : cmds) out << "  " << c.name << " " << c.usage << "\n";
-  out << "\nValues: inline (hex for bytes), @path for a file, - for standard input.\n"
-         "--json prints the verdict as one JSON object.\n"
-         "Exit status: 0 verified, 1 rejected, 2 bad usage.\n";
-  return quenfold::cli::kUsage;
+int usage_error(const std::string& command, const std::string& message, bool json) {
+  if (json) {
+    std::cout << to_json(command, "usage", message, {}).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
+              << "\n";
+  } else {
+    const std::string who = command.empty() ? "quenfold-verify" : "quenfold-verify " + command;
+    std::cerr << who << ": " << message << "\n(" << who << " --help for details and an example)\n";
+  }
+  return kUsage;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const auto cmds = all_commands();
-  if (argc < 2) return usage(cmds, std::cerr);
-  const std::string name = argv[1];
-  if (name == "--help" || name == "-h" || name == "help") {
-    usage(cmds, std::cout);
-    return quenfold::cli::kVerified;
+  CLI::App app(kDescription, "quenfold-verify");
+  app.set_version_flag("--version", std::string("quenfold-verify ") + QUENFOLD_LOG_VERSION_STRING);
+  bool json = false;
+  app.add_flag("--json", json, "Print the verdict as one JSON object on standard output");
+  app.footer(kFooter);
+  app.require_subcommand(1);
+  // Settings inherited by every subcommand: the root's --json is accepted
+  // after the subcommand's name, and unknown arguments are collected so that
+  // reject_leftovers can name them.
+  app.fallthrough();
+  app.allow_extras();
+
+  Registry registry(app);
+  for (Group group : kGroups) group(registry);
+
+  // Decided before parsing, so that a parse error is reported as JSON too.
+  const bool want_json = std::any_of(argv + 1, argv + argc, [](const char* a) { return std::string(a) == "--json"; });
+  const Registry::Command* named = argc > 1 ? registry.find(argv[1]) : nullptr;
+  const std::string command = named != nullptr ? argv[1] : "";
+
+  try {
+    app.parse(argc, argv);
+    reject_leftovers(app);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    if (argc < 2) {
+      std::cerr << app.help();
+      return kUsage;
+    }
+    std::string message = e.what();
+    // An unknown option is the likelier mistake than the required option
+    // whose check failed after it (a mistyped --index is also "missing").
+    try {
+      reject_leftovers(app);
+    } catch (const UsageError& leftover) {
+      message = leftover.what();
+    }
+    if (named == nullptr && !std::string(argv[1]).starts_with("-")) {
+      message = "unknown command " + std::string(argv[1]);
+    }
+    return usage_error(command, message, want_json);
+  } catch (const UsageError& e) {
+    return usage_error(command, e.what(), want_json);
   }
-  if (name == "monitor") return quenfold::cli::run_monitor(argc, argv, 2);
-  for (const auto& c : cmds) {
-    if (name == c.name) return quenfold::cli::run_command(c, argc, argv, 2);
+
+  const Registry::Command* chosen = registry.chosen();
+  Outcome outcome;
+  try {
+    outcome = chosen->handler(*chosen->options);
+  } catch (const UsageError& e) {
+    return usage_error(command, e.what(), json);
   }
-  std::cerr << "quenfold-verify: unknown command " << name << "\n";
-  return usage(cmds, std::cerr);
+  if (json) {
+    const char* verdict = outcome.verified ? "verified" : "rejected";
+    std::cout << to_json(command, verdict, outcome.message, outcome.fields).dump(-1, ' ', false,
+                                                                                 nlohmann::json::error_handler_t::replace)
+              << "\n";
+  } else {
+    std::cout << to_text(outcome);
+  }
+  return outcome.verified ? kVerified : kRejected;
 }

@@ -1,0 +1,77 @@
+"""Builds the wheel: the pure-Python binding plus its own copy of the
+self-contained libquenfold_log.so.0, which the binding loads first.
+
+The library comes from an existing CMake build directory when
+QUENFOLD_LOG_BUILD_DIR names one (its quenfold_log target is brought up to
+date), otherwise from a fresh release build of the checkout this directory
+belongs to, configured as scripts/run-tests does (scripts/setup-deps.sh
+installs what is missing).
+"""
+
+import os
+import pathlib
+import re
+import shutil
+import subprocess
+
+from setuptools import setup
+from setuptools.command.build_py import build_py
+from wheel.bdist_wheel import bdist_wheel
+
+HERE = pathlib.Path(__file__).resolve().parent
+ROOT = HERE.parent
+SONAME = "libquenfold_log.so.0"
+
+
+def project_version() -> str:
+    text = (ROOT / "CMakeLists.txt").read_text()
+    match = re.search(r"project\(\s*quenfold_log\s+VERSION\s+([0-9.]+)", text)
+    if not match:
+        raise SystemExit(f"no project(quenfold_log VERSION ...) in {ROOT / 'CMakeLists.txt'}")
+    return match.group(1)
+
+
+def built_library() -> pathlib.Path:
+    build_dir = os.environ.get("QUENFOLD_LOG_BUILD_DIR")
+    if build_dir:
+        build = pathlib.Path(build_dir).resolve()
+    else:
+        build = HERE / "build" / "cmake"
+        subprocess.run(
+            ["bash", "-c", 'source scripts/common.sh && configure_build "$1" '
+             "-DCMAKE_BUILD_TYPE=Release -DQUENFOLD_BUILD_TESTS=OFF -DQUENFOLD_BUILD_BENCH=OFF",
+             "configure", str(build)], cwd=ROOT, check=True)
+    subprocess.run(["cmake", "--build", str(build), "--target", "quenfold_log"], check=True)
+    library = build / SONAME
+    if not library.exists():
+        raise SystemExit(f"{library} was not built")
+    return library.resolve()
+
+
+class BuildWithLibrary(build_py):
+    """Adds the library and the version to the package being built."""
+
+    def run(self):
+        super().run()
+        package = pathlib.Path(self.build_lib) / "quenfold_log"
+        (package / "_lib").mkdir(parents=True, exist_ok=True)
+        shutil.copyfile(built_library(), package / "_lib" / SONAME)
+        (package / "_version.py").write_text(
+            f'"""The package\'s version: the library\'s, from its CMake project()."""\n\n'
+            f'__version__ = "{project_version()}"\n')
+
+
+class PlatformWheel(bdist_wheel):
+    """A wheel for this platform (it carries a shared library) that any
+    Python 3 can use (the binding itself is pure Python over ctypes)."""
+
+    def finalize_options(self):
+        super().finalize_options()
+        self.root_is_pure = False
+
+    def get_tag(self):
+        _, _, platform = super().get_tag()
+        return "py3", "none", platform
+
+
+setup(version=project_version(), cmdclass={"build_py": BuildWithLibrary, "bdist_wheel": PlatformWheel})
