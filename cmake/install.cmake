@@ -7,10 +7,10 @@
 # the C++ API cannot live in it without widening that surface. C++ callers
 # link libquenfold_log_cpp.a instead: the core and the crypto component in
 # one archive, which needs OpenSSL's libcrypto (3.5 or later) and libsodium at
-# link time. When this build used static archives of them (a private OpenSSL
-# build, libsodium built from source), those archives are installed beside it
-# in <libdir>/quenfold_log/, so that consumers need nothing the package does
-# not install; otherwise the package files require the system's.
+# link time: the static archives this build used are installed beside it in
+# <libdir>/quenfold_log/ (out of the linker's default search), so that
+# consumers need nothing the package does not install and never pick them up
+# by accident for -lcrypto or -lsodium.
 #
 # Every path in the package files is relative to where they are installed:
 # no installed file names a directory of the build machine, and the installed
@@ -36,54 +36,10 @@ add_custom_command(
   VERBATIM)
 add_custom_target(quenfold_log_cpp ALL DEPENDS ${QUENFOLD_CPP_ARCHIVE})
 
-# The static archive behind an imported dependency target, or "" when the
-# build links a shared library (or anything else) for it.
-function(quenfold_static_archive target out)
-  set(found "")
-  foreach(property IMPORTED_LOCATION_RELEASE IMPORTED_LOCATION INTERFACE_LINK_LIBRARIES)
-    get_target_property(values ${target} ${property})
-    foreach(v IN LISTS values)
-      if(v MATCHES "\\.a$" AND EXISTS "${v}" AND found STREQUAL "")
-        set(found "${v}")
-      endif()
-    endforeach()
-  endforeach()
-  set(${out} "${found}" PARENT_SCOPE)
-endfunction()
-
 set(QUENFOLD_PRIVATE_DIR ${CMAKE_INSTALL_LIBDIR}/quenfold_log)
-set(QUENFOLD_PRIVATE_ARCHIVES "")   # file names in QUENFOLD_PRIVATE_DIR, in link order
-set(QUENFOLD_PC_REQUIRES "")        # what the consumer's system must provide instead
-set(QUENFOLD_SYSTEM_OPENSSL FALSE)
-set(QUENFOLD_SYSTEM_SODIUM FALSE)
-if(TARGET QuenfoldSodium::sodium)
-  set(_qf_sodium_target QuenfoldSodium::sodium)
-else()
-  set(_qf_sodium_target PkgConfig::SODIUM)
-endif()
-foreach(dep IN ITEMS OpenSSL::Crypto ${_qf_sodium_target})
-  quenfold_static_archive(${dep} _qf_archive)
-  if(dep STREQUAL "OpenSSL::Crypto")
-    set(_qf_name libcrypto.a)
-  else()
-    set(_qf_name libsodium.a)
-  endif()
-  if(_qf_archive)
-    install(FILES ${_qf_archive} DESTINATION ${QUENFOLD_PRIVATE_DIR} RENAME ${_qf_name})
-    list(APPEND QUENFOLD_PRIVATE_ARCHIVES ${_qf_name})
-  elseif(_qf_name STREQUAL "libcrypto.a")
-    set(QUENFOLD_SYSTEM_OPENSSL TRUE)
-    list(APPEND QUENFOLD_PC_REQUIRES "libcrypto >= 3.5")
-  else()
-    set(QUENFOLD_SYSTEM_SODIUM TRUE)
-    list(APPEND QUENFOLD_PC_REQUIRES "libsodium")
-  endif()
-endforeach()
-set(QUENFOLD_PC_PRIVATE_LIBS "")
-foreach(a IN LISTS QUENFOLD_PRIVATE_ARCHIVES)
-  string(APPEND QUENFOLD_PC_PRIVATE_LIBS " \${libdir}/quenfold_log/${a}")
-endforeach()
-list(JOIN QUENFOLD_PC_REQUIRES ", " QUENFOLD_PC_REQUIRES)
+get_target_property(_qf_libcrypto OpenSSL::Crypto IMPORTED_LOCATION)
+install(FILES ${_qf_libcrypto} DESTINATION ${QUENFOLD_PRIVATE_DIR} RENAME libcrypto.a)
+install(FILES ${QUENFOLD_SODIUM_ARCHIVE} DESTINATION ${QUENFOLD_PRIVATE_DIR} RENAME libsodium.a)
 
 install(TARGETS quenfold_log
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} NAMELINK_COMPONENT Development)

@@ -21,21 +21,19 @@
 namespace quenfold::crypto {
 namespace ossl {
 
-[[noreturn]] void fail(const char* what) { throw std::runtime_error(what); }
-
 namespace {
 const EVP_MD* fetch(const char* name) {
-  const EVP_MD* md = EVP_MD_fetch(nullptr, name, nullptr);
+  const EVP_MD* md = EVP_MD_fetch(context(), name, nullptr);
   if (md == nullptr) fail("OpenSSL cannot provide a required digest");
   return md;
 }
 }  // namespace
 
-const EVP_MD* sha512() noexcept {
+const EVP_MD* sha512() {
   static const EVP_MD* const md = fetch("SHA2-512");
   return md;
 }
-const EVP_MD* sha3_512() noexcept {
+const EVP_MD* sha3_512() {
   static const EVP_MD* const md = fetch("SHA3-512");
   return md;
 }
@@ -86,7 +84,7 @@ Bytes64 sha3_512(std::initializer_list<ByteView> pieces) {
 
 Bytes32 hmac_sha256(ByteView key, std::initializer_list<ByteView> pieces) {
   static EVP_MAC* const mac = [] {
-    EVP_MAC* m = EVP_MAC_fetch(nullptr, "HMAC", nullptr);
+    EVP_MAC* m = EVP_MAC_fetch(ossl::context(), "HMAC", nullptr);
     if (m == nullptr) ossl::fail("OpenSSL cannot provide HMAC");
     return m;
   }();

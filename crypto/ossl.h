@@ -1,5 +1,6 @@
-// RAII ownership of OpenSSL handles and process-wide, immutable algorithm
-// handles. Only code under crypto/ includes this header.
+// RAII ownership of OpenSSL handles, the library's own OpenSSL library
+// context and process-wide, immutable algorithm handles fetched from it.
+// Only code under crypto/ includes this header.
 #pragma once
 
 #include <openssl/bn.h>
@@ -40,14 +41,27 @@ using Params = std::unique_ptr<OSSL_PARAM, Deleter<OSSL_PARAM_free>>;
 inline void free_openssl_bytes(unsigned char* p) noexcept { OPENSSL_free(p); }
 using OpensslBytes = std::unique_ptr<unsigned char, Deleter<free_openssl_bytes>>;
 
-// Algorithms fetched once per process (thread-safe static initialisation).
-// An implicit fetch on every call costs several hundred nanoseconds, which
-// dominates small proofs. The handles are never modified after the fetch.
-const EVP_MD* sha512() noexcept;
-const EVP_MD* sha3_512() noexcept;
+// The library context every OpenSSL call of the library runs in, created on
+// first use (thread-safe static initialisation) and never modified or freed
+// afterwards. The library is loaded into other people's processes: a host
+// may configure OpenSSL's default context through OPENSSL_CONF, a
+// system-wide configuration or a FIPS setup, activating providers that lack
+// algorithms this library needs. This context reads no configuration file,
+// has OpenSSL's default provider loaded explicitly, and is the only place
+// algorithms are fetched from, so the answers never depend on the host.
+// Throws (see fail) when the context cannot be created.
+OSSL_LIB_CTX* context();
+
+// Algorithms fetched once per process from context(). An implicit fetch on
+// every call costs several hundred nanoseconds, which dominates small
+// proofs. The handles are never modified after the fetch. Throw (see fail)
+// when the algorithm cannot be had; a later call tries again.
+const EVP_MD* sha512();
+const EVP_MD* sha3_512();
 
 // Throws std::runtime_error when OpenSSL cannot provide a mandatory
-// algorithm or allocation; the boundary turns that into an internal failure.
+// algorithm or allocation; the boundary turns that into an internal failure
+// (status 2 with this text), so no function on such a path is noexcept.
 [[noreturn]] void fail(const char* what);
 
 }  // namespace quenfold::crypto::ossl

@@ -20,7 +20,7 @@ namespace {
 // algorithm up in the provider store again.
 
 const EVP_SIGNATURE* fetch_signature(const char* name) {
-  EVP_SIGNATURE* s = EVP_SIGNATURE_fetch(nullptr, name, nullptr);
+  EVP_SIGNATURE* s = EVP_SIGNATURE_fetch(ossl::context(), name, nullptr);
   if (s == nullptr) ossl::fail("OpenSSL cannot provide a required signature algorithm");
   return s;
 }
@@ -83,7 +83,7 @@ bool sodium_ready() {
 // Imports a public key of the named type from OSSL_PARAMs; null when the
 // bytes are not a valid key of that type.
 ossl::EvpPkey import_public(const char* type, OSSL_PARAM* params) {
-  ossl::EvpPkeyCtx ctx{EVP_PKEY_CTX_new_from_name(nullptr, type, nullptr)};
+  ossl::EvpPkeyCtx ctx{EVP_PKEY_CTX_new_from_name(ossl::context(), type, nullptr)};
   if (!ctx) ossl::fail("out of memory");
   EVP_PKEY* raw = nullptr;
   if (EVP_PKEY_fromdata_init(ctx.get()) != 1 ||
@@ -104,7 +104,7 @@ ossl::EvpPkey import_raw_public(const char* type, ByteView key) {
 bool verify_message(const EVP_PKEY* key, const EVP_SIGNATURE* alg, ByteView message, ByteView signature,
                     const OSSL_PARAM* params = nullptr) {
   if (key == nullptr) return false;
-  ossl::EvpPkeyCtx ctx{EVP_PKEY_CTX_new_from_pkey(nullptr, const_cast<EVP_PKEY*>(key), nullptr)};
+  ossl::EvpPkeyCtx ctx{EVP_PKEY_CTX_new_from_pkey(ossl::context(), const_cast<EVP_PKEY*>(key), nullptr)};
   if (!ctx) ossl::fail("out of memory");
   if (EVP_PKEY_verify_message_init(ctx.get(), const_cast<EVP_SIGNATURE*>(alg), params) != 1) return false;
   // An empty message is passed as a non-null pointer of length zero.

@@ -38,7 +38,7 @@ struct Curve {
 
 const Curve& curve() {
   static const Curve c = [] {
-    Curve out{ossl::EcGroup{EC_GROUP_new_by_curve_name(NID_X9_62_prime256v1)}, ossl::Bignum{BN_new()}};
+    Curve out{ossl::EcGroup{EC_GROUP_new_by_curve_name_ex(ossl::context(), nullptr, NID_X9_62_prime256v1)}, ossl::Bignum{BN_new()}};
     if (!out.group || !out.order || EC_GROUP_get_order(out.group.get(), out.order.get(), nullptr) != 1)
       ossl::fail("OpenSSL cannot provide the P-256 group");
     return out;
@@ -50,7 +50,7 @@ const EC_GROUP* group() { return curve().group.get(); }
 const BIGNUM* order() { return curve().order.get(); }
 
 ossl::BnCtx new_ctx() {
-  ossl::BnCtx ctx{BN_CTX_new()};
+  ossl::BnCtx ctx{BN_CTX_new_ex(ossl::context())};
   if (!ctx) ossl::fail("out of memory");
   return ctx;
 }
@@ -222,7 +222,7 @@ class EcvrfP256 final : public Vrf {
   std::pair<Bytes, Bytes> generate_keypair() const override {
     Bytes secret(kScalarLen);
     for (;;) {
-      if (RAND_priv_bytes(secret.data(), static_cast<int>(secret.size())) != 1)
+      if (RAND_priv_bytes_ex(ossl::context(), secret.data(), secret.size(), 0) != 1)
         ossl::fail("OS CSPRNG unavailable");
       auto pk = public_key_from_secret(secret);
       if (pk) return {std::move(secret), std::move(*pk)};

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Installs everything the build needs on a Debian 12 machine and, when the
-# system's OpenSSL is older than 3.5 (no ML-DSA), builds a trimmed static
-# libcrypto from Debian trixie's openssl source package into a cache directory
-# outside the source tree. Later runs reuse the cache.
+# Installs everything the build needs on a Debian 12 machine and builds the
+# two cryptographic dependencies as static, position-independent archives
+# from Debian's source packages into a cache directory outside the source
+# tree: a trimmed libcrypto from OpenSSL >= 3.5 (ML-DSA) and libsodium. Later
+# runs reuse the cache.
 #
-# Prints the OpenSSL prefix to use on its last line of stdout.
+# Prints the libsodium prefix and then the OpenSSL prefix, one per line, as
+# the last two lines of stdout.
 set -euo pipefail
 
 CACHE_DIR="${QUENFOLD_CACHE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/quenfold_log}"
@@ -17,9 +19,9 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
 # --- Debian packages ---------------------------------------------------------
 pkgs=(build-essential cmake ninja-build pkg-config libsodium-dev libgtest-dev
-      libgmock-dev libbenchmark-dev clang llvm libclang-rt-14-dev dpkg-dev perl
-      python3 binutils valgrind nlohmann-json3-dev clang-16 libclang-rt-16-dev
-      libcli11-dev help2man python3-setuptools python3-wheel python3-venv)
+      libgmock-dev libbenchmark-dev autoconf automake libtool clang llvm libclang-rt-14-dev dpkg-dev perl
+      python3 binutils valgrind libssl-dev nlohmann-json3-dev clang-16 libclang-rt-16-dev
+      libcli11-dev help2man python3-setuptools python3-wheel python3-venv python3-pip)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -30,76 +32,123 @@ if [ "${#missing[@]}" -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >&2
 fi
 
-# --- OpenSSL >= 3.5 ----------------------------------------------------------
+# --- Debian source packages ---------------------------------------------------
+# The library links its cryptographic dependencies statically and hides their
+# symbols, so that it needs nothing at run time beyond the C and C++ runtimes
+# and never shares state with a host process's own OpenSSL or libsodium. Both
+# are built from Debian's own source packages, fetched through a private
+# sources list (the system's apt sources are left alone), newest listed
+# version first, each tarball checked against the SHA-256 in its .dsc.
 version_ge() { [ "$(printf '%s\n%s\n' "$2" "$1" | sort -V | head -n1)" = "$2" ]; }
 
-sys_ver=$(pkg-config --modversion openssl 2>/dev/null || echo 0)
-if version_ge "$sys_ver" "3.5.0"; then
-  log "system OpenSSL $sys_ver is recent enough"
-  echo "system"
-  exit 0
-fi
-
-prefix="$CACHE_DIR/openssl"
-if [ -f "$prefix/.complete" ]; then
-  log "using cached OpenSSL $(cat "$prefix/.complete") in $prefix"
-  echo "$prefix"
-  exit 0
-fi
-
-work="$CACHE_DIR/openssl-src"
-rm -rf "$work" && mkdir -p "$work/lists/partial" "$work/archives/partial"
-cat > "$work/sources.list" <<SRC
+# fetch_source <package> <minimum upstream version> <work dir>
+# Leaves the unpacked upstream tree in <work dir>/dl/src and prints the
+# Debian version it got.
+fetch_source() {
+  local pkg="$1" min="$2" work="$3"
+  rm -rf "$work" && mkdir -p "$work/lists/partial" "$work/archives/partial"
+  cat > "$work/sources.list" <<SRC
 deb-src http://deb.debian.org/debian trixie main
+deb-src http://deb.debian.org/debian bookworm main
 SRC
-apt_opts=(-o Dir::Etc::sourcelist="$work/sources.list" -o Dir::Etc::sourceparts=-
-          -o Dir::State::Lists="$work/lists" -o Dir::Cache::Archives="$work/archives"
-          -o APT::Get::List-Cleanup=0)
-log "fetching the trixie source index"
-apt-get "${apt_opts[@]}" update -qq >&2
+  local apt_opts=(-o Dir::Etc::sourcelist="$work/sources.list" -o Dir::Etc::sourceparts=-
+                  -o Dir::State::Lists="$work/lists" -o Dir::Cache::Archives="$work/archives"
+                  -o APT::Get::List-Cleanup=0)
+  log "fetching the source index for $pkg"
+  apt-get "${apt_opts[@]}" update -qq >&2
 
-# Try the listed versions newest first: the index can list a version whose
-# files the mirror does not serve.
-mapfile -t versions < <(apt-cache "${apt_opts[@]}" showsrc openssl 2>/dev/null \
-  | awk '/^Package: /{p=$2} /^Version: /{if (p=="openssl") print $2}' | sort -V -r -u)
-[ "${#versions[@]}" -gt 0 ] || { log "no openssl source package listed"; exit 1; }
+  # Try the listed versions newest first: the index can list a version whose
+  # files the mirror does not serve.
+  local versions v upstream got=""
+  mapfile -t versions < <(apt-cache "${apt_opts[@]}" showsrc "$pkg" 2>/dev/null \
+    | awk -v want="$pkg" '/^Package: /{p=$2} /^Version: /{if (p==want) print $2}' | sort -V -r -u)
+  [ "${#versions[@]}" -gt 0 ] || { log "no $pkg source package listed"; return 1; }
+  for v in "${versions[@]}"; do
+    upstream=${v%-*}; upstream=${upstream#*:}
+    version_ge "$upstream" "$min" || continue
+    log "trying $pkg $v"
+    rm -rf "$work/dl" && mkdir -p "$work/dl"
+    if (cd "$work/dl" && apt-get "${apt_opts[@]}" source --download-only "$pkg=$v" >&2); then
+      got="$v"; break
+    fi
+  done
+  [ -n "$got" ] || { log "could not download any $pkg >= $min source"; return 1; }
 
-got=""
-for v in "${versions[@]}"; do
-  upstream=${v%-*}; upstream=${upstream#*:}
-  version_ge "$upstream" "3.5.0" || continue
-  log "trying openssl $v"
-  rm -rf "$work/dl" && mkdir -p "$work/dl"
-  if (cd "$work/dl" && apt-get "${apt_opts[@]}" source --download-only "openssl=$v" >&2); then
-    got="$v"; break
+  local dsc tarball want have
+  dsc=$(cd "$work/dl" && ls ./*.dsc | head -n1)
+  tarball=$(cd "$work/dl" && ls "${pkg}"_*.orig.tar.* | grep -v '\.asc$' | head -n1)
+  # apt checked the .dsc against the signed index; the tarball is checked
+  # against the .dsc.
+  want=$(awk '/^Checksums-Sha256:/{f=1;next} /^[^ ]/{f=0} f && $3=="'"$tarball"'"{print $1}' "$work/dl/$dsc")
+  have=$(sha256sum "$work/dl/$tarball" | cut -d' ' -f1)
+  [ -n "$want" ] && [ "$want" = "$have" ] || { log "checksum mismatch for $tarball"; return 1; }
+  log "checksum of $tarball verified"
+  mkdir -p "$work/dl/src" && tar -xf "$work/dl/$tarball" -C "$work/dl/src" --strip-components=1
+  echo "$got"
+}
+
+# --- OpenSSL >= 3.5: a trimmed static libcrypto --------------------------------
+openssl_prefix="$CACHE_DIR/openssl"
+if [ -f "$openssl_prefix/.complete" ]; then
+  log "using cached OpenSSL $(cat "$openssl_prefix/.complete") in $openssl_prefix"
+else
+  work="$CACHE_DIR/openssl-src"
+  got=$(fetch_source openssl 3.5.0 "$work")
+  cd "$work/dl/src"
+  log "building static libcrypto (this takes a minute or two)"
+  ./Configure linux-x86_64 --prefix="$openssl_prefix" --libdir=lib \
+    no-shared no-module no-apps no-docs no-tests no-ui-console no-engine no-legacy \
+    no-comp no-ssl3 no-dtls no-srp no-psk no-cms no-ts no-ocsp no-ct no-quic \
+    no-sm2 no-sm3 no-sm4 no-seed no-rc2 no-rc4 no-rc5 no-idea no-cast no-camellia \
+    no-aria no-bf no-md4 no-mdc2 no-whirlpool no-rmd160 no-des no-siphash no-gost \
+    no-scrypt no-ocb no-siv no-cmac no-blake2 no-async \
+    enable-ec_nistp_64_gcc_128 -fPIC >&2
+  make -j"$(nproc)" build_libs >&2
+  make install_dev >&2
+  rm -f "$openssl_prefix/lib/libssl.a"
+  echo "$got" > "$openssl_prefix/.complete"
+  cd "$CACHE_DIR" && rm -rf "$work"
+  log "OpenSSL $got installed in $openssl_prefix"
+fi
+
+# --- libsodium: a static, position-independent archive ------------------------
+# Beside the public headers, the prefix keeps the source tree's private
+# Edwards25519 header (the ref10 group arithmetic the VRF verifier uses) and
+# the configure definitions its types depend on (HAVE_TI_MODE and friends),
+# so that code compiled against it agrees with the archive.
+sodium_prefix="$CACHE_DIR/libsodium"
+if [ -f "$sodium_prefix/.complete" ]; then
+  log "using cached libsodium $(cat "$sodium_prefix/.complete") in $sodium_prefix"
+else
+  work="$CACHE_DIR/libsodium-src"
+  got=$(fetch_source libsodium 1.0.18 "$work")
+  cd "$work/dl/src"
+  if [ ! -x ./configure ]; then
+    log "generating libsodium's configure"
+    ./autogen.sh -s >&2 2>&1 || ./autogen.sh >&2
   fi
-done
-[ -n "$got" ] || { log "could not download any openssl >= 3.5 source"; exit 1; }
+  log "building static libsodium"
+  rm -rf "$sodium_prefix"
+  ./configure --prefix="$sodium_prefix" --libdir="$sodium_prefix/lib" \
+    --disable-shared --enable-static --with-pic --disable-dependency-tracking >&2
+  make -j"$(nproc)" >&2
+  make install >&2
+  mkdir -p "$sodium_prefix/include/sodium/private"
+  cp src/libsodium/include/sodium/private/*.h "$sodium_prefix/include/sodium/private/"
+  # The definitions configure passed to the compiler, as a header included
+  # before the private ones.
+  # Only the feature macros (HAVE_*, NATIVE_*, CONFIGURED): they select the field
+  # representation and the code paths the private headers declare.
+  sed -n 's/^DEFS = //p' src/libsodium/Makefile | tr ' ' '\n' \
+    | sed -n 's/^-D\(HAVE_[A-Z0-9_]*\|NATIVE_[A-Z0-9_]*\|CONFIGURED\)\(=\(.*\)\)\{0,1\}$/\1 \3/p' \
+    | awk -v v="$got" 'BEGIN { print "/* Configure definitions libsodium " v " was built with. */"; print "#pragma once" }
+           { val = ($2 == "" ? "1" : $2); print "#ifndef " $1; print "#define " $1 " " val; print "#endif" }' \
+    > "$sodium_prefix/include/sodium/private/build_config.h"
+  rm -f "$sodium_prefix"/lib/*.la
+  echo "$got" > "$sodium_prefix/.complete"
+  cd "$CACHE_DIR" && rm -rf "$work"
+  log "libsodium $got installed in $sodium_prefix"
+fi
 
-cd "$work/dl"
-dsc=$(ls ./*.dsc | head -n1)
-tarball=$(ls openssl_*.orig.tar.* | grep -v '\.asc$' | head -n1)
-# Verify the tarball against the SHA-256 recorded in the .dsc (apt checked the
-# .dsc against the signed index).
-want=$(awk '/^Checksums-Sha256:/{f=1;next} /^[^ ]/{f=0} f && $3=="'"$tarball"'"{print $1}' "$dsc")
-have=$(sha256sum "$tarball" | cut -d' ' -f1)
-[ -n "$want" ] && [ "$want" = "$have" ] || { log "checksum mismatch for $tarball"; exit 1; }
-log "checksum of $tarball verified"
-
-mkdir -p src && tar -xf "$tarball" -C src --strip-components=1
-cd src
-log "building static libcrypto (this takes a minute or two)"
-./Configure linux-x86_64 --prefix="$prefix" --libdir=lib \
-  no-shared no-module no-apps no-docs no-tests no-ui-console no-engine no-legacy \
-  no-comp no-ssl3 no-dtls no-srp no-psk no-cms no-ts no-ocsp no-ct no-quic \
-  no-sm2 no-sm3 no-sm4 no-seed no-rc2 no-rc4 no-rc5 no-idea no-cast no-camellia \
-  no-aria no-bf no-md4 no-mdc2 no-whirlpool no-rmd160 no-des no-siphash no-gost \
-  no-scrypt no-ocb no-siv no-cmac no-blake2 no-async \
-  enable-ec_nistp_64_gcc_128 -fPIC >&2
-make -j"$(nproc)" build_libs >&2
-make install_dev >&2
-rm -rf "$prefix/lib/libssl.a" 
-echo "$got" > "$prefix/.complete"
-rm -rf "$work"
-log "OpenSSL $got installed in $prefix"
-echo "$prefix"
+echo "$sodium_prefix"
+echo "$openssl_prefix"

@@ -6,6 +6,7 @@
 
 #include <elf.h>
 
+#include <algorithm>
 #include <set>
 
 #include "support/catalogue.h"
@@ -64,6 +65,17 @@ TEST(Surface, FunctionsAreCodeAndMetadataIsReadOnlyData) {
     EXPECT_GE(s->value, section.address) << name;
     EXPECT_LE(s->value + s->size, section.address + section.size) << name;
   }
+}
+
+// The library is self-contained: its cryptographic dependencies are linked
+// in (and hidden), so a wheel or a copied .so loads on any glibc system with
+// the C and C++ runtimes and nothing else.
+TEST(Surface, NeedsOnlyTheCAndCxxRuntimes) {
+  const std::set<std::string> allowed = {"libc.so.6", "libm.so.6", "libstdc++.so.6", "libgcc_s.so.1"};
+  const auto& needed = library_image().needed;
+  ASSERT_FALSE(needed.empty()) << "no DT_NEEDED entries read";
+  EXPECT_EQ(std::count(needed.begin(), needed.end(), "libc.so.6"), 1) << "the dynamic section was misread";
+  for (const auto& lib : needed) EXPECT_TRUE(allowed.count(lib) == 1) << "needs " << lib;
 }
 
 }  // namespace

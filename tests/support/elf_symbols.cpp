@@ -122,6 +122,21 @@ ElfImage read_elf(const std::string& path) {
     }
   }
   if (!found) malformed("no dynamic symbol table");
+
+  for (std::uint16_t i = 0; i < shnum; ++i) {
+    const ElfSection& dynamic = image.sections[i];
+    if (dynamic.type != SHT_DYNAMIC) continue;
+    if (entsize[i] < sizeof(Elf64_Dyn) || dynamic.size % entsize[i] != 0) malformed("dynamic entry size");
+    if (link[i] >= shnum || image.sections[link[i]].type != SHT_STRTAB) malformed("dynamic string table link");
+    const ElfSection& strings = image.sections[link[i]];
+    for (std::uint64_t e = 0; e < dynamic.size / entsize[i]; ++e) {
+      const std::uint64_t at = dynamic.offset + e * entsize[i];
+      const auto tag = f.le<std::uint64_t>(at + offsetof(Elf64_Dyn, d_tag), "d_tag");
+      if (tag == DT_NULL) break;
+      if (tag == DT_NEEDED)
+        image.needed.push_back(f.name(strings, f.le<std::uint64_t>(at + offsetof(Elf64_Dyn, d_un), "d_val")));
+    }
+  }
   return image;
 }
 

@@ -31,6 +31,7 @@ struct DynamicSymbol {
 struct ElfImage {
   std::vector<ElfSection> sections;
   std::vector<DynamicSymbol> dynamic_symbols;  // in table order, the null entry skipped
+  std::vector<std::string> needed;             // DT_NEEDED: the libraries loaded with it, in order
 
   // Symbols another object can bind to: defined here, global or weak, and
   // not hidden or internal.

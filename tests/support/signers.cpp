@@ -42,7 +42,7 @@ Bytes derive(std::uint8_t tag, std::uint64_t seed, std::string_view component, s
 }
 
 ossl::EvpPkey raw_private(const char* type, const Bytes& priv) {
-  ossl::EvpPkey key{EVP_PKEY_new_raw_private_key_ex(nullptr, type, nullptr, priv.data(), priv.size())};
+  ossl::EvpPkey key{EVP_PKEY_new_raw_private_key_ex(ossl::context(), type, nullptr, priv.data(), priv.size())};
   if (!key) fail(std::string("cannot build ") + type + " key");
   return key;
 }
@@ -57,7 +57,7 @@ Bytes raw_public(const EVP_PKEY* key) {
 }
 
 ossl::EvpPkey ml_dsa_from_seed(const char* name, const Bytes& seed) {
-  ossl::EvpPkeyCtx ctx{EVP_PKEY_CTX_new_from_name(nullptr, name, nullptr)};
+  ossl::EvpPkeyCtx ctx{EVP_PKEY_CTX_new_from_name(ossl::context(), name, nullptr)};
   if (!ctx || EVP_PKEY_keygen_init(ctx.get()) != 1) fail("ml-dsa keygen init");
   OSSL_PARAM params[] = {
       OSSL_PARAM_construct_octet_string(OSSL_PKEY_PARAM_ML_DSA_SEED, const_cast<std::uint8_t*>(seed.data()), seed.size()),
@@ -71,8 +71,8 @@ ossl::EvpPkey ml_dsa_from_seed(const char* name, const Bytes& seed) {
 // A P-521 key whose private scalar is derived from the seed, with its public
 // point computed so that the key pair is complete.
 ossl::EvpPkey p521_from_seed(const Bytes& material) {
-  ossl::EcGroup group{EC_GROUP_new_by_curve_name(NID_secp521r1)};
-  ossl::BnCtx bn_ctx{BN_CTX_new()};
+  ossl::EcGroup group{EC_GROUP_new_by_curve_name_ex(ossl::context(), nullptr, NID_secp521r1)};
+  ossl::BnCtx bn_ctx{BN_CTX_new_ex(ossl::context())};
   ossl::Bignum priv{BN_bin2bn(material.data(), static_cast<int>(material.size()), nullptr)};
   ossl::Bignum order_minus_one{BN_dup(EC_GROUP_get0_order(group.get()))};
   if (!group || !bn_ctx || !priv || !order_minus_one) fail("p-521 setup");
@@ -93,7 +93,7 @@ ossl::EvpPkey p521_from_seed(const Bytes& material) {
       OSSL_PARAM_BLD_push_octet_string(bld.get(), OSSL_PKEY_PARAM_PUB_KEY, pub_bytes.data(), pub_bytes.size()) != 1)
     fail("p-521 params");
   ossl::Params params{OSSL_PARAM_BLD_to_param(bld.get())};
-  ossl::EvpPkeyCtx ctx{EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr)};
+  ossl::EvpPkeyCtx ctx{EVP_PKEY_CTX_new_from_name(ossl::context(), "EC", nullptr)};
   EVP_PKEY* raw = nullptr;
   if (!params || !ctx || EVP_PKEY_fromdata_init(ctx.get()) != 1 ||
       EVP_PKEY_fromdata(ctx.get(), &raw, EVP_PKEY_KEYPAIR, params.get()) != 1)
@@ -113,7 +113,7 @@ Bytes ec_public(const EVP_PKEY* key) {
 // Ed25519 / Ed448: one-shot EdDSA (pure, empty context).
 Bytes sign_eddsa(EVP_PKEY* key, crypto::ByteView message) {
   ossl::EvpMdCtx ctx{EVP_MD_CTX_new()};
-  if (!ctx || EVP_DigestSignInit_ex(ctx.get(), nullptr, nullptr, nullptr, nullptr, key, nullptr) != 1)
+  if (!ctx || EVP_DigestSignInit_ex(ctx.get(), nullptr, nullptr, ossl::context(), nullptr, key, nullptr) != 1)
     fail("eddsa init");
   std::size_t len = 0;
   if (EVP_DigestSign(ctx.get(), nullptr, &len, message.data(), message.size()) != 1) fail("eddsa size");
@@ -126,8 +126,8 @@ Bytes sign_eddsa(EVP_PKEY* key, crypto::ByteView message) {
 // ML-DSA, pure, empty context string, deterministic signing (FIPS 204
 // "deterministic" variant: rnd = 0^32), so fixtures are reproducible.
 Bytes sign_ml_dsa(EVP_PKEY* key, const char* name, crypto::ByteView message) {
-  ossl::EvpSignature alg{EVP_SIGNATURE_fetch(nullptr, name, nullptr)};
-  ossl::EvpPkeyCtx ctx{EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr)};
+  ossl::EvpSignature alg{EVP_SIGNATURE_fetch(ossl::context(), name, nullptr)};
+  ossl::EvpPkeyCtx ctx{EVP_PKEY_CTX_new_from_pkey(ossl::context(), key, nullptr)};
   int deterministic = 1;
   OSSL_PARAM params[] = {OSSL_PARAM_construct_int(OSSL_SIGNATURE_PARAM_DETERMINISTIC, &deterministic),
                          OSSL_PARAM_construct_end()};
@@ -144,7 +144,7 @@ Bytes sign_ml_dsa(EVP_PKEY* key, const char* name, crypto::ByteView message) {
 Bytes sign_ecdsa_p521(EVP_PKEY* key, crypto::ByteView message) {
   ossl::EvpMdCtx ctx{EVP_MD_CTX_new()};
   EVP_PKEY_CTX* pctx = nullptr;
-  if (!ctx || EVP_DigestSignInit_ex(ctx.get(), &pctx, "SHA512", nullptr, nullptr, key, nullptr) != 1)
+  if (!ctx || EVP_DigestSignInit_ex(ctx.get(), &pctx, "SHA512", ossl::context(), nullptr, key, nullptr) != 1)
     fail("ecdsa init");
   unsigned int nonce_type = 1;
   OSSL_PARAM params[] = {OSSL_PARAM_construct_uint(OSSL_SIGNATURE_PARAM_NONCE_TYPE, &nonce_type),

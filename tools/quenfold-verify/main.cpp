@@ -2,6 +2,7 @@
 // Exit status: 0 verified, 1 rejected, 2 bad usage.
 #include <algorithm>
 #include <iostream>
+#include <sstream>
 
 #include "cli.h"
 #include "quenfold_log_version.h"
@@ -26,6 +27,22 @@ constexpr const char* kFooter =
     "\n"
     "Exit status: 0 verified, 1 rejected, 2 bad usage.\n"
     "Run quenfold-verify SUBCOMMAND --help for a subcommand's options and an example.";
+
+// The subcommand list shows the first clause of each summary; a subcommand's
+// own --help, and --help-all, show all of it.
+class Formatter : public CLI::Formatter {
+ public:
+  std::string make_subcommand(const CLI::App* sub) const override {
+    std::string summary = sub->get_description();
+    std::size_t cut = summary.size();
+    for (const char* end : {": ", "; ", ". "}) cut = std::min(cut, summary.find(end));
+    summary = summary.substr(0, cut);
+    if (!summary.ends_with('.')) summary += '.';
+    std::ostringstream out;
+    CLI::detail::format_help(out, sub->get_name(), summary, column_width_);
+    return out.str();
+  }
+};
 
 using Group = void (*)(Registry&);
 constexpr Group kGroups[] = {
@@ -60,6 +77,8 @@ int usage_error(const std::string& command, const std::string& message, bool jso
 
 int main(int argc, char** argv) {
   CLI::App app(kDescription, "quenfold-verify");
+  app.formatter(std::make_shared<Formatter>());
+  app.set_help_all_flag("--help-all", "Print the help of every subcommand and exit");
   app.set_version_flag("--version", std::string("quenfold-verify ") + QUENFOLD_LOG_VERSION_STRING);
   bool json = false;
   app.add_flag("--json", json, "Print the verdict as one JSON object on standard output");
@@ -82,9 +101,7 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
     reject_leftovers(app);
-  } catch (const CLI::CallForHelp& e) {
-    return app.exit(e);
-  } catch (const CLI::CallForVersion& e) {
+  } catch (const CLI::Success& e) {  // --help, --help-all, --version
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     if (argc < 2) {
