@@ -16,15 +16,7 @@ trap 'rm -rf "$work"' EXIT
 # host's own initialisation fails; both point OPENSSL_MODULES at an empty
 # directory.
 mkdir -p "$work/modules"
-cat > "$work/base-only.cnf" <<'CNF'
-openssl_conf = openssl_init
-[openssl_init]
-providers = provider_sect
-[provider_sect]
-base = base_sect
-[base_sect]
-activate = 1
-CNF
+cp "$here/base-only.cnf" "$work/base-only.cnf"
 cat > "$work/fips.cnf" <<CNF
 config_diagnostics = 1
 openssl_conf = openssl_init
