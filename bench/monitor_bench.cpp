@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -24,6 +25,12 @@
 #include "measure.h"
 
 namespace {
+
+std::int64_t process_cpu_ns() {
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return std::int64_t{ts.tv_sec} * 1'000'000'000 + ts.tv_nsec;
+}
 
 using quenfold::ByteView;
 using quenfold::test::Bytes;
@@ -162,12 +169,18 @@ void BM_Monitor_Engine_2ThreadsVs1(benchmark::State& state) {
   const quenfold::CheckpointVerifier verifier(std::string(kOrigin), f.keys);
   using Clock = std::chrono::steady_clock;
   Clock::duration one{}, two{};
+  std::int64_t cpu_one = 0, cpu_two = 0;
   for (auto _ : state) {
+    const auto c0 = process_cpu_ns();
     const auto t0 = Clock::now();
     const auto a = quenfold::cli::monitor::run(f.lines, verifier, 1);
     const auto t1 = Clock::now();
+    const auto c1 = process_cpu_ns();
     const auto b = quenfold::cli::monitor::run(f.lines, verifier, 2);
     const auto t2 = Clock::now();
+    const auto c2 = process_cpu_ns();
+    cpu_one += c1 - c0;
+    cpu_two += c2 - c1;
     if (quenfold::cli::monitor::summarize(a).verified != f.lines.size() ||
         quenfold::cli::monitor::summarize(b).verified != f.lines.size())
       state.SkipWithError("monitor run did not verify");
@@ -181,6 +194,13 @@ void BM_Monitor_Engine_2ThreadsVs1(benchmark::State& state) {
   state.counters["items_per_s_1thread"] = items / s1;
   state.counters["items_per_s_2threads"] = items / s2;
   state.counters["speedup"] = s1 / s2;
+  // CPU time of all threads, 2-thread run over 1-thread run: the cost of
+  // splitting the work (1.0 when it adds nothing). On a machine where other
+  // processes hold the cores, "speedup" falls while this stays put.
+  state.counters["cpu_2threads_over_1"] =
+      cpu_one > 0 ? static_cast<double>(cpu_two) / static_cast<double>(cpu_one) : 0.0;
+  // Cores the 2-thread run actually got: its CPU time over its wall time.
+  state.counters["cores_used_2threads"] = static_cast<double>(cpu_two) / 1e9 / n / s2;
 }
 BENCHMARK(BM_Monitor_Engine_2ThreadsVs1)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
 
