@@ -16,13 +16,13 @@
 #include <vector>
 
 #include "crypto/sign.h"
+#include "measure.h"
 #include "monitor.h"
 #include "quenfold/merkle.h"
 #include "quenfold/monitor.h"
 #include "support/merkle_tree.h"
 #include "support/notes.h"
 #include "support/testdata.h"
-#include "measure.h"
 
 namespace {
 
@@ -48,11 +48,13 @@ struct Tree {
   Tree() {
     level.emplace_back();
     for (std::size_t i = 0; i < (std::size_t{1} << kLevels); ++i)
-      level[0].push_back(quenfold::test::leaf_hash_of(Bytes{static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i >> 8), 0x42}));
+      level[0].push_back(
+          quenfold::test::leaf_hash_of(Bytes{static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i >> 8), 0x42}));
     while (level.back().size() > 1) {
       const auto& below = level.back();
       std::vector<Hash> above;
-      for (std::size_t i = 0; i < below.size(); i += 2) above.push_back(quenfold::test::node_hash_of(below[i], below[i + 1]));
+      for (std::size_t i = 0; i < below.size(); i += 2)
+        above.push_back(quenfold::test::node_hash_of(below[i], below[i + 1]));
       level.push_back(std::move(above));
     }
   }
@@ -67,7 +69,8 @@ struct Tree {
 
 struct BatchFixture {
   Tree tree;
-  NoteSigner signer = NoteSigner::composite(std::string(kOrigin), quenfold::crypto::SignatureVersion::MlDsa65Ed25519, 31);
+  NoteSigner signer =
+      NoteSigner::composite(std::string(kOrigin), quenfold::crypto::SignatureVersion::MlDsa65Ed25519, 31);
   std::string body;
   std::string note;
   Bytes signature;
@@ -120,12 +123,14 @@ BENCHMARK(BM_Monitor_10000InclusionsUnderOneCheckpoint_VsFloor)->Unit(benchmark:
 // proofs under it, a larger checkpoint with its consistency proof and 2 000
 // proofs under that.
 struct MonitorFixture {
-  NoteSigner signer = NoteSigner::composite(std::string(kOrigin), quenfold::crypto::SignatureVersion::MlDsa65Ed25519, 32);
+  NoteSigner signer =
+      NoteSigner::composite(std::string(kOrigin), quenfold::crypto::SignatureVersion::MlDsa65Ed25519, 32);
   quenfold::test::MerkleTree tree;
   std::vector<std::string> lines;
   quenfold::VerifierList keys;
   MonitorFixture() {
-    for (std::uint32_t i = 0; i < 1500; ++i) tree.append(Bytes{static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i >> 8)});
+    for (std::uint32_t i = 0; i < 1500; ++i)
+      tree.append(Bytes{static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i >> 8)});
     const std::vector<std::string> k = {signer.verifier_key()};
     keys = *quenfold::VerifierList::parse(std::span<const std::string>(k));
     const auto hex_list = [](const std::vector<Hash>& hs) {
@@ -135,8 +140,8 @@ struct MonitorFixture {
     };
     const auto checkpoint = [&](std::uint64_t size, const std::string& consistency) {
       const auto root = tree.root(size);
-      const std::string note =
-          quenfold::test::signed_note(quenfold::test::checkpoint_body(kOrigin, size, Bytes(root.begin(), root.end())), {&signer});
+      const std::string note = quenfold::test::signed_note(
+          quenfold::test::checkpoint_body(kOrigin, size, Bytes(root.begin(), root.end())), {&signer});
       std::string escaped;
       for (const char c : note) escaped += c == '\n' ? std::string("\\n") : std::string(1, c);
       lines.push_back("{\"type\":\"checkpoint\",\"note\":\"" + escaped + "\"" +
@@ -149,8 +154,8 @@ struct MonitorFixture {
       for (std::uint64_t i = 0; i < 50; ++i) {
         const std::uint64_t index = i * 29 % size;
         some.push_back("{\"type\":\"inclusion\",\"index\":" + std::to_string(index) + ",\"leaf_hash\":\"" +
-                       quenfold::test::to_hex(tree.leaf_hash(index)) + "\",\"proof\":" +
-                       hex_list(tree.inclusion_proof(index, size)) + "}");
+                       quenfold::test::to_hex(tree.leaf_hash(index)) +
+                       "\",\"proof\":" + hex_list(tree.inclusion_proof(index, size)) + "}");
       }
       for (std::size_t i = 0; i < 2000; ++i) lines.push_back(some[i % some.size()]);
     };
@@ -158,7 +163,8 @@ struct MonitorFixture {
     inclusions(1000);
     checkpoint(1500, hex_list(tree.consistency_proof(1000, 1500)));
     inclusions(1500);
-    const auto results = quenfold::cli::monitor::run(lines, quenfold::CheckpointVerifier(std::string(kOrigin), keys), 1);
+    const auto results =
+        quenfold::cli::monitor::run(lines, quenfold::CheckpointVerifier(std::string(kOrigin), keys), 1);
     const auto s = quenfold::cli::monitor::summarize(results);
     if (s.verified != s.items || s.items != lines.size()) throw std::runtime_error("monitor fixture does not verify");
   }

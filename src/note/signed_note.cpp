@@ -111,7 +111,8 @@ std::expected<std::vector<NoteSignature>, Error> SignedNote::verify(std::span<co
     const VerifierKey* key = find_key(keys, sig);
     if (key == nullptr) continue;  // lines from keys the caller does not trust are ignored
     std::optional<std::uint64_t> timestamp;
-    if (!verify_line(*key, body_, sig, timestamp)) return std::unexpected(Error::invalid_signature(sig.name, sig.key_id));
+    if (!verify_line(*key, body_, sig, timestamp))
+      return std::unexpected(Error::invalid_signature(sig.name, sig.key_id));
     verified.push_back(sig);
   }
   if (verified.empty()) return std::unexpected(Error::no_trusted_signature());
