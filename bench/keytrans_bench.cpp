@@ -1,23 +1,29 @@
 // KEYTRANS search for a label whose greatest version is 100 (a 14-rung
-// ladder) in a log of 2^20 entries, beside its floor: the same 14 VRF
-// verifications plus the SHA-256 hashing of the log path and the prefix
-// climbs and the one commitment, called directly. And the P-256 VRF verify
-// beside OpenSSL's ECDSA P-256 verify.
+// ladder) in a log of 2^20 entries, and fixed-version and monitoring proofs
+// at version 50, beside their floor: one signature verification standing for
+// each rung's VRF (Ed25519 or ECDSA P-256, the primitive each VRF is held
+// to), plus the SHA-256 hashing of the log path and the prefix climbs and the
+// one commitment, called directly. And the P-256 VRF verify beside OpenSSL's
+// ECDSA P-256 verify.
 #include <benchmark/benchmark.h>
 #include <openssl/ec.h>
 #include <openssl/evp.h>
 #include <openssl/core_names.h>
 #include <openssl/obj_mac.h>
 #include <openssl/param_build.h>
+#include <sodium.h>
 
 #include <array>
 #include <cstring>
+#include <stdexcept>
+#include <vector>
 
 #include "crypto/hash.h"
 #include "crypto/vrf.h"
 #include "keytrans/tls.h"
 #include "quenfold/keytrans.h"
 #include "support/keytrans_directory.h"
+#include "support/vrf_reference.h"
 #include "measure.h"
 
 namespace {
@@ -87,9 +93,19 @@ struct Big {
 };
 
 const Big& big(KeytransSuite suite) {
-  static const Big exp(KeytransSuite::QuenfoldHybridExp);
+  switch (suite) {
+    case KeytransSuite::QuenfoldHybridExp: {
+      static const Big exp(suite);
+      return exp;
+    }
+    case KeytransSuite::Kt128Sha256Ed25519: {
+      static const Big ed(suite);
+      return ed;
+    }
+    case KeytransSuite::Kt128Sha256P256: break;
+  }
   static const Big p256(KeytransSuite::Kt128Sha256P256);
-  return suite == KeytransSuite::QuenfoldHybridExp ? exp : p256;
+  return p256;
 }
 
 // One verification of `kind` through the suite-less export (the experimental
@@ -128,73 +144,155 @@ void run(benchmark::State& state, KeytransSuite suite, Kind kind) {
   state.counters["rungs"] = static_cast<double>(b.ladder[kind].size());
 }
 
-// The floor: the rungs' VRF verifications, then one SHA-256 per node the
-// verifier must hash (log leaf and path, each rung's leaf and climb) and,
-// where a value is revealed, the commitment, each over an input of the
-// verifier's size.
-void floor(benchmark::State& state, KeytransSuite suite, Kind kind) {
+// ECDSA P-256 verification with a parsed key, over a 32-byte digest: the
+// floor of a P-256 VRF verification.
+struct EcdsaCase {
+  EVP_PKEY* key = EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256");
+  EVP_PKEY_CTX* vctx = nullptr;
+  std::array<std::uint8_t, 32> digest{};
+  std::array<std::uint8_t, 80> sig{};
+  std::size_t sig_len = sig.size();
+  EcdsaCase() {
+    digest.fill(0x5a);
+    EVP_PKEY_CTX* sctx = EVP_PKEY_CTX_new(key, nullptr);
+    EVP_PKEY_sign_init(sctx);
+    EVP_PKEY_sign(sctx, sig.data(), &sig_len, digest.data(), digest.size());
+    EVP_PKEY_CTX_free(sctx);
+    vctx = EVP_PKEY_CTX_new(key, nullptr);
+  }
+  ~EcdsaCase() {
+    EVP_PKEY_CTX_free(vctx);
+    EVP_PKEY_free(key);
+  }
+  EcdsaCase(const EcdsaCase&) = delete;
+  EcdsaCase& operator=(const EcdsaCase&) = delete;
+  bool verify() const {
+    EVP_PKEY_verify_init(vctx);
+    return EVP_PKEY_verify(vctx, sig.data(), sig_len, digest.data(), digest.size()) == 1;
+  }
+};
+
+// The floor: one verification of the primitive each rung's VRF is compared
+// with (an Ed25519 signature over the rung's VRF input for the Edwards25519
+// suites, ECDSA P-256 with a parsed key for Kt128Sha256P256), then one
+// SHA-256 per node the verifier must hash (log leaf and path, each rung's
+// leaf and climb) and, where a value is revealed, the commitment, each over
+// an input of the verifier's size. No floor contains this library's VRF.
+class KeytransFloor {
+ public:
+  KeytransFloor(KeytransSuite suite, Kind kind) : b_(big(suite)), suite_(suite), kind_(kind) {
+    if (sodium_init() < 0) throw std::runtime_error("libsodium");
+    const unsigned char seed[32] = {42};
+    crypto_sign_seed_keypair(ed_pk_, ed_sk_, seed);
+    for (const auto& alpha : b_.alphas[kind]) {
+      std::array<unsigned char, 64> sig{};
+      crypto_sign_detached(sig.data(), nullptr, alpha.data(), alpha.size(), ed_sk_);
+      ed_sigs_.push_back(sig);
+    }
+    for (const auto& step : b_.ladder[kind]) {
+      node_hashes_ += step.prefix_proof.elements.size();
+      if (step.prefix_proof.result.type != quenfold::keytrans::PrefixSearchResultType::NonInclusionParent)
+        ++leaf_hashes_;
+    }
+    leaf_.assign(1 + 32 + test::kt_commitment_len(suite), 3);
+    opening_.assign(test::kt_opening_len(suite), 1);
+  }
+
+  bool run() {
+    const auto& alphas = b_.alphas[kind_];
+    for (std::size_t i = 0; i < alphas.size(); ++i) {
+      const bool ok = suite_ == KeytransSuite::Kt128Sha256P256
+                          ? ecdsa_.verify()
+                          : crypto_sign_verify_detached(ed_sigs_[i].data(), alphas[i].data(), alphas[i].size(),
+                                                        ed_pk_) == 0;
+      if (!ok) return false;
+    }
+    for (std::size_t i = 0; i < node_hashes_; ++i) {
+      const auto d = quenfold::crypto::sha256({node_});
+      node_[2] = d[0];
+    }
+    for (std::size_t i = 0; i < leaf_hashes_; ++i) {
+      const auto d = quenfold::crypto::sha256({leaf_});
+      leaf_[2] = d[0];
+    }
+    if (kind_ != kMonitor && suite_ == KeytransSuite::QuenfoldHybridExp) {
+      benchmark::DoNotOptimize(quenfold::crypto::sha3_512({node_, opening_, b_.label}));
+    } else if (kind_ != kMonitor) {
+      benchmark::DoNotOptimize(quenfold::crypto::hmac_sha256(opening_, {opening_, b_.label}));
+    }
+    benchmark::DoNotOptimize(node_);
+    return true;
+  }
+
+ private:
+  const Big& b_;
+  KeytransSuite suite_;
+  Kind kind_;
+  unsigned char ed_pk_[32] = {}, ed_sk_[64] = {};
+  std::vector<std::array<unsigned char, 64>> ed_sigs_;
+  EcdsaCase ecdsa_;
+  std::size_t node_hashes_ = 1 + 20;  // log leaf and the path of a 2^20 log
+  std::size_t leaf_hashes_ = 0;
+  std::array<std::uint8_t, 66> node_{};
+  Bytes leaf_, opening_;
+};
+
+void vs_primitives(benchmark::State& state, KeytransSuite suite, Kind kind) {
   const auto& b = big(suite);
-  const quenfold::crypto::Vrf& vrf =
-      suite == KeytransSuite::Kt128Sha256P256 ? quenfold::crypto::ecvrf_p256() : quenfold::crypto::ecvrf_edwards25519();
-  const auto& ladder = b.ladder[kind];
-  std::size_t node_hashes = 1 + 20;  // log leaf and the path of a 2^20 log
-  std::size_t leaf_hashes = 0;
-  for (const auto& step : ladder) {
-    node_hashes += step.prefix_proof.elements.size();
-    if (step.prefix_proof.result.type != quenfold::keytrans::PrefixSearchResultType::NonInclusionParent) ++leaf_hashes;
-  }
-  const bool reveals = kind != kMonitor;
-  const std::size_t nc = test::kt_commitment_len(suite);
-  std::array<std::uint8_t, 66> node{};
-  Bytes leaf(1 + 32 + nc, 3);
-  const Bytes opening(test::kt_opening_len(suite), 1);
-  for (auto _ : state) {
-    for (std::size_t i = 0; i < ladder.size(); ++i) {
-      auto v = vrf.verify(b.dir.vrf_public(), b.alphas[kind][i], ladder[i].vrf_proof);
-      if (!v || !v->valid) state.SkipWithError("vrf did not verify");
-      node[1] = v->output[0];
-    }
-    for (std::size_t i = 0; i < node_hashes; ++i) {
-      const auto d = quenfold::crypto::sha256({node});
-      node[2] = d[0];
-    }
-    for (std::size_t i = 0; i < leaf_hashes; ++i) {
-      const auto d = quenfold::crypto::sha256({leaf});
-      leaf[2] = d[0];
-    }
-    if (reveals && suite == KeytransSuite::QuenfoldHybridExp) {
-      benchmark::DoNotOptimize(quenfold::crypto::sha3_512({node, opening, b.label}));
-    } else if (reveals) {
-      benchmark::DoNotOptimize(quenfold::crypto::hmac_sha256(opening, {opening, b.label}));
-    }
-    benchmark::DoNotOptimize(node);
-  }
+  KeytransFloor floor(suite, kind);
+  quenfold::bench::ratio(state, [&] { return verify(b, kind); }, [&] { return floor.run(); });
+  state.counters["rungs"] = static_cast<double>(b.ladder[kind].size());
 }
 
 void BM_KeytransVerifySearch_v100_log2e20(benchmark::State& s) { run(s, KeytransSuite::QuenfoldHybridExp, kSearch); }
-void BM_KeytransSearchFloor_v100_log2e20(benchmark::State& s) { floor(s, KeytransSuite::QuenfoldHybridExp, kSearch); }
+void BM_KeytransVerifySearchEd25519_v100_log2e20(benchmark::State& s) {
+  run(s, KeytransSuite::Kt128Sha256Ed25519, kSearch);
+}
 void BM_KeytransVerifySearchP256_v100_log2e20(benchmark::State& s) { run(s, KeytransSuite::Kt128Sha256P256, kSearch); }
-void BM_KeytransSearchFloorP256_v100_log2e20(benchmark::State& s) { floor(s, KeytransSuite::Kt128Sha256P256, kSearch); }
 void BM_KeytransVerifyFixedVersion_v50(benchmark::State& s) { run(s, KeytransSuite::QuenfoldHybridExp, kFixed); }
-void BM_KeytransFixedVersionFloor_v50(benchmark::State& s) { floor(s, KeytransSuite::QuenfoldHybridExp, kFixed); }
 void BM_KeytransVerifyFixedVersionP256_v50(benchmark::State& s) { run(s, KeytransSuite::Kt128Sha256P256, kFixed); }
-void BM_KeytransFixedVersionFloorP256_v50(benchmark::State& s) { floor(s, KeytransSuite::Kt128Sha256P256, kFixed); }
 void BM_KeytransVerifyMonitor_v50(benchmark::State& s) { run(s, KeytransSuite::QuenfoldHybridExp, kMonitor); }
-void BM_KeytransMonitorFloor_v50(benchmark::State& s) { floor(s, KeytransSuite::QuenfoldHybridExp, kMonitor); }
 void BM_KeytransVerifyMonitorP256_v50(benchmark::State& s) { run(s, KeytransSuite::Kt128Sha256P256, kMonitor); }
-void BM_KeytransMonitorFloorP256_v50(benchmark::State& s) { floor(s, KeytransSuite::Kt128Sha256P256, kMonitor); }
 BENCHMARK(BM_KeytransVerifySearch_v100_log2e20)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_KeytransSearchFloor_v100_log2e20)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_KeytransVerifySearchEd25519_v100_log2e20)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_KeytransVerifySearchP256_v100_log2e20)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_KeytransSearchFloorP256_v100_log2e20)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_KeytransVerifyFixedVersion_v50)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_KeytransFixedVersionFloor_v50)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_KeytransVerifyFixedVersionP256_v50)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_KeytransFixedVersionFloorP256_v50)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_KeytransVerifyMonitor_v50)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_KeytransMonitorFloor_v50)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_KeytransVerifyMonitorP256_v50)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_KeytransMonitorFloorP256_v50)->Unit(benchmark::kMicrosecond);
+
+// Each verification beside its floor, interleaved: search at greatest version
+// 100, fixed-version and monitoring at version 50, under each suite.
+void BM_KeytransSearch_VsPrimitives(benchmark::State& s) { vs_primitives(s, KeytransSuite::QuenfoldHybridExp, kSearch); }
+void BM_KeytransSearchEd25519_VsPrimitives(benchmark::State& s) {
+  vs_primitives(s, KeytransSuite::Kt128Sha256Ed25519, kSearch);
+}
+void BM_KeytransSearchP256_VsPrimitives(benchmark::State& s) { vs_primitives(s, KeytransSuite::Kt128Sha256P256, kSearch); }
+void BM_KeytransFixedVersion_VsPrimitives(benchmark::State& s) {
+  vs_primitives(s, KeytransSuite::QuenfoldHybridExp, kFixed);
+}
+void BM_KeytransFixedVersionEd25519_VsPrimitives(benchmark::State& s) {
+  vs_primitives(s, KeytransSuite::Kt128Sha256Ed25519, kFixed);
+}
+void BM_KeytransFixedVersionP256_VsPrimitives(benchmark::State& s) {
+  vs_primitives(s, KeytransSuite::Kt128Sha256P256, kFixed);
+}
+void BM_KeytransMonitor_VsPrimitives(benchmark::State& s) { vs_primitives(s, KeytransSuite::QuenfoldHybridExp, kMonitor); }
+void BM_KeytransMonitorEd25519_VsPrimitives(benchmark::State& s) {
+  vs_primitives(s, KeytransSuite::Kt128Sha256Ed25519, kMonitor);
+}
+void BM_KeytransMonitorP256_VsPrimitives(benchmark::State& s) {
+  vs_primitives(s, KeytransSuite::Kt128Sha256P256, kMonitor);
+}
+BENCHMARK(BM_KeytransSearch_VsPrimitives)->MinTime(1.0);
+BENCHMARK(BM_KeytransSearchEd25519_VsPrimitives)->MinTime(1.0);
+BENCHMARK(BM_KeytransSearchP256_VsPrimitives)->MinTime(1.0);
+BENCHMARK(BM_KeytransFixedVersion_VsPrimitives)->MinTime(1.0);
+BENCHMARK(BM_KeytransFixedVersionEd25519_VsPrimitives)->MinTime(1.0);
+BENCHMARK(BM_KeytransFixedVersionP256_VsPrimitives)->MinTime(1.0);
+BENCHMARK(BM_KeytransMonitor_VsPrimitives)->MinTime(1.0);
+BENCHMARK(BM_KeytransMonitorEd25519_VsPrimitives)->MinTime(1.0);
+BENCHMARK(BM_KeytransMonitorP256_VsPrimitives)->MinTime(1.0);
 
 void BM_KeytransVerifySearchThroughput(benchmark::State& state) {
   const auto& b = big(KeytransSuite::QuenfoldHybridExp);
@@ -207,7 +305,7 @@ BENCHMARK(BM_KeytransVerifySearchThroughput)->Apply(quenfold::bench::one_and_two
 struct VrfCase {
   Bytes pk, alpha, pi;
   VrfCase() {
-    const auto& vrf = quenfold::crypto::ecvrf_p256();
+    const auto& vrf = test::ecvrf_p256_prover();
     const Bytes sk(32, 0x2a);
     pk = vrf.public_key_from_secret(sk).value();
     alpha = bytes("benchmark alpha");
@@ -226,25 +324,25 @@ void BM_VrfP256Verify(benchmark::State& state) {
 BENCHMARK(BM_VrfP256Verify)->Unit(benchmark::kMicrosecond);
 
 void BM_EcdsaP256Verify(benchmark::State& state) {
-  EVP_PKEY* key = EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256");
-  std::array<std::uint8_t, 32> digest{};
-  digest.fill(0x5a);
-  EVP_PKEY_CTX* sctx = EVP_PKEY_CTX_new(key, nullptr);
-  std::array<std::uint8_t, 80> sig{};
-  std::size_t sig_len = sig.size();
-  EVP_PKEY_sign_init(sctx);
-  EVP_PKEY_sign(sctx, sig.data(), &sig_len, digest.data(), digest.size());
-  EVP_PKEY_CTX* vctx = EVP_PKEY_CTX_new(key, nullptr);
+  const EcdsaCase e;
   for (auto _ : state) {
-    EVP_PKEY_verify_init(vctx);
-    if (EVP_PKEY_verify(vctx, sig.data(), sig_len, digest.data(), digest.size()) != 1)
-      state.SkipWithError("did not verify");
+    if (!e.verify()) state.SkipWithError("did not verify");
   }
-  EVP_PKEY_CTX_free(vctx);
-  EVP_PKEY_CTX_free(sctx);
-  EVP_PKEY_free(key);
 }
 BENCHMARK(BM_EcdsaP256Verify)->Unit(benchmark::kMicrosecond);
+
+void BM_VrfP256Verify_VsEcdsa(benchmark::State& state) {
+  static const VrfCase c;
+  const EcdsaCase e;
+  quenfold::bench::ratio(
+      state,
+      [&] {
+        auto r = quenfold::crypto::ecvrf_p256().verify(c.pk, c.alpha, c.pi);
+        return r && r->valid;
+      },
+      [&] { return e.verify(); });
+}
+BENCHMARK(BM_VrfP256Verify_VsEcdsa)->MinTime(2.0);
 
 // The same verification as a stateless verifier meets it: the public key
 // arrives as 33 compressed bytes and is decoded on every call, as the VRF

@@ -1,54 +1,51 @@
-// Edwards25519 group operations over 32-byte point encodings, composed from
-// libsodium's public primitives so that they accept every encoding that
-// decodes to a curve point.
+// Edwards25519 group operations for ECVRF verification, over libsodium's own
+// ref10 arithmetic (its point representations and operations, from the
+// private header of the libsodium source the build compiles). Everything
+// here is variable time: verification handles public data only.
 //
-// Why a composition layer: libsodium's variable-base multiplication
-// (crypto_scalarmult_ed25519_noclamp) refuses non-canonical encodings,
-// small-order points and points with a torsion component, while RFC 9381
-// decoding accepts any encoding for which an x coordinate exists
-// (crypto_core_ed25519_add/sub accept exactly those). Points that the fast
-// primitive refuses take an exact slow path here instead of being rejected.
-//
-// Only code under crypto/ includes this header (tests reach it too).
+// Only crypto/vrf.cpp and the tests of crypto/ include this header.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <optional>
 
+#include "crypto/sodium_ref10.h"
+
 namespace quenfold::crypto::ed25519 {
 
-using Point = std::array<std::uint8_t, 32>;   // a compressed encoding
-using Scalar = std::array<std::uint8_t, 32>;  // little-endian, < L unless noted
+using Encoding = std::array<std::uint8_t, 32>;  // compressed Edwards-Y
+using Scalar = std::array<std::uint8_t, 32>;    // little-endian
 
 // (x, y) = (0, 1).
-inline constexpr Point kIdentity = {1};
+inline constexpr Encoding kIdentityEncoding = {1};
 
-// Whether the encoding decodes to a curve point (an x exists for its y).
-bool decodes(const Point& p) noexcept;
-// The canonical encoding of the decoded point; nullopt if it does not decode.
-std::optional<Point> canonical(const Point& p) noexcept;
-// a + b and a - b; nullopt if either does not decode.
-std::optional<Point> add(const Point& a, const Point& b) noexcept;
-std::optional<Point> sub(const Point& a, const Point& b) noexcept;
-// 8·p (three doublings); nullopt if p does not decode. The result is in the
-// prime-order subgroup and is the identity exactly when p has small order.
-std::optional<Point> mul_cofactor(const Point& p) noexcept;
-// k·B for the standard base point B; k is any 256-bit value below 2^255.
-Point mul_base(const Scalar& k) noexcept;
-// k·p when libsodium's multiplication accepts p (the canonical encoding of
-// a prime-order-subgroup point other than the identity) and k·p is not the
-// identity; nullopt otherwise. Success also proves p has more than small
-// order and that its encoding is canonical.
-std::optional<Point> mul_subgroup(const Scalar& k, const Point& p) noexcept;
-// k·p for any decodable p (k < 2^255; k·p is the integer multiple, so the
-// torsion component of p is multiplied by k mod 8); nullopt if p does not
-// decode.
-std::optional<Point> mul(const Scalar& k, const Point& p) noexcept;
+// A curve point in extended coordinates.
+struct Point {
+  ge25519_p3 p3;
+};
 
-// Scalars modulo the group order L.
-bool is_canonical_scalar(const Scalar& s) noexcept;            // s < L
-Scalar reduce(const std::array<std::uint8_t, 64>& wide) noexcept;  // little-endian mod L
-Scalar scalar_mul_add(const Scalar& a, const Scalar& b, const Scalar& c) noexcept;  // a·b + c mod L
+// Compressed Edwards-Y decoding as RFC 8032 section 5.1.3 describes it, minus
+// its canonicity checks: any 32 bytes for which an x exists decode (y at or
+// above p, and the sign bit on x = 0, included).
+std::optional<Point> decode(const Encoding& bytes) noexcept;
+// The canonical encoding.
+Encoding encode(const Point& p) noexcept;
+// Whether `bytes` is the canonical encoding of a point it decodes to, so that
+// it equals its own re-encoding: y below p, and no sign bit on x = 0.
+bool is_canonical_encoding(const Encoding& bytes) noexcept;
+// 8·p, by three doublings.
+Point times_cofactor(const Point& p) noexcept;
+bool is_identity(const Point& p) noexcept;
+Point negate(const Point& p) noexcept;
+// s < L.
+bool is_canonical_scalar(const Scalar& s) noexcept;
+
+// The encoding of a·A + b·B, B the standard base point. a and b below 2^255;
+// A any point (its torsion component is multiplied by a as an integer).
+Encoding double_base_times(const Scalar& a, const Point& a_point, const Scalar& b) noexcept;
+// The encoding of a·A + b·P, both points arbitrary, in one interleaved
+// (Straus) pass over width-5 non-adjacent forms of a and b (below 2^255).
+Encoding two_point_times(const Scalar& a, const Point& a_point, const Scalar& b, const Point& b_point) noexcept;
 
 }  // namespace quenfold::crypto::ed25519

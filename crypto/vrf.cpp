@@ -1,13 +1,12 @@
-// ECVRF-EDWARDS25519-SHA512-TAI (RFC 9381, suite string 0x03).
+// ECVRF-EDWARDS25519-SHA512-TAI verification (RFC 9381, suite string 0x03).
 //
-// Group arithmetic is libsodium's, through crypto/edwards25519.h, which
-// decodes every encoding RFC 9381 decodes (any y for which an x exists) and
-// multiplies points with a torsion component exactly. SHA-512 is OpenSSL's.
-#include <sodium.h>
-#include <sys/random.h>
-
-#include <cerrno>
-#include <stdexcept>
+// Group arithmetic is libsodium's own ref10 code, through
+// crypto/edwards25519.h: one decoding per point, s·B - c·Y in libsodium's
+// double-scalar multiplication and s·H - c·Gamma in one interleaved pass.
+// Decoding accepts every encoding for which an x exists, and points with a
+// torsion component are multiplied as they are (c as an integer), so that
+// the answers are RFC 9381's for every input. SHA-512 is OpenSSL's.
+#include <algorithm>
 
 #include "crypto/edwards25519.h"
 #include "crypto/hash.h"
@@ -22,146 +21,73 @@ constexpr std::uint8_t kSuite = 0x03;
 constexpr std::size_t kKeyLen = 32;
 constexpr std::size_t kProofLen = 80;
 constexpr std::size_t kChallengeLen = 16;
+constexpr std::size_t kGammaOffset = 0;
+constexpr std::size_t kChallengeOffset = 32;
+constexpr std::size_t kScalarOffset = 48;
+constexpr unsigned kCounterBudget = 256;
 
 ByteView one(const std::uint8_t& b) { return {&b, 1}; }
 
-// RFC 9381 section 5.4.1.1, try-and-increment: the first candidate among
+ed::Encoding encoding_at(ByteView bytes, std::size_t offset) {
+  ed::Encoding e{};
+  std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(offset), e.size(), e.begin());
+  return e;
+}
+
+// The encoding a challenge hashes for a decoded point: the received bytes
+// when they are canonical (the common case, no field inversion), the
+// re-encoding otherwise.
+ed::Encoding canonical_encoding(const ed::Encoding& received, const ed::Point& decoded) {
+  return ed::is_canonical_encoding(received) ? received : ed::encode(decoded);
+}
+
+struct HashedPoint {
+  ed::Point point;
+  ed::Encoding encoding;
+};
+
+// RFC 9381 section 5.4.1.1, try and increment: the first candidate among
 // ctr = 0..255 that decodes to a point of more than small order, times the
 // cofactor.
-std::optional<ed::Point> encode_to_curve(ByteView public_key, ByteView alpha) {
+std::optional<HashedPoint> encode_to_curve(Hasher& sha512, ByteView public_key, ByteView alpha) {
   static constexpr std::uint8_t kFront = 0x01, kBack = 0x00;
-  for (unsigned ctr = 0; ctr < 256; ++ctr) {
+  for (unsigned ctr = 0; ctr < kCounterBudget; ++ctr) {
     const auto c = static_cast<std::uint8_t>(ctr);
-    const Bytes64 digest = sha512({one(kSuite), one(kFront), public_key, alpha, one(c), one(kBack)});
-    ed::Point candidate{};
-    for (std::size_t i = 0; i < candidate.size(); ++i) candidate[i] = digest[i];
-    const auto h = ed::mul_cofactor(candidate);
-    if (h && *h != ed::kIdentity) return h;
+    sha512.update(one(kSuite)).update(one(kFront)).update(public_key).update(alpha);
+    const Bytes64 digest = sha512.update(one(c)).update(one(kBack)).finish();
+    const auto candidate = ed::decode(encoding_at(digest, 0));
+    if (!candidate) continue;
+    const ed::Point h = ed::times_cofactor(*candidate);
+    if (ed::is_identity(h)) continue;
+    return HashedPoint{h, ed::encode(h)};
   }
   return std::nullopt;
 }
 
 // RFC 9381 section 5.4.3: the first 16 bytes of SHA-512 over the five point
-// encodings, as a little-endian scalar (zero-padded to 32 bytes).
-ed::Scalar challenge(const ed::Point& p1, const ed::Point& p2, const ed::Point& p3, const ed::Point& p4,
-                     const ed::Point& p5) {
+// encodings.
+std::array<std::uint8_t, kChallengeLen> challenge(Hasher& sha512, const ed::Encoding& p1,
+                                                  const ed::Encoding& p2, const ed::Encoding& p3,
+                                                  const ed::Encoding& p4, const ed::Encoding& p5) {
   static constexpr std::uint8_t kFront = 0x02, kBack = 0x00;
-  const Bytes64 digest = sha512({one(kSuite), one(kFront), p1, p2, p3, p4, p5, one(kBack)});
-  ed::Scalar c{};
-  for (std::size_t i = 0; i < kChallengeLen; ++i) c[i] = digest[i];
+  sha512.update(one(kSuite)).update(one(kFront));
+  for (const ed::Encoding* p : {&p1, &p2, &p3, &p4, &p5}) sha512.update(*p);
+  const Bytes64 digest = sha512.update(one(kBack)).finish();
+  std::array<std::uint8_t, kChallengeLen> c{};
+  std::copy_n(digest.begin(), c.size(), c.begin());
   return c;
 }
 
 // RFC 9381 section 5.2: beta = SHA-512(suite || 0x03 || 8·Gamma || 0x00).
-Bytes64 gamma_to_hash(const ed::Point& gamma_times_cofactor) {
+Bytes64 gamma_to_hash(Hasher& sha512, const ed::Point& gamma) {
   static constexpr std::uint8_t kFront = 0x03, kBack = 0x00;
-  return sha512({one(kSuite), one(kFront), gamma_times_cofactor, one(kBack)});
+  const ed::Encoding gamma8 = ed::encode(ed::times_cofactor(gamma));
+  return sha512.update(one(kSuite)).update(one(kFront)).update(gamma8).update(one(kBack)).finish();
 }
-
-ed::Point point_at(ByteView bytes, std::size_t offset) {
-  ed::Point p{};
-  for (std::size_t i = 0; i < p.size(); ++i) p[i] = bytes[offset + i];
-  return p;
-}
-
-// RFC 8032 key expansion: the clamped first half of SHA-512(seed) reduced
-// mod L, and the second half as the nonce prefix. Wiped on destruction.
-struct ExpandedSecret {
-  ed::Scalar x{};
-  std::array<std::uint8_t, 32> prefix{};
-
-  explicit ExpandedSecret(ByteView seed) {
-    Bytes64 h = sha512({seed});
-    std::array<std::uint8_t, 64> wide{};
-    for (std::size_t i = 0; i < 32; ++i) {
-      wide[i] = h[i];
-      prefix[i] = h[32 + i];
-    }
-    wide[0] &= 0xF8;
-    wide[31] &= 0x7F;
-    wide[31] |= 0x40;
-    x = ed::reduce(wide);
-    sodium_memzero(wide.data(), wide.size());
-    sodium_memzero(h.data(), h.size());
-  }
-  ~ExpandedSecret() {
-    sodium_memzero(x.data(), x.size());
-    sodium_memzero(prefix.data(), prefix.size());
-  }
-  ExpandedSecret(const ExpandedSecret&) = delete;
-  ExpandedSecret& operator=(const ExpandedSecret&) = delete;
-};
 
 class EcvrfEdwards25519 final : public Vrf {
  public:
-  EcvrfEdwards25519() noexcept {
-    // The group primitives used here need no initialisation (they select no
-    // CPU-specific implementation), so a failure is harmless; calling it
-    // once keeps to libsodium's contract. Key generation reads the OS
-    // source directly.
-    [[maybe_unused]] const int rc = sodium_init();
-  }
-
   std::uint8_t suite_string() const noexcept override { return kSuite; }
-
-  std::pair<Bytes, Bytes> generate_keypair() const override {
-    Bytes secret(kKeyLen);
-    std::size_t got = 0;
-    while (got < secret.size()) {
-      const ssize_t n = getrandom(secret.data() + got, secret.size() - got, 0);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) throw std::runtime_error("OS CSPRNG unavailable");
-      got += static_cast<std::size_t>(n);
-    }
-    auto pk = public_key_from_secret(secret);
-    return {std::move(secret), std::move(*pk)};
-  }
-
-  std::expected<Bytes, CryptoError> public_key_from_secret(ByteView secret) const override {
-    if (secret.size() != kKeyLen) return std::unexpected(CryptoError::invalid_length(kKeyLen, secret.size()));
-    const ExpandedSecret sk(secret);
-    const ed::Point y = ed::mul_base(sk.x);
-    return Bytes(y.begin(), y.end());
-  }
-
-  std::expected<Bytes, CryptoError> prove(ByteView secret, ByteView alpha) const override {
-    if (secret.size() != kKeyLen) return std::unexpected(CryptoError::invalid_length(kKeyLen, secret.size()));
-    const ExpandedSecret sk(secret);
-    const ed::Point y = ed::mul_base(sk.x);
-    const auto h = encode_to_curve(y, alpha);
-    if (!h)
-      return std::unexpected(
-          CryptoError::vrf("hash-to-curve found no candidate point within the counter budget"));
-    // h is a non-identity point of the prime-order subgroup: both
-    // multiplications take the fast path and cannot fail.
-    const auto gamma = ed::mul(sk.x, *h);
-
-    // RFC 9381 section 5.4.2.2: k = SHA-512(prefix || H) mod L.
-    Bytes64 nonce_hash = sha512({sk.prefix, *h});
-    std::array<std::uint8_t, 64> wide{};
-    for (std::size_t i = 0; i < wide.size(); ++i) wide[i] = nonce_hash[i];
-    ed::Scalar k = ed::reduce(wide);
-    sodium_memzero(nonce_hash.data(), nonce_hash.size());
-    sodium_memzero(wide.data(), wide.size());
-
-    const ed::Point kb = ed::mul_base(k);
-    const auto kh = ed::mul(k, *h);
-    if (!gamma || !kh) {
-      sodium_memzero(k.data(), k.size());
-      throw std::runtime_error("edwards25519 multiplication failed on a subgroup point");
-    }
-    const ed::Scalar c = challenge(y, *h, *gamma, kb, *kh);
-    ed::Scalar s = ed::scalar_mul_add(c, sk.x, k);  // s = c·x + k mod L
-    sodium_memzero(k.data(), k.size());
-
-    Bytes pi;
-    pi.reserve(kProofLen);
-    pi.insert(pi.end(), gamma->begin(), gamma->end());
-    pi.insert(pi.end(), c.begin(), c.begin() + kChallengeLen);
-    pi.insert(pi.end(), s.begin(), s.end());
-    sodium_memzero(s.data(), s.size());
-    return pi;
-  }
 
   std::expected<VrfVerdict, CryptoError> verify(ByteView public_key, ByteView alpha,
                                                 ByteView proof) const override {
@@ -171,60 +97,41 @@ class EcvrfEdwards25519 final : public Vrf {
       return std::unexpected(CryptoError::invalid_length(kProofLen, proof.size()));
     const VrfVerdict not_valid{};
 
-    // Cheap rejections first; every failure below is the same answer.
-    const ed::Point gamma_bytes = point_at(proof, 0);
+    // Y must decode and must not have small order; Gamma must decode.
+    const ed::Encoding y_bytes = encoding_at(public_key, 0);
+    const auto y = ed::decode(y_bytes);
+    if (!y || ed::is_identity(ed::times_cofactor(*y))) return not_valid;
+    const ed::Encoding gamma_bytes = encoding_at(proof, kGammaOffset);
+    const auto gamma = ed::decode(gamma_bytes);
+    if (!gamma) return not_valid;
+    // c is 16 bytes read as a little-endian integer; s must be below L.
     ed::Scalar c{};
-    for (std::size_t i = 0; i < kChallengeLen; ++i) c[i] = proof[32 + i];
-    const ed::Scalar s = point_at(proof, 48);
+    std::copy_n(proof.begin() + kChallengeOffset, kChallengeLen, c.begin());
+    const ed::Scalar s = encoding_at(proof, kScalarOffset);
     if (!ed::is_canonical_scalar(s)) return not_valid;
 
-    // Y must decode and must not have small order; Gamma must decode. When
-    // libsodium's subgroup multiplication accepts a point, that proves all
-    // of it (and that the encoding is canonical, so it is its own
-    // re-encoding); other points take the exact path.
-    const ed::Point y_bytes = point_at(public_key, 0);
-    ed::Point y = y_bytes;
-    auto cy = ed::mul_subgroup(c, y_bytes);
-    if (!cy) {
-      const auto decoded = ed::canonical(y_bytes);
-      if (!decoded) return not_valid;
-      const auto y8 = ed::mul_cofactor(*decoded);
-      if (!y8 || *y8 == ed::kIdentity) return not_valid;
-      y = *decoded;
-      cy = ed::mul(c, y);
-    }
-    ed::Point gamma = gamma_bytes;
-    auto cgamma = ed::mul_subgroup(c, gamma_bytes);
-    if (!cgamma) {
-      const auto decoded = ed::canonical(gamma_bytes);
-      if (!decoded) return not_valid;
-      gamma = *decoded;
-      cgamma = ed::mul(c, gamma);
-    }
-
-    const auto h = encode_to_curve(public_key, alpha);
+    // One SHA-512 context for every hash of the call.
+    Hasher sha512(Hasher::Algorithm::Sha512);
+    const auto h = encode_to_curve(sha512, public_key, alpha);
     if (!h) return not_valid;
 
-    const auto sh = ed::mul(s, *h);
-    if (!cy || !sh || !cgamma) return not_valid;
-    const auto u = ed::sub(ed::mul_base(s), *cy);
-    const auto v = ed::sub(*sh, *cgamma);
-    if (!u || !v) return not_valid;
+    // U = s·B - c·Y and V = s·H - c·Gamma, with c multiplying -Y and -Gamma.
+    const ed::Encoding u = ed::double_base_times(c, ed::negate(*y), s);
+    const ed::Encoding v = ed::two_point_times(s, h->point, c, ed::negate(*gamma));
 
-    const ed::Scalar expected = challenge(y, *h, gamma, *u, *v);
-    if (sodium_memcmp(expected.data(), c.data(), c.size()) != 0) return not_valid;
-
-    const auto gamma8 = ed::mul_cofactor(gamma);
-    if (!gamma8) return not_valid;
-    return VrfVerdict{true, gamma_to_hash(*gamma8)};
+    const auto expected = challenge(sha512, canonical_encoding(y_bytes, *y), h->encoding,
+                                    canonical_encoding(gamma_bytes, *gamma), u, v);
+    if (!std::equal(expected.begin(), expected.end(), c.begin())) return not_valid;
+    return VrfVerdict{true, gamma_to_hash(sha512, *gamma)};
   }
 
   std::expected<Bytes64, CryptoError> proof_to_hash(ByteView proof) const override {
     if (proof.size() != kProofLen)
       return std::unexpected(CryptoError::invalid_length(kProofLen, proof.size()));
-    const auto gamma8 = ed::mul_cofactor(point_at(proof, 0));
-    if (!gamma8) return std::unexpected(CryptoError::vrf("proof Gamma is not a valid curve point"));
-    return gamma_to_hash(*gamma8);
+    const auto gamma = ed::decode(encoding_at(proof, kGammaOffset));
+    if (!gamma) return std::unexpected(CryptoError::vrf("proof Gamma is not a valid curve point"));
+    Hasher sha512(Hasher::Algorithm::Sha512);
+    return gamma_to_hash(sha512, *gamma);
   }
 };
 

@@ -1,11 +1,11 @@
-// The VRF interface (RFC 9381 ECVRF): one stateless object per curve, its
-// operations in this slot order. The library itself only calls verify().
+// The VRF interface (RFC 9381 ECVRF): one stateless object per curve. The
+// library only verifies; key generation and proving live with the tests,
+// tools and benchmarks that build proofs (tests/support/vrf_reference.h).
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <expected>
-#include <utility>
 #include <vector>
 
 #include "crypto/crypto_error.h"
@@ -26,11 +26,6 @@ class Vrf {
  public:
   virtual ~Vrf() = default;
   virtual std::uint8_t suite_string() const noexcept = 0;
-  // (secret, public key); aborts with "OS CSPRNG unavailable" if the random
-  // source fails.
-  virtual std::pair<Bytes, Bytes> generate_keypair() const = 0;
-  virtual std::expected<Bytes, CryptoError> public_key_from_secret(ByteView secret) const = 0;
-  virtual std::expected<Bytes, CryptoError> prove(ByteView secret, ByteView alpha) const = 0;
   // Only wrong input lengths are errors; every cryptographic failure is the
   // answer "not valid".
   virtual std::expected<VrfVerdict, CryptoError> verify(ByteView public_key, ByteView alpha,

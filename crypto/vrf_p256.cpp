@@ -7,7 +7,6 @@
 #include <openssl/err.h>
 #include <openssl/crypto.h>
 #include <openssl/obj_mac.h>
-#include <openssl/rand.h>
 
 #include <algorithm>
 #include <array>
@@ -54,11 +53,6 @@ ossl::BnCtx new_ctx() {
   if (!ctx) ossl::fail("out of memory");
   return ctx;
 }
-ossl::SecretBignum new_secret_bn() {
-  ossl::SecretBignum b{BN_secure_new()};
-  if (!b) ossl::fail("out of memory");
-  return b;
-}
 ossl::EcPoint new_point() {
   ossl::EcPoint p{EC_POINT_new(group())};
   if (!p) ossl::fail("out of memory");
@@ -96,13 +90,6 @@ Point33 encode_point(const EC_POINT* p, BN_CTX* ctx) {
   if (EC_POINT_point2oct(group(), p, POINT_CONVERSION_COMPRESSED, out.data(), out.size(), ctx) !=
       out.size())
     ossl::fail("P-256 point encoding failed");
-  return out;
-}
-
-std::array<std::uint8_t, kScalarLen> scalar_bytes(const BIGNUM* n) {
-  std::array<std::uint8_t, kScalarLen> out{};
-  if (BN_bn2binpad(n, out.data(), static_cast<int>(out.size())) != static_cast<int>(out.size()))
-    ossl::fail("P-256 scalar encoding failed");
   return out;
 }
 
@@ -167,112 +154,9 @@ Bytes64 gamma_to_hash(const Point33& gamma) {
   return out;
 }
 
-// The RFC 6979 section 3.2 nonce with HMAC-SHA-256, as RFC 9381 section
-// 5.4.2.1 uses it: the message is the encoding of H and the candidate is
-// accepted as soon as it lies in [1, q-1]. For P-256 with SHA-256, qlen and
-// hlen are both 256, so bits2int is the plain big-endian reading.
-ossl::SecretBignum rfc6979_nonce(const BIGNUM* x, ByteView h_string) {
-  auto x_octets = scalar_bytes(x);
-  // bits2octets(h1) = int2octets(bits2int(h1) mod q).
-  const Bytes32 h1 = sha256({h_string});
-  auto z = bn_of(h1);
-  if (BN_cmp(z.get(), order()) >= 0) check(BN_sub(z.get(), z.get(), order()));
-  const auto h_octets = scalar_bytes(z.get());
-
-  Bytes32 v;
-  v.fill(0x01);
-  Bytes32 k{};
-  const std::uint8_t zero = 0x00;
-  const std::uint8_t one = 0x01;
-  k = hmac_sha256(k, {v, ByteView(&zero, 1), x_octets, h_octets});
-  v = hmac_sha256(k, {v});
-  k = hmac_sha256(k, {v, ByteView(&one, 1), x_octets, h_octets});
-  v = hmac_sha256(k, {v});
-  auto nonce = new_secret_bn();
-  for (;;) {
-    v = hmac_sha256(k, {v});
-    if (BN_bin2bn(v.data(), static_cast<int>(v.size()), nonce.get()) == nullptr)
-      ossl::fail("out of memory");
-    if (!BN_is_zero(nonce.get()) && BN_cmp(nonce.get(), order()) < 0) break;
-    k = hmac_sha256(k, {v, ByteView(&zero, 1)});
-    v = hmac_sha256(k, {v});
-  }
-  OPENSSL_cleanse(k.data(), k.size());
-  OPENSSL_cleanse(v.data(), v.size());
-  OPENSSL_cleanse(x_octets.data(), x_octets.size());
-  return nonce;
-}
-
-// A secret key read as a scalar in [1, q-1].
-std::expected<ossl::SecretBignum, CryptoError> secret_scalar(ByteView secret) {
-  if (secret.size() != kScalarLen) return std::unexpected(CryptoError::invalid_length(kScalarLen, secret.size()));
-  auto x = new_secret_bn();
-  if (BN_bin2bn(secret.data(), static_cast<int>(secret.size()), x.get()) == nullptr)
-    ossl::fail("out of memory");
-  if (BN_cmp(x.get(), order()) >= 0)
-    return std::unexpected(CryptoError::vrf("secret key is not a canonical P-256 scalar"));
-  if (BN_is_zero(x.get())) return std::unexpected(CryptoError::vrf("secret key scalar is zero"));
-  return x;
-}
-
 class EcvrfP256 final : public Vrf {
  public:
   std::uint8_t suite_string() const noexcept override { return kSuite; }
-
-  std::pair<Bytes, Bytes> generate_keypair() const override {
-    Bytes secret(kScalarLen);
-    for (;;) {
-      if (RAND_priv_bytes_ex(ossl::context(), secret.data(), secret.size(), 0) != 1)
-        ossl::fail("OS CSPRNG unavailable");
-      auto pk = public_key_from_secret(secret);
-      if (pk) return {std::move(secret), std::move(*pk)};
-    }
-  }
-
-  std::expected<Bytes, CryptoError> public_key_from_secret(ByteView secret) const override {
-    auto x = secret_scalar(secret);
-    if (!x) return std::unexpected(x.error());
-    auto ctx = new_ctx();
-    auto y = new_point();
-    check(EC_POINT_mul(group(), y.get(), x->get(), nullptr, nullptr, ctx.get()));
-    const Point33 enc = encode_point(y.get(), ctx.get());
-    return Bytes(enc.begin(), enc.end());
-  }
-
-  std::expected<Bytes, CryptoError> prove(ByteView secret, ByteView alpha) const override {
-    auto x = secret_scalar(secret);
-    if (!x) return std::unexpected(x.error());
-    auto ctx = new_ctx();
-    auto y = new_point();
-    check(EC_POINT_mul(group(), y.get(), x->get(), nullptr, nullptr, ctx.get()));
-    const Point33 y_enc = encode_point(y.get(), ctx.get());
-    auto h = encode_to_curve(y_enc, alpha, ctx.get());
-    if (!h)
-      return std::unexpected(
-          CryptoError::vrf("hash-to-curve found no candidate point within the counter budget"));
-    auto gamma = new_point();
-    check(EC_POINT_mul(group(), gamma.get(), nullptr, h->point.get(), x->get(), ctx.get()));
-    auto k = rfc6979_nonce(x->get(), h->encoding);
-    auto kb = new_point();
-    auto kh = new_point();
-    check(EC_POINT_mul(group(), kb.get(), k.get(), nullptr, nullptr, ctx.get()));
-    check(EC_POINT_mul(group(), kh.get(), nullptr, h->point.get(), k.get(), ctx.get()));
-    const Point33 gamma_enc = encode_point(gamma.get(), ctx.get());
-    const auto c = challenge(y_enc, h->encoding, gamma_enc, encode_point(kb.get(), ctx.get()),
-                             encode_point(kh.get(), ctx.get()));
-    // s = (k + c*x) mod q
-    auto c_bn = bn_of(c);
-    auto s = new_secret_bn();
-    check(BN_mod_mul(s.get(), c_bn.get(), x->get(), order(), ctx.get()));
-    check(BN_mod_add(s.get(), s.get(), k.get(), order(), ctx.get()));
-    const auto s_bytes = scalar_bytes(s.get());
-    Bytes pi;
-    pi.reserve(kProofLen);
-    pi.insert(pi.end(), gamma_enc.begin(), gamma_enc.end());
-    pi.insert(pi.end(), c.begin(), c.end());
-    pi.insert(pi.end(), s_bytes.begin(), s_bytes.end());
-    return pi;
-  }
 
   std::expected<VrfVerdict, CryptoError> verify(ByteView public_key, ByteView alpha,
                                                 ByteView proof) const override {

@@ -9,12 +9,15 @@
 
 #include "crypto/edwards25519.h"
 #include "crypto/vrf.h"
+#include "support/edwards25519_cases.h"
 #include "support/testdata.h"
+#include "support/vrf_reference.h"
 
 namespace quenfold::test {
 namespace {
 
 const crypto::Vrf& vrf() { return crypto::ecvrf_edwards25519(); }
+const VrfProver& prover() { return ecvrf_edwards25519_prover(); }
 
 struct Vector {
   Bytes sk, pk, alpha, pi, beta;
@@ -33,168 +36,14 @@ std::vector<Vector> rfc_vectors() {
 
 Bytes output_of(const crypto::VrfVerdict& v) { return {v.output.begin(), v.output.end()}; }
 
-namespace ed = crypto::ed25519;
+namespace ed = ed25519;
+using ed::non_canonical_twin;
+using ed::scalar_of;
+using ed::small_order_encodings;
+using ed::torsion_proof;
+using ed::undecodable_point;
 
-ed::Point point_of(const Bytes& b, std::size_t offset = 0) {
-  ed::Point p{};
-  std::copy_n(b.begin() + static_cast<std::ptrdiff_t>(offset), p.size(), p.begin());
-  return p;
-}
-
-ed::Scalar scalar_of(std::uint64_t v) {
-  ed::Scalar s{};
-  for (std::size_t i = 0; i < 8; ++i) s[i] = static_cast<std::uint8_t>(v >> (8 * i));
-  return s;
-}
-
-// A reference multiplication independent of the library's decomposition:
-// plain double-and-add over libsodium's point addition, which accepts every
-// decodable point.
-ed::Point reference_mul(const ed::Scalar& k, const ed::Point& p) {
-  ed::Point acc = ed::kIdentity;
-  for (int bit = 255; bit >= 0; --bit) {
-    acc = *ed::add(acc, acc);
-    if ((k[static_cast<std::size_t>(bit / 8)] >> (bit % 8)) & 1) acc = *ed::add(acc, p);
-  }
-  return acc;
-}
-
-// A point of order exactly 8: the torsion component of a curve point that
-// is found by hashing, P - (8^-1 mod L)·(8·P).
-ed::Point order8_point() {
-  ed::Scalar eight{8}, inv8{};
-  crypto_core_ed25519_scalar_invert(inv8.data(), eight.data());
-  for (std::uint64_t i = 0;; ++i) {
-    const auto digest = crypto::sha512({scalar_of(i)});
-    const ed::Point candidate = point_of(Bytes(digest.begin(), digest.end()));
-    const auto q = ed::mul_cofactor(candidate);
-    if (!q || *q == ed::kIdentity) continue;
-    ed::Point m{};
-    if (crypto_scalarmult_ed25519_noclamp(m.data(), inv8.data(), q->data()) != 0) continue;
-    const auto t = *ed::sub(candidate, m);
-    const auto t4 = reference_mul(scalar_of(4), t);
-    if (t4 != ed::kIdentity) return t;
-  }
-}
-
-// y + p for an encoding whose y is below 19: the non-canonical spelling of
-// the same y (sign bit kept).
-std::optional<ed::Point> non_canonical_twin(const ed::Point& e) {
-  ed::Point y = e;
-  y[31] &= 0x7F;
-  bool small = y[0] < 19;
-  for (std::size_t i = 1; i < 32; ++i) small = small && y[i] == 0;
-  if (!small) return std::nullopt;
-  ed::Point out = e;
-  unsigned carry = 0;
-  static constexpr std::uint8_t kP[32] = {0xed, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff,
-                                          0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff,
-                                          0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x7f};
-  for (std::size_t i = 0; i < 32; ++i) {
-    const unsigned sum = y[i] + kP[i] + carry;
-    out[i] = static_cast<std::uint8_t>(sum);
-    carry = sum >> 8;
-  }
-  out[31] = static_cast<std::uint8_t>((out[31] & 0x7F) | (e[31] & 0x80));
-  return out;
-}
-
-// Every encoding of a small-order point that decodes: the eight points
-// k·T, their sign-flipped spellings and the non-canonical spellings of
-// those with y < 19.
-std::vector<ed::Point> small_order_encodings() {
-  const ed::Point t = order8_point();
-  std::set<ed::Point> out;
-  ed::Point acc = ed::kIdentity;
-  for (int k = 0; k < 8; ++k) {
-    for (ed::Point e : {acc, [&] { ed::Point f = acc; f[31] ^= 0x80; return f; }()}) {
-      if (ed::decodes(e)) out.insert(e);
-      if (auto twin = non_canonical_twin(e); twin && ed::decodes(*twin)) out.insert(*twin);
-    }
-    acc = *ed::add(acc, t);
-  }
-  return {out.begin(), out.end()};
-}
-
-// A 32-byte string from which no point decodes.
-ed::Point undecodable_point() {
-  for (std::uint8_t y = 2;; ++y) {
-    const ed::Point e{y};
-    if (!ed::decodes(e)) return e;
-  }
-}
-
-// The challenge of RFC 9381 section 5.4.3, written out for the tests that
-// build proofs by hand.
-Bytes challenge16(std::initializer_list<ed::Point> points) {
-  Bytes in = {0x03, 0x02};
-  for (const auto& p : points) in.insert(in.end(), p.begin(), p.end());
-  in.push_back(0x00);
-  const auto d = crypto::sha512({in});
-  return Bytes(d.begin(), d.begin() + 16);
-}
-
-// The RFC 8032 secret scalar of a 32-byte seed.
-ed::Scalar secret_scalar(const Bytes& seed) {
-  const auto h = crypto::sha512({seed});
-  std::array<std::uint8_t, 64> wide{};
-  std::copy_n(h.begin(), 32, wide.begin());
-  wide[0] &= 0xF8;
-  wide[31] = static_cast<std::uint8_t>((wide[31] & 0x7F) | 0x40);
-  return ed::reduce(wide);
-}
-
-// Try-and-increment hash to curve (RFC 9381 section 5.4.1.1).
-ed::Point hash_to_curve(const ed::Point& pk, const Bytes& alpha) {
-  for (unsigned ctr = 0; ctr < 256; ++ctr) {
-    Bytes in = {0x03, 0x01};
-    in.insert(in.end(), pk.begin(), pk.end());
-    in.insert(in.end(), alpha.begin(), alpha.end());
-    in.push_back(static_cast<std::uint8_t>(ctr));
-    in.push_back(0x00);
-    const auto d = crypto::sha512({in});
-    const auto h = ed::mul_cofactor(point_of(Bytes(d.begin(), d.end())));
-    if (h && *h != ed::kIdentity) return *h;
-  }
-  throw std::runtime_error("no candidate");
-}
-
-// Builds a proof the RFC 9381 verification equations accept although Gamma
-// (gamma_torsion) or the public key (key_torsion) carries a torsion
-// component: the prover searches for a nonce whose challenge has the
-// residue mod 8 that it assumed when computing U and V.
-struct TorsionProof {
-  Bytes pk, pi;
-};
-TorsionProof torsion_proof(const Bytes& seed, const Bytes& alpha, const ed::Point& gamma_torsion,
-                           const ed::Point& key_torsion) {
-  const ed::Scalar x = secret_scalar(seed);
-  const ed::Point y = *ed::add(ed::mul_base(x), key_torsion);
-  const ed::Point h = hash_to_curve(y, alpha);
-  const ed::Point gamma = *ed::add(*ed::mul(x, h), gamma_torsion);
-  for (std::uint64_t n = 1;; ++n) {
-    const ed::Scalar k = ed::reduce([&] {
-      const auto d = crypto::sha512({scalar_of(n), seed});
-      std::array<std::uint8_t, 64> w{};
-      std::copy(d.begin(), d.end(), w.begin());
-      return w;
-    }());
-    for (std::uint64_t r = 0; r < 8; ++r) {
-      // U = k·B - r·key_torsion, V = k·H - r·gamma_torsion.
-      const ed::Point u = *ed::sub(ed::mul_base(k), reference_mul(scalar_of(r), key_torsion));
-      const ed::Point v = *ed::sub(*ed::mul(k, h), reference_mul(scalar_of(r), gamma_torsion));
-      const Bytes c = challenge16({y, h, gamma, u, v});
-      if ((c[0] & 7) != r) continue;
-      ed::Scalar c32{};
-      std::copy(c.begin(), c.end(), c32.begin());
-      const ed::Scalar s = ed::scalar_mul_add(c32, x, k);
-      Bytes pi(gamma.begin(), gamma.end());
-      pi.insert(pi.end(), c.begin(), c.end());
-      pi.insert(pi.end(), s.begin(), s.end());
-      return {Bytes(y.begin(), y.end()), pi};
-    }
-  }
-}
+ed::Point order8_point() { return ed::torsion_points()[1]; }
 
 const Vector& first_vector() {
   static const Vector v = rfc_vectors().at(1);
@@ -215,10 +64,10 @@ TEST(EcvrfEdwards25519, Rfc9381Vectors) {
   ASSERT_EQ(vectors.size(), 3u);
   for (const auto& v : vectors) {
     SCOPED_TRACE(to_hex(v.alpha));
-    auto pk = vrf().public_key_from_secret(v.sk);
+    auto pk = prover().public_key_from_secret(v.sk);
     ASSERT_TRUE(pk);
     EXPECT_EQ(to_hex(*pk), to_hex(v.pk));
-    auto pi = vrf().prove(v.sk, v.alpha);
+    auto pi = prover().prove(v.sk, v.alpha);
     ASSERT_TRUE(pi);
     EXPECT_EQ(to_hex(*pi), to_hex(v.pi));
     auto verdict = vrf().verify(v.pk, v.alpha, v.pi);
@@ -236,19 +85,21 @@ TEST(EcvrfEdwards25519, HashToCurveHelperMatchesTheRfcPoints) {
   const auto doc = nlohmann::json::parse(read_file(testdata_path("ecvrf_rfc9381.json")));
   for (const auto& v : doc.at("ECVRF-EDWARDS25519-SHA512-TAI")) {
     const Bytes pk = from_hex(v.at("PK").get<std::string>());
-    EXPECT_EQ(to_hex(hash_to_curve(point_of(pk), from_hex(v.at("alpha").get<std::string>()))),
+    ed::Point pk_point{};
+    std::copy(pk.begin(), pk.end(), pk_point.begin());
+    EXPECT_EQ(to_hex(ed::hash_to_curve(pk_point, from_hex(v.at("alpha").get<std::string>()))),
               v.at("H").get<std::string>());
   }
 }
 
 TEST(EcvrfEdwards25519, ProveVerifyRoundTripsWithGeneratedKeys) {
-  const auto [sk, pk] = vrf().generate_keypair();
-  const auto [sk2, pk2] = vrf().generate_keypair();
+  const auto [sk, pk] = prover().generate_keypair();
+  const auto [sk2, pk2] = prover().generate_keypair();
   EXPECT_NE(sk, sk2);
   ASSERT_EQ(sk.size(), 32u);
-  EXPECT_EQ(pk, *vrf().public_key_from_secret(sk));
+  EXPECT_EQ(pk, *prover().public_key_from_secret(sk));
   for (const Bytes& alpha : {Bytes{}, bytes_of("alice"), Bytes(1000, 0xAB)}) {
-    const auto pi = vrf().prove(sk, alpha);
+    const auto pi = prover().prove(sk, alpha);
     ASSERT_TRUE(pi);
     ASSERT_EQ(pi->size(), 80u);
     const auto verdict = vrf().verify(pk, alpha, *pi);
@@ -362,8 +213,8 @@ TEST(EcvrfEdwards25519, LengthErrors) {
     EXPECT_EQ(c.got.error().message(), c.want) << c.name;
     EXPECT_EQ(c.got.error().kind(), crypto::CryptoError::Kind::InvalidLength) << c.name;
   }
-  EXPECT_EQ(vrf().prove(Bytes(31, 1), v.alpha).error().message(), "invalid length: expected 32 bytes, got 31");
-  EXPECT_EQ(vrf().public_key_from_secret(Bytes(33, 1)).error().message(),
+  EXPECT_EQ(prover().prove(Bytes(31, 1), v.alpha).error().message(), "invalid length: expected 32 bytes, got 31");
+  EXPECT_EQ(prover().public_key_from_secret(Bytes(33, 1)).error().message(),
             "invalid length: expected 32 bytes, got 33");
   EXPECT_EQ(vrf().proof_to_hash(Bytes(79, 1)).error().message(), "invalid length: expected 80 bytes, got 79");
 }
@@ -380,7 +231,7 @@ TEST(EcvrfEdwards25519, MultiplicationOfAnyDecodablePointMatchesDoubleAndAdd) {
   std::copy(big.begin(), big.end(), k_big.begin());
   for (const ed::Scalar& k : {scalar_of(0), scalar_of(1), scalar_of(5), scalar_of(0xdeadbeef7), k_big}) {
     for (const ed::Point& p : {mixed, t, twice_t, ed::kIdentity, m}) {
-      EXPECT_EQ(to_hex(*ed::mul(k, p)), to_hex(reference_mul(k, p))) << to_hex(k) << " " << to_hex(p);
+      EXPECT_EQ(to_hex(*ed::mul(k, p)), to_hex(ed::double_and_add(k, p))) << to_hex(k) << " " << to_hex(p);
     }
   }
   // libsodium's own multiplication refuses the mixed point; ours does not.
@@ -400,6 +251,32 @@ TEST(EcvrfEdwards25519, NonCanonicalEncodingsDecode) {
   // A non-canonical public key of small order is not valid, not an error.
   const auto& v = first_vector();
   EXPECT_FALSE(is_valid(Bytes(identity_twin->begin(), identity_twin->end()), v.alpha, v.pi));
+}
+
+TEST(EcvrfEdwards25519, ReceivedEncodingIsHashedExactlyWhenItIsCanonical) {
+  // The verifier hashes a received point encoding as it is when that equals
+  // the re-encoding of the decoded point, and re-encodes it otherwise.
+  std::vector<ed::Point> encodings = ed::non_canonical_encodings();
+  const auto& small = small_order_encodings();
+  encodings.insert(encodings.end(), small.begin(), small.end());
+  for (std::uint64_t i = 0; i < 64; ++i) {
+    ed::Point p = ed::mul_base(scalar_of(i * 7919 + 1));
+    encodings.push_back(p);
+    p[31] ^= 0x80;
+    encodings.push_back(p);
+  }
+  std::size_t decoded = 0, non_canonical = 0;
+  for (const auto& e : encodings) {
+    const auto point = crypto::ed25519::decode(e);
+    ASSERT_EQ(point.has_value(), ed::decodes(e)) << to_hex(e);
+    if (!point) continue;
+    ++decoded;
+    const bool canonical = crypto::ed25519::encode(*point) == e;
+    non_canonical += canonical ? 0 : 1;
+    EXPECT_EQ(crypto::ed25519::is_canonical_encoding(e), canonical) << to_hex(e);
+  }
+  EXPECT_GT(non_canonical, 8u);
+  EXPECT_GT(decoded - non_canonical, 64u);
 }
 
 TEST(EcvrfEdwards25519, GammaWithATorsionComponentIsDecodedAsIs) {

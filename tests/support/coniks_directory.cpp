@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "crypto/vrf.h"
+#include "support/vrf_reference.h"
 #include "encoding/context.h"
 
 namespace quenfold::test {
@@ -56,7 +57,7 @@ ConiksDirectory::ConiksDirectory(std::string namespace_name, std::uint64_t seed)
   const std::string vrf_tag = "coniks test directory vrf key", opening_tag = "coniks test directory openings";
   const auto sk = crypto::sha256({encoding::bytes_of(vrf_tag), seed_bytes});
   vrf_secret_.assign(sk.begin(), sk.end());
-  vrf_public_ = *crypto::ecvrf_edwards25519().public_key_from_secret(vrf_secret_);
+  vrf_public_ = *ecvrf_edwards25519_prover().public_key_from_secret(vrf_secret_);
   const auto os = crypto::sha256({encoding::bytes_of(opening_tag), seed_bytes});
   opening_seed_.assign(os.begin(), os.end());
 
@@ -75,13 +76,13 @@ Bytes ConiksDirectory::alpha(const Bytes& identity) const {
 }
 
 Bytes ConiksDirectory::vrf_proof_of(const Bytes& identity) const {
-  auto pi = crypto::ecvrf_edwards25519().prove(vrf_secret_, alpha(identity));
+  auto pi = ecvrf_edwards25519_prover().prove(vrf_secret_, alpha(identity));
   if (!pi) throw std::runtime_error("vrf prove failed: " + pi.error().message());
   return *pi;
 }
 
 ConiksIndex ConiksDirectory::index_of(const Bytes& identity) const {
-  const auto beta = crypto::ecvrf_edwards25519().proof_to_hash(vrf_proof_of(identity));
+  const auto beta = ecvrf_edwards25519_prover().proof_to_hash(vrf_proof_of(identity));
   ConiksIndex index{};
   std::copy_n(beta->begin(), index.size(), index.begin());
   return index;
@@ -94,7 +95,7 @@ void ConiksDirectory::insert(const Bytes& identity, const Bytes& value) {
   const auto opening = crypto::sha256({opening_seed_, alpha(identity), value});
   e.opening.assign(opening.begin(), opening.end());
   e.vrf_proof = vrf_proof_of(identity);
-  const auto beta = crypto::ecvrf_edwards25519().proof_to_hash(e.vrf_proof);
+  const auto beta = ecvrf_edwards25519_prover().proof_to_hash(e.vrf_proof);
   std::copy_n(beta->begin(), e.index.size(), e.index.begin());
   entries_[e.index] = std::move(e);
   dirty_ = true;

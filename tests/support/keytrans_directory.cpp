@@ -5,6 +5,7 @@
 
 #include "crypto/hash.h"
 #include "crypto/vrf.h"
+#include "support/vrf_reference.h"
 
 namespace quenfold::test {
 namespace {
@@ -224,7 +225,7 @@ KeytransDirectory::KeytransDirectory(KeytransSuite suite, std::uint64_t seed, st
   for (std::uint64_t ctr = 0;; ++ctr) {
     const auto d = crypto::sha256({u64_bytes(seed), u64_bytes(ctr), Bytes{'v', 'r', 'f'}});
     Bytes secret(d.begin(), d.end());
-    auto pk = vrf_of(suite).public_key_from_secret(secret);
+    auto pk = prover_for(vrf_of(suite)).public_key_from_secret(secret);
     if (pk) {
       vrf_secret_ = std::move(secret);
       vrf_public_ = std::move(*pk);
@@ -234,13 +235,13 @@ KeytransDirectory::KeytransDirectory(KeytransSuite suite, std::uint64_t seed, st
 }
 
 Bytes KeytransDirectory::vrf_proof(const Bytes& label, std::uint32_t version) const {
-  auto pi = vrf_of(suite_).prove(vrf_secret_, vrf_input(label, version));
+  auto pi = prover_for(vrf_of(suite_)).prove(vrf_secret_, vrf_input(label, version));
   if (!pi) throw std::runtime_error("vrf prove: " + pi.error().message());
   return *pi;
 }
 
 Node KeytransDirectory::search_key(const Bytes& label, std::uint32_t version) const {
-  auto out = vrf_of(suite_).proof_to_hash(vrf_proof(label, version));
+  auto out = prover_for(vrf_of(suite_)).proof_to_hash(vrf_proof(label, version));
   if (!out) throw std::runtime_error("vrf proof_to_hash: " + out.error().message());
   Node k{};
   std::copy_n(out->begin(), k.size(), k.begin());
