@@ -3,8 +3,12 @@
 // as a throughput that collapses with size (compare the /N rows).
 #include <benchmark/benchmark.h>
 
+#include <functional>
+
 #include "ffi/buffer.h"
+#include "heap_meter.h"
 #include "quenfold_log.h"
+#include "support/coniks_directory.h"
 #include "support/keytrans_directory.h"
 #include "support/notes.h"
 #include "support/policy_builder.h"
@@ -183,5 +187,125 @@ void BM_Bounds_PolicyEnvelope(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(e.size()));
 }
 BENCHMARK(BM_Bounds_PolicyEnvelope)->Arg(kMiB)->Arg(16 * kMiB)->Unit(benchmark::kMillisecond);
+
+// --- hostile arguments: time and peak memory ------------------------------
+
+// The extra peak heap of one call, in MiB. `setup` builds the argument
+// buffers first (the caller's, handed over to the call); then the call runs
+// under the heap meter.
+void report_peak_heap(benchmark::State& state, const std::function<std::function<void()>()>& setup) {
+  const auto call = setup();
+  state.counters["peak_heap_MiB"] = static_cast<double>(quenfold::bench::peak_heap_growth(call)) / 1048576.0;
+}
+
+// A checkpoint body whose size line is N bytes of 0xFF: rejected with the
+// size line echoed, capped, in the message.
+void BM_Bounds_CheckpointHostileSizeLine(benchmark::State& state) {
+  const std::string body = "o\n" + std::string(static_cast<std::size_t>(state.range(0)), '\xff') + "\n" +
+                           quenfold::test::base64_of(quenfold::test::Bytes(32, 0)) + "\n";
+  // The length of the rejection's error buffer, or -1 if it was not one.
+  const auto once = [](const RustBuffer& arg) {
+    RustCallStatus st{};
+    quenfold::ffi::release(uniffi_quenfold_log_fn_func_checkpoint_parse(arg, &st));
+    quenfold::ffi::release(st.error_buf);
+    return st.code == 1 ? static_cast<double>(st.error_buf.len) : -1.0;
+  };
+  report_peak_heap(state, [&] {
+    const RustBuffer arg = text_buffer(body);
+    return std::function<void()>([=] { (void)once(arg); });
+  });
+  for (auto _ : state) {
+    const double error_buf_bytes = once(text_buffer(body));
+    if (error_buf_bytes < 0) state.SkipWithError("expected a rejection");
+    state.counters["error_buf_bytes"] = error_buf_bytes;
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(body.size()));
+}
+BENCHMARK(BM_Bounds_CheckpointHostileSizeLine)->Arg(kMiB)->Arg(64 * kMiB)->Unit(benchmark::kMillisecond);
+
+// Trusted-key lists that fail at their first key: one key text of N bytes of
+// 0x01 (arg 0, echoed in the message), or N/4 empty key texts (arg 1).
+void BM_Bounds_HostileVerifierKeys(benchmark::State& state) {
+  const auto n = static_cast<std::size_t>(state.range(0));
+  const bool many = state.range(1) == 1;
+  const auto keys = many ? quenfold::test::Ser().string_list(std::vector<std::string>(n / 4)).out
+                         : quenfold::test::Ser().string_list({std::string(n, '\x01')}).out;
+  const std::string note = "x\n\n";
+  const auto once = [&note](const RustBuffer& arg) {
+    RustCallStatus st{};
+    (void)uniffi_quenfold_log_fn_func_verify_signed_note(text_buffer(note), arg, &st);
+    quenfold::ffi::release(st.error_buf);
+    return st.code == 1 ? static_cast<double>(st.error_buf.len) : -1.0;
+  };
+  report_peak_heap(state, [&] {
+    const RustBuffer arg = quenfold::ffi::buffer_from(keys);
+    return std::function<void()>([=] { (void)once(arg); });
+  });
+  for (auto _ : state) {
+    const double error_buf_bytes = once(quenfold::ffi::buffer_from(keys));
+    if (error_buf_bytes < 0) state.SkipWithError("expected a rejection");
+    state.counters["error_buf_bytes"] = error_buf_bytes;
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(keys.size()));
+}
+BENCHMARK(BM_Bounds_HostileVerifierKeys)
+    ->ArgNames({"bytes", "empty_keys"})
+    ->Args({kMiB, 0})
+    ->Args({64 * kMiB, 0})
+    ->Args({kMiB, 1})
+    ->Args({64 * kMiB, 1})
+    ->Unit(benchmark::kMillisecond);
+
+// A valid CONIKS presence proof under a namespace of N bytes: the namespace
+// is hashed a fixed number of times per call, not once per tree level.
+void BM_Bounds_ConiksLongNamespace(benchmark::State& state) {
+  const quenfold::test::Bytes identity = {'i', 'd'};
+  quenfold::test::ConiksDirectory d(std::string(static_cast<std::size_t>(state.range(0)), 'n'), 61);
+  d.insert(identity, {'v'});
+  const auto root = d.root();
+  const auto ser = [](const quenfold::test::Bytes& b) { return quenfold::test::Ser().bytes(b).out; };
+  const auto vrf = ser(d.vrf_public()), r = ser({root.begin(), root.end()}), id = ser(identity),
+             proof = ser(d.lookup_proof(identity));
+  for (auto _ : state) {
+    RustCallStatus st{};
+    const RustBuffer out = uniffi_quenfold_log_fn_func_coniks_verify_lookup(
+        text_buffer(d.namespace_name()), quenfold::ffi::buffer_from(vrf), quenfold::ffi::buffer_from(r),
+        quenfold::ffi::buffer_from(id), quenfold::ffi::buffer_from(proof), &st);
+    if (st.code != 0) state.SkipWithError("expected a verified lookup");
+    quenfold::ffi::release(out);
+    quenfold::ffi::release(st.error_buf);
+  }
+  state.SetBytesProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_Bounds_ConiksLongNamespace)->Arg(64 << 10)->Arg(kMiB)->Unit(benchmark::kMillisecond);
+
+// One trusted signature line repeated R times under an 8 MiB body, Ed25519
+// (arg 0) or composite ML-DSA-87 with ECDSA P-521 (arg 1): the line is
+// verified once, so R = 100 costs about what R = 1 costs.
+void BM_Bounds_RepeatedSignatureLine(benchmark::State& state) {
+  static const auto ed = quenfold::test::NoteSigner::ed25519("repeat.example", 71);
+  static const auto pq =
+      quenfold::test::NoteSigner::composite("repeat.example/pq", quenfold::crypto::SignatureVersion::MlDsa87EcdsaP521, 71);
+  const auto& signer = state.range(0) == 0 ? ed : pq;
+  const std::string body = filler_lines(static_cast<std::size_t>(8 * kMiB));
+  const std::string line = signer.signature_line(body);
+  std::string note = body + "\n";
+  for (std::int64_t i = 0; i < state.range(1); ++i) note += line;
+  const auto keys = quenfold::test::Ser().string_list({signer.verifier_key()}).out;
+  for (auto _ : state) {
+    RustCallStatus st{};
+    const auto n = uniffi_quenfold_log_fn_func_verify_signed_note(text_buffer(note), quenfold::ffi::buffer_from(keys), &st);
+    if (st.code != 0 || n != static_cast<std::uint32_t>(state.range(1))) state.SkipWithError("expected every line counted");
+    quenfold::ffi::release(st.error_buf);
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(note.size()));
+}
+BENCHMARK(BM_Bounds_RepeatedSignatureLine)
+    ->ArgNames({"composite", "lines"})
+    ->Args({0, 1})
+    ->Args({0, 100})
+    ->Args({1, 1})
+    ->Args({1, 100})
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -120,6 +120,13 @@ Hasher::Hasher(Algorithm algorithm)
 
 Hasher::~Hasher() = default;
 
+Hasher& Hasher::copy_state_from(const Hasher& other) {
+  // Into a live context of the same digest the copy reuses the context's
+  // own state: no allocation and no new reference on the digest.
+  if (EVP_MD_CTX_copy_ex(impl_->ctx.get(), other.impl_->ctx.get()) != 1) ossl::fail("digest copy failed");
+  return *this;
+}
+
 Hasher& Hasher::update(ByteView data) {
   if (!data.empty() && EVP_DigestUpdate(impl_->ctx.get(), data.data(), data.size()) != 1)
     ossl::fail("digest update failed");

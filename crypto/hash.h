@@ -38,6 +38,10 @@ class Hasher {
   Hasher(const Hasher&) = delete;
   Hasher& operator=(const Hasher&) = delete;
 
+  // Continues from `other`'s state (the same algorithm): a prefix shared by
+  // many messages is absorbed once, and each message continues from a copy.
+  Hasher& copy_state_from(const Hasher& other);
+
   Hasher& update(ByteView data);
   // The digest of everything given since the last finish(); the context is
   // re-initialised for the next one.

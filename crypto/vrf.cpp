@@ -10,6 +10,7 @@
 
 #include "crypto/edwards25519.h"
 #include "crypto/hash.h"
+#include "crypto/ossl.h"
 #include "crypto/vrf.h"
 
 namespace quenfold::crypto {
@@ -85,22 +86,48 @@ Bytes64 gamma_to_hash(Hasher& sha512, const ed::Point& gamma) {
   return sha512.update(one(kSuite)).update(one(kFront)).update(gamma8).update(one(kBack)).finish();
 }
 
+struct Edwards25519PublicKey final : VrfPublicKey {
+  Bytes bytes;
+  // Set when the bytes decode to a point of more than small order (the
+  // only keys a proof can verify under), with the encoding challenges hash.
+  std::optional<ed::Point> y;
+  ed::Encoding y_encoding{};
+};
+
 class EcvrfEdwards25519 final : public Vrf {
  public:
+  using Vrf::verify;
   std::uint8_t suite_string() const noexcept override { return kSuite; }
 
-  std::expected<VrfVerdict, CryptoError> verify(ByteView public_key, ByteView alpha,
+  std::unique_ptr<const VrfPublicKey> decode_public_key(ByteView public_key) const override {
+    auto key = std::make_unique<Edwards25519PublicKey>();
+    key->bytes.assign(public_key.begin(), public_key.end());
+    if (public_key.size() == kKeyLen) {
+      const ed::Encoding y_bytes = encoding_at(public_key, 0);
+      const auto y = ed::decode(y_bytes);
+      if (y && !ed::is_identity(ed::times_cofactor(*y))) {
+        key->y = *y;
+        key->y_encoding = canonical_encoding(y_bytes, *y);
+      }
+    }
+    return key;
+  }
+
+  std::expected<VrfVerdict, CryptoError> verify(const VrfPublicKey& decoded, ByteView alpha,
                                                 ByteView proof) const override {
+    const auto* key = dynamic_cast<const Edwards25519PublicKey*>(&decoded);
+    if (key == nullptr) ossl::fail("a VRF key of another suite was passed to ECVRF-EDWARDS25519");
+    const ByteView public_key = key->bytes;
     if (public_key.size() != kKeyLen)
       return std::unexpected(CryptoError::invalid_length(kKeyLen, public_key.size()));
     if (proof.size() != kProofLen)
       return std::unexpected(CryptoError::invalid_length(kProofLen, proof.size()));
     const VrfVerdict not_valid{};
 
-    // Y must decode and must not have small order; Gamma must decode.
-    const ed::Encoding y_bytes = encoding_at(public_key, 0);
-    const auto y = ed::decode(y_bytes);
-    if (!y || ed::is_identity(ed::times_cofactor(*y))) return not_valid;
+    // Y must decode and must not have small order (decided with the key);
+    // Gamma must decode.
+    if (!key->y) return not_valid;
+    const ed::Point& y = *key->y;
     const ed::Encoding gamma_bytes = encoding_at(proof, kGammaOffset);
     const auto gamma = ed::decode(gamma_bytes);
     if (!gamma) return not_valid;
@@ -116,10 +143,10 @@ class EcvrfEdwards25519 final : public Vrf {
     if (!h) return not_valid;
 
     // U = s·B - c·Y and V = s·H - c·Gamma, with c multiplying -Y and -Gamma.
-    const ed::Encoding u = ed::double_base_times(c, ed::negate(*y), s);
+    const ed::Encoding u = ed::double_base_times(c, ed::negate(y), s);
     const ed::Encoding v = ed::two_point_times(s, h->point, c, ed::negate(*gamma));
 
-    const auto expected = challenge(sha512, canonical_encoding(y_bytes, *y), h->encoding,
+    const auto expected = challenge(sha512, key->y_encoding, h->encoding,
                                     canonical_encoding(gamma_bytes, *gamma), u, v);
     if (!std::equal(expected.begin(), expected.end(), c.begin())) return not_valid;
     return VrfVerdict{true, gamma_to_hash(sha512, *gamma)};

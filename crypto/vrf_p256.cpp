@@ -154,20 +154,39 @@ Bytes64 gamma_to_hash(const Point33& gamma) {
   return out;
 }
 
+struct P256PublicKey final : VrfPublicKey {
+  Bytes bytes;
+  std::optional<ossl::EcPoint> point;  // empty when the bytes do not decode
+};
+
 class EcvrfP256 final : public Vrf {
  public:
+  using Vrf::verify;
   std::uint8_t suite_string() const noexcept override { return kSuite; }
 
-  std::expected<VrfVerdict, CryptoError> verify(ByteView public_key, ByteView alpha,
+  std::unique_ptr<const VrfPublicKey> decode_public_key(ByteView public_key) const override {
+    auto key = std::make_unique<P256PublicKey>();
+    key->bytes.assign(public_key.begin(), public_key.end());
+    if (public_key.size() == kPointLen) {
+      auto ctx = new_ctx();
+      key->point = decode_point(public_key, ctx.get());
+    }
+    return key;
+  }
+
+  std::expected<VrfVerdict, CryptoError> verify(const VrfPublicKey& decoded, ByteView alpha,
                                                 ByteView proof) const override {
+    const auto* key = dynamic_cast<const P256PublicKey*>(&decoded);
+    if (key == nullptr) ossl::fail("a VRF key of another suite was passed to ECVRF-P256");
+    const ByteView public_key = key->bytes;
     if (public_key.size() != kPointLen)
       return std::unexpected(CryptoError::invalid_length(kPointLen, public_key.size()));
     if (proof.size() != kProofLen)
       return std::unexpected(CryptoError::invalid_length(kProofLen, proof.size()));
     const VrfVerdict invalid{};
+    if (!key->point) return invalid;
+    const EC_POINT* y = key->point->get();
     auto ctx = new_ctx();
-    auto y = decode_point(public_key, ctx.get());
-    if (!y) return invalid;
     auto gamma = decode_point(proof.first(kPointLen), ctx.get());
     if (!gamma) return invalid;
     const ByteView c_bytes = proof.subspan(kPointLen, kChallengeLen);
@@ -181,7 +200,7 @@ class EcvrfP256 final : public Vrf {
     if (!BN_is_zero(neg_c.get())) check(BN_sub(neg_c.get(), order(), neg_c.get()));
     // U = s*B - c*Y
     auto u = new_point();
-    check(EC_POINT_mul(group(), u.get(), s.get(), y->get(), neg_c.get(), ctx.get()));
+    check(EC_POINT_mul(group(), u.get(), s.get(), y, neg_c.get(), ctx.get()));
     // V = s*H - c*Gamma
     auto v = new_point();
     check(two_point_mul(v.get(), h->point.get(), s.get(), gamma->get(), neg_c.get(), ctx.get()));

@@ -34,6 +34,9 @@ d="$EX/keytrans/p256"
 echo "-- [p256] a search whose revealed value was replaced (expected: rejected)"
 expect 1 "$QV" keytrans-search --suite 0x0001 --vrf-public @"$d/vrf-public.hex" --root @"$d/root.hex" \
   --label alice@example.org --proof @"$d/search-alice-tampered.proof"
+echo "-- [p256] a search about an older log entry, hiding versions 4 and 5 (expected: rejected)"
+expect 1 "$QV" keytrans-search --suite 0x0001 --vrf-public @"$d/vrf-public.hex" --root @"$d/root.hex" \
+  --label alice@example.org --proof @"$d/search-alice-stale.proof"
 echo "-- [p256] the P-256 search verified under the Ed25519 suite (expected: rejected)"
 expect 1 "$QV" keytrans-search --suite 0x0002 --vrf-public @"$d/vrf-public.hex" --root @"$d/root.hex" \
   --label alice@example.org --proof @"$d/search-alice.proof"

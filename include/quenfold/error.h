@@ -43,6 +43,15 @@ enum class ErrorKind : std::uint8_t {
   BrokenChain,
 };
 
+// Receives a message piece by piece, in order.
+class MessageSink {
+ public:
+  virtual void append(std::string_view piece) = 0;
+
+ protected:
+  ~MessageSink() = default;
+};
+
 class Error {
  public:
   static Error leaf_index_out_of_range(std::uint64_t index, std::uint64_t size);
@@ -83,6 +92,9 @@ class Error {
   const std::string& detail() const noexcept { return text_; }
   // The display text; the only place where messages are formatted.
   std::string message() const;
+  // The same text handed to `sink` in pieces, so that a caller can write it
+  // straight into a buffer of its own (message() joins the pieces).
+  void write_message(MessageSink& sink) const;
 
   friend bool operator==(const Error&, const Error&) = default;
 

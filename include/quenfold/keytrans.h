@@ -15,7 +15,8 @@
 namespace quenfold {
 
 // The newest version of `label` and its value, or absence, as proven by a
-// search proof under `root` and the directory's VRF key `vrf_public`.
+// search proof under `root` and the directory's VRF key `vrf_public`. The
+// proof must be about the newest log leaf (entry_index = tree_size - 1).
 std::expected<SearchResult, Error> keytrans_verify_search(std::string_view context, ByteView vrf_public,
                                                           ByteView root, ByteView label, ByteView proof);
 // Whether the version named in a fixed-version proof is present, and its value.

@@ -35,7 +35,7 @@ const char* name_of(KeytransSuite v) noexcept;
 
 // A verified checkpoint: the log's origin line, its tree size (number of
 // leaves), the 32-byte RFC 6962 root at that size, and the extension lines in
-// order.
+// order. The origin and the extensions are valid UTF-8.
 struct CheckpointHead {
   std::string origin;
   std::uint64_t size = 0;

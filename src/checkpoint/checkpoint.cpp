@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "encoding/base64.h"
+#include "encoding/context.h"
 #include "encoding/text.h"
 #include "note/signed_note.h"
 #include "quenfold/checkpoint.h"
@@ -38,14 +39,14 @@ std::vector<std::string_view> split_lines(std::string_view text) {
 
 std::expected<std::uint64_t, Error> parse_size(std::string_view line) {
   const bool decimal = !line.empty() && std::all_of(line.begin(), line.end(), [](char c) { return c >= '0' && c <= '9'; });
-  if (!decimal) return std::unexpected(malformed("tree size is not decimal: " + encoding::quoted(line)));
+  if (!decimal) return std::unexpected(malformed("tree size is not decimal: " + encoding::echoed(line)));
   if (line.size() >= 2 && line[0] == '0')
-    return std::unexpected(malformed("tree size has a leading zero: " + encoding::quoted(line)));
+    return std::unexpected(malformed("tree size has a leading zero: " + encoding::echoed(line)));
   std::uint64_t value = 0;
   for (const char c : line) {
     const auto digit = static_cast<std::uint64_t>(c - '0');
     if (value > (UINT64_MAX - digit) / 10)
-      return std::unexpected(malformed("tree size overflow: " + encoding::quoted(line)));
+      return std::unexpected(malformed("tree size overflow: " + encoding::echoed(line)));
     value = value * 10 + digit;
   }
   return value;
@@ -59,12 +60,16 @@ std::expected<CheckpointHead, Error> parse_checkpoint_body(std::string_view text
   if (lines.size() < 2) return std::unexpected(malformed("missing tree-size line"));
   if (lines.size() < 3) return std::unexpected(malformed("missing root-hash line"));
   if (lines[0].empty()) return std::unexpected(malformed("empty origin line"));
+  // The origin and the extensions are handed back as text: bytes that are
+  // not UTF-8 would reach the caller as a string it cannot decode.
+  if (auto bad = encoding::utf8_error(encoding::bytes_of(lines[0])))
+    return std::unexpected(malformed("origin line is not valid utf-8: " + *bad));
 
   const auto size = parse_size(lines[1]);
   if (!size) return std::unexpected(size.error());
 
   auto root = encoding::base64_decode(lines[2]);
-  if (!root) return std::unexpected(malformed("root hash is not valid base64: " + encoding::quoted(lines[2])));
+  if (!root) return std::unexpected(malformed("root hash is not valid base64: " + encoding::echoed(lines[2])));
   if (root->size() != kRootLen)
     return std::unexpected(malformed("root hash is " + std::to_string(root->size()) + " bytes, want " +
                                      std::to_string(kRootLen)));
@@ -75,6 +80,8 @@ std::expected<CheckpointHead, Error> parse_checkpoint_body(std::string_view text
   head.root = std::move(*root);
   for (std::size_t i = 3; i < lines.size(); ++i) {
     if (lines[i].empty()) return std::unexpected(malformed("empty extension line"));
+    if (auto bad = encoding::utf8_error(encoding::bytes_of(lines[i])))
+      return std::unexpected(malformed("extension line " + std::to_string(i - 2) + " is not valid utf-8: " + *bad));
     head.extensions.emplace_back(lines[i]);
   }
   return head;

@@ -63,8 +63,8 @@ class Builder {
     auto key = VerifierKey::parse_any(vkey);
     if (!key) return reason(key.error());
     if (key->kind == KeyKind::CosignatureV1)
-      return "log key " + encoding::quoted(key->name) + " is a cosignature/v1 key, not a note-signing key";
-    if (duplicate(logs_, *key)) return "duplicate log key " + encoding::quoted(key->name);
+      return "log key " + encoding::echoed(key->name) + " is a cosignature/v1 key, not a note-signing key";
+    if (duplicate(logs_, *key)) return "duplicate log key " + encoding::echoed(key->name);
     logs_.push_back(std::move(*key));
     return std::nullopt;
   }
@@ -74,8 +74,8 @@ class Builder {
     auto key = VerifierKey::parse_any(vkey);
     if (!key) return reason(key.error());
     if (key->kind != KeyKind::CosignatureV1)
-      return "witness key " + encoding::quoted(key->name) + " is not a cosignature/v1 key (type 0x04)";
-    if (duplicate(witnesses_, *key)) return "duplicate witness key " + encoding::quoted(key->name);
+      return "witness key " + encoding::echoed(key->name) + " is not a cosignature/v1 key (type 0x04)";
+    if (duplicate(witnesses_, *key)) return "duplicate witness key " + encoding::echoed(key->name);
     names_.emplace_back(name);
     nodes_.push_back(Impl::Node{witnesses_.size(), 0, {}});
     witnesses_.push_back(std::move(*key));
@@ -85,13 +85,13 @@ class Builder {
   std::optional<std::string> group(std::string_view name, std::string_view threshold,
                                    std::span<const std::string_view> members) {
     if (auto e = new_name(name)) return e;
-    if (members.empty()) return "group " + encoding::quoted(name) + " has no members";
+    if (members.empty()) return "group " + encoding::echoed(name) + " has no members";
     Impl::Node g;
     for (const std::string_view m : members) {
       const auto node = lookup(m);
-      if (!node) return "unknown witness or group " + encoding::quoted(m);
+      if (!node) return "unknown witness or group " + encoding::echoed(m);
       if (std::find(g.members.begin(), g.members.end(), *node) != g.members.end())
-        return "group " + encoding::quoted(name) + " lists " + encoding::quoted(m) + " twice";
+        return "group " + encoding::echoed(name) + " lists " + encoding::echoed(m) + " twice";
       g.members.push_back(*node);
     }
     if (threshold == "all") {
@@ -101,7 +101,7 @@ class Builder {
     } else {
       const auto k = parse_threshold(threshold, g.members.size());
       if (!k)
-        return "group threshold " + encoding::quoted(threshold) + " is not all, any or a number from 1 to " +
+        return "group threshold " + encoding::echoed(threshold) + " is not all, any or a number from 1 to " +
                std::to_string(g.members.size());
       g.k = *k;
     }
@@ -115,7 +115,7 @@ class Builder {
     quorum_set_ = true;
     if (name == kNone) return std::nullopt;
     const auto node = lookup(name);
-    if (!node) return "unknown witness or group " + encoding::quoted(name);
+    if (!node) return "unknown witness or group " + encoding::echoed(name);
     quorum_ = *node;
     return std::nullopt;
   }
@@ -144,7 +144,7 @@ class Builder {
   }
   std::optional<std::string> new_name(std::string_view name) const {
     if (name == kNone) return std::string("the name \"none\" is reserved");
-    if (lookup(name)) return "name " + encoding::quoted(name) + " defined twice";
+    if (lookup(name)) return "name " + encoding::echoed(name) + " defined twice";
     return std::nullopt;
   }
   std::optional<std::size_t> lookup(std::string_view name) const {
@@ -201,7 +201,7 @@ std::expected<WitnessPolicy, Error> WitnessPolicy::parse(std::string_view text) 
       if (n != 2) return fail("want: quorum <name>");
       err = b.quorum(items[1]);
     } else {
-      return fail("unknown keyword " + encoding::quoted(keyword));
+      return fail("unknown keyword " + encoding::echoed(keyword));
     }
     if (err) return fail(std::move(*err));
   }
@@ -219,11 +219,11 @@ std::expected<WitnessPolicy, Error> WitnessPolicy::threshold(const VerifierList&
   };
   for (const VerifierKey& key : logs.parsed()) {
     if (key.kind == KeyKind::CosignatureV1)
-      return fail("log key " + encoding::quoted(key.name) + " is a cosignature/v1 key, not a note-signing key");
+      return fail("log key " + encoding::echoed(key.name) + " is a cosignature/v1 key, not a note-signing key");
   }
   for (const VerifierKey& key : witnesses.parsed()) {
     if (key.kind != KeyKind::CosignatureV1)
-      return fail("witness key " + encoding::quoted(key.name) + " is not a cosignature/v1 key (type 0x04)");
+      return fail("witness key " + encoding::echoed(key.name) + " is not a cosignature/v1 key (type 0x04)");
   }
   const std::size_t n = witnesses.size();
   if (k > n) return fail("threshold " + std::to_string(k) + " exceeds the " + std::to_string(n) + " witnesses");
@@ -291,7 +291,7 @@ std::expected<WitnessedNote, Error> WitnessPolicy::open(std::string_view note_te
       std::string detail = std::to_string(out.cosigners.size()) + " valid cosignature" +
                            (out.cosigners.size() == 1 ? "" : "s");
       for (std::size_t i = 0; i < out.cosigners.size(); ++i)
-        detail += (i == 0 ? " (" : ", ") + encoding::quoted(out.cosigners[i].name);
+        detail += (i == 0 ? " (" : ", ") + encoding::echoed(out.cosigners[i].name);
       if (!out.cosigners.empty()) detail += ")";
       return std::unexpected(Error::witness_quorum_not_met(std::move(detail)));
     }

@@ -114,19 +114,29 @@ std::string commitment_label(std::string_view namespace_name) {
 
 ConiksHasher::ConiksHasher(std::string_view namespace_name)
     : leaf_input_(hash_input(label(namespace_name, "coniks-leaf"), 1 + kIndexLen + kNodeLen)),
-      node_input_(hash_input(label(namespace_name, "coniks-node"), 2 * kNodeLen)),
       leaf_prefix_len_(leaf_input_.size() - (1 + kIndexLen + kNodeLen)),
-      node_prefix_len_(node_input_.size() - 2 * kNodeLen),
+      node_input_(hash_input(label(namespace_name, "coniks-node"), 0)),
+      node_prefix_len_(node_input_.size()),
+      node_prefix_absorbed_(node_prefix_len_ >= kSha3_512BlockLen),
       empty_(kDepth + 1) {
+  if (node_prefix_absorbed_) {
+    node_prefix_.update(node_input_);
+    node_input_.resize(2 * kNodeLen);
+  } else {
+    node_input_.resize(node_prefix_len_ + 2 * kNodeLen);
+  }
   empty_[kDepth] = encoding::sha3_512_with_context(label(namespace_name, "coniks-empty"), ByteView{});
   for (std::size_t d = kDepth; d >= 1; --d) empty_[d - 1] = node_hash(empty_[d], empty_[d]);
 }
 
 Node ConiksHasher::node_hash(ByteView left, ByteView right) const {
-  // length || label || left || right, the children written in place.
-  const std::span<std::uint8_t> children = std::span(node_input_).subspan(node_prefix_len_);
+  // The children written in place after the prefix, or alone when the
+  // prefix state is copied in.
+  const std::size_t at = node_prefix_absorbed_ ? 0 : node_prefix_len_;
+  const std::span<std::uint8_t> children = std::span(node_input_).subspan(at);
   std::copy_n(left.begin(), std::min(left.size(), kNodeLen), children.begin());
   std::copy_n(right.begin(), std::min(right.size(), kNodeLen), children.begin() + kNodeLen);
+  if (node_prefix_absorbed_) sha3_.copy_state_from(node_prefix_);
   return sha3_.update(node_input_).finish();
 }
 

@@ -25,6 +25,8 @@ inline constexpr std::size_t kBitmapLen = 32;
 inline constexpr std::uint8_t kPresenceTag = 0x01;
 inline constexpr std::uint8_t kAbsenceTag = 0x00;
 inline constexpr std::uint8_t kLeafPrefix = 0x03;
+// The rate of SHA3-512 (FIPS 202): bytes absorbed per permutation.
+inline constexpr std::size_t kSha3_512BlockLen = 72;
 
 using Node = crypto::Bytes64;
 using Index = std::array<std::uint8_t, kIndexLen>;
@@ -81,14 +83,20 @@ class ConiksHasher {
   Node root_from_path(const Index& index, const Node& leaf, const AuthPath& path) const;
 
  private:
-  // Each hash input is assembled in one buffer that starts with the label's
-  // 8-byte length and the label, so that a hash is one contiguous update:
-  // 515 of them dominate a call beside the VRF.
+  // The leaf's hash input is assembled in one buffer that starts with the
+  // label's 8-byte length and the label: one contiguous update.
   mutable std::vector<std::uint8_t> leaf_input_;
-  mutable std::vector<std::uint8_t> node_input_;
-  mutable crypto::Hasher sha3_{crypto::Hasher::Algorithm::Sha3_512};
   std::size_t leaf_prefix_len_;
+  // Node hashes (513 per call) over length || label || left || right. While
+  // the length and the label fill less than one SHA3-512 block, hashing them
+  // again costs no extra permutation: the whole input is one buffer and one
+  // update. A longer label, as long as the namespace, is absorbed once into
+  // node_prefix_ and every node hash continues from a copy of that state.
+  mutable std::vector<std::uint8_t> node_input_;
   std::size_t node_prefix_len_;
+  bool node_prefix_absorbed_;
+  crypto::Hasher node_prefix_{crypto::Hasher::Algorithm::Sha3_512};
+  mutable crypto::Hasher sha3_{crypto::Hasher::Algorithm::Sha3_512};
   std::vector<Node> empty_;
 };
 

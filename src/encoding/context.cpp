@@ -17,7 +17,7 @@ bool printable_segment(std::string_view s) noexcept {
 }
 
 Error label_error(const char* literal, std::string_view label) {
-  return Error::malformed_canonical_leaf(std::string(literal) + quoted(label));
+  return Error::malformed_canonical_leaf(std::string(literal) + echoed(label));
 }
 
 }  // namespace
@@ -68,7 +68,7 @@ std::expected<std::string, Error> validate_namespace(std::string_view text) {
   }
   if (!ok)
     return std::unexpected(Error::malformed_namespace(
-        "namespace must be non-empty printable ASCII without '/': " + quoted(text)));
+        "namespace must be non-empty printable ASCII without '/': " + echoed(text)));
   return std::string(text);
 }
 

@@ -71,72 +71,89 @@ Error Error::broken_chain(std::uint64_t link, const Error& cause) {
   return {ErrorKind::BrokenChain, link, 0, cause.message()};
 }
 
+namespace {
+
+class StringSink final : public MessageSink {
+ public:
+  void append(std::string_view piece) override { out.append(piece); }
+  std::string out;
+};
+
+}  // namespace
+
 std::string Error::message() const {
+  StringSink sink;
+  write_message(sink);
+  return std::move(sink.out);
+}
+
+void Error::write_message(MessageSink& sink) const {
   using std::to_string;
+  // Each case hands over its literal parts and fields in order.
+  auto put = [&sink](const auto&... pieces) { (sink.append(std::string_view(pieces)), ...); };
   switch (kind_) {
     case ErrorKind::LeafIndexOutOfRange:
-      return "leaf index " + to_string(a_) + " is beyond tree size " + to_string(b_);
+      return put("leaf index ", to_string(a_), " is beyond tree size ", to_string(b_));
     case ErrorKind::WrongProofSize:
-      return "wrong proof size: got " + to_string(a_) + ", want " + to_string(b_);
+      return put("wrong proof size: got ", to_string(a_), ", want ", to_string(b_));
     case ErrorKind::InvalidHashLength:
-      return "invalid hash length: got " + to_string(a_) + " bytes, want " + to_string(b_);
+      return put("invalid hash length: got ", to_string(a_), " bytes, want ", to_string(b_));
     case ErrorKind::RootMismatch:
-      return "root mismatch: recomputed root does not match the expected root";
+      return put("root mismatch: recomputed root does not match the expected root");
     case ErrorKind::EmptyTreeConsistency:
-      return "consistency proof from an empty tree is meaningless";
+      return put("consistency proof from an empty tree is meaningless");
     case ErrorKind::TreeSizeRegression:
-      return "tree size regression: size2 (" + to_string(b_) + ") < size1 (" + to_string(a_) + ")";
+      return put("tree size regression: size2 (", to_string(b_), ") < size1 (", to_string(a_), ")");
     case ErrorKind::EqualSizesNonEmptyProof:
-      return "consistency proof between equal sizes must be empty";
+      return put("consistency proof between equal sizes must be empty");
     case ErrorKind::MalformedCanonicalLeaf:
-      return "malformed canonical leaf: " + text_;
+      return put("malformed canonical leaf: ", text_);
     case ErrorKind::MalformedCheckpoint:
-      return "malformed checkpoint: " + text_;
+      return put("malformed checkpoint: ", text_);
     case ErrorKind::MalformedSignedNote:
-      return "malformed signed note: " + text_;
+      return put("malformed signed note: ", text_);
     case ErrorKind::InvalidSignature:
-      return "invalid signature for known key " + encoding::quoted(text_) + " (key id " +
-             encoding::hex_fixed(a_, 8) + ")";
+      return put("invalid signature for known key ", encoding::echoed(text_), " (key id ",
+                 encoding::hex_fixed(a_, 8), ")");
     case ErrorKind::NoTrustedSignature:
-      return "note has no verifiable signature from a trusted key";
+      return put("note has no verifiable signature from a trusted key");
     case ErrorKind::MalformedNamespace:
-      return "malformed namespace: " + text_;
+      return put("malformed namespace: ", text_);
     case ErrorKind::Vrf:
-      return "vrf error: " + text_;
+      return put("vrf error: ", text_);
     case ErrorKind::VrfProofInvalid:
-      return "vrf proof did not verify against the namespace public key";
+      return put("vrf proof did not verify against the namespace public key");
     case ErrorKind::CommitmentMismatch:
-      return "commitment did not open to the claimed value";
+      return put("commitment did not open to the claimed value");
     case ErrorKind::MalformedConiksProof:
-      return "malformed coniks proof: " + text_;
+      return put("malformed coniks proof: ", text_);
     case ErrorKind::ConiksRootMismatch:
-      return "coniks proof root mismatch: recomputed directory root does not match the "
-             "expected root";
+      return put("coniks proof root mismatch: recomputed directory root does not match the expected root");
     case ErrorKind::MalformedPolicy:
-      return "malformed namespace policy: " + text_;
+      return put("malformed namespace policy: ", text_);
     case ErrorKind::PostureMismatch:
-      return "posture mismatch: declared " + text_ + ", observed " + text2_;
+      return put("posture mismatch: declared ", text_, ", observed ", text2_);
     case ErrorKind::MalformedKeytrans:
-      return "malformed keytrans structure: " + text_;
+      return put("malformed keytrans structure: ", text_);
     case ErrorKind::KeytransRootMismatch:
-      return "keytrans proof root mismatch: recomputed root does not match the expected root";
+      return put("keytrans proof root mismatch: recomputed root does not match the expected root");
     case ErrorKind::WrongFixedLength:
-      return text_ + " must be exactly " + to_string(a_) + " bytes";
+      return put(text_, " must be exactly ", to_string(a_), " bytes");
     case ErrorKind::MalformedVerifierKey:
-      return "verifier key " + to_string(a_) + " " + encoding::quoted(text_) + ": " + text2_;
+      return put("verifier key ", to_string(a_), " ", encoding::echoed(text_), ": ", text2_);
     case ErrorKind::OriginMismatch:
-      return "checkpoint origin mismatch: got " + encoding::quoted(text_) + ", want " + encoding::quoted(text2_);
+      return put("checkpoint origin mismatch: got ", encoding::echoed(text_), ", want ", encoding::echoed(text2_));
     case ErrorKind::MalformedWitnessPolicy:
       // Line 0: the policy as a whole (or one built without a text).
-      return a_ == 0 ? "malformed witness policy: " + text_
-                     : "malformed witness policy: line " + to_string(a_) + ": " + text_;
+      if (a_ == 0) return put("malformed witness policy: ", text_);
+      return put("malformed witness policy: line ", to_string(a_), ": ", text_);
     case ErrorKind::WitnessQuorumNotMet:
-      return "witness quorum not met: " + text_;
+      return put("witness quorum not met: ", text_);
     case ErrorKind::BrokenChain:
-      return "checkpoint chain broken between checkpoints " + to_string(a_) + " and " + to_string(a_ + 1) +
-             ": " + text_;
+      return put("checkpoint chain broken between checkpoints ", to_string(a_), " and ", to_string(a_ + 1), ": ",
+                 text_);
   }
-  return "unknown error";
+  put("unknown error");
 }
 
 }  // namespace quenfold

@@ -1,6 +1,7 @@
 #include "encoding/text.h"
 
 #include <array>
+#include <cstdint>
 
 namespace quenfold::encoding {
 namespace {
@@ -110,27 +111,38 @@ std::optional<char32_t> decode_utf8_at(std::string_view text, std::size_t& pos) 
   return s.cp;
 }
 
-std::string quoted(std::string_view text) {
-  std::string out;
-  out.reserve(text.size() + 2);
-  out.push_back('"');
+namespace {
+
+// Appends the quoted content of `text` (no enclosing quotes) to `out`, unit
+// by unit (one character or one escape), and stops before the first unit
+// that would take the content past `limit` characters. Returns the number
+// of input bytes echoed.
+std::size_t append_quoted_content(std::string& out, std::string_view text, std::size_t limit) {
   const auto v = as_bytes(text);
+  std::size_t chars = 0;
   std::size_t i = 0;
+  auto emit = [&](std::string_view unit, std::size_t unit_chars) {
+    if (chars + unit_chars > limit) return false;
+    out.append(unit);
+    chars += unit_chars;
+    return true;
+  };
   while (i < v.size()) {
     const Step s = step_at(v, i);
     if (!s.ok) {
-      out += "\\x{" + hex_fixed(v[i], 2) + "}";
+      if (!emit("\\x{" + hex_fixed(v[i], 2) + "}", 6)) break;
       ++i;
       continue;
     }
     const char32_t c = s.cp;
+    bool fits = true;
     switch (c) {
-      case U'"': out += "\\\""; break;
-      case U'\\': out += "\\\\"; break;
-      case U'\t': out += "\\t"; break;
-      case U'\r': out += "\\r"; break;
-      case U'\n': out += "\\n"; break;
-      case U'\0': out += "\\0"; break;
+      case U'"': fits = emit("\\\"", 2); break;
+      case U'\\': fits = emit("\\\\", 2); break;
+      case U'\t': fits = emit("\\t", 2); break;
+      case U'\r': fits = emit("\\r", 2); break;
+      case U'\n': fits = emit("\\n", 2); break;
+      case U'\0': fits = emit("\\0", 2); break;
       default:
         if (needs_escape(c)) {
           std::string hex;
@@ -139,14 +151,35 @@ std::string quoted(std::string_view text) {
             hex.insert(hex.begin(), "0123456789abcdef"[x & 0xF]);
             x >>= 4;
           } while (x != 0);
-          out += "\\u{" + hex + "}";
+          const std::string unit = "\\u{" + hex + "}";
+          fits = emit(unit, unit.size());
         } else {
-          out.append(text.substr(i, s.len));
+          fits = emit(text.substr(i, s.len), 1);
         }
     }
+    if (!fits) break;
     i += s.len;
   }
+  return i;
+}
+
+}  // namespace
+
+std::string quoted(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 2);
   out.push_back('"');
+  append_quoted_content(out, text, SIZE_MAX);
+  out.push_back('"');
+  return out;
+}
+
+std::string echoed(std::string_view text) {
+  std::string out;
+  out.push_back('"');
+  const std::size_t echoed_bytes = append_quoted_content(out, text, kEchoLimit);
+  out.push_back('"');
+  if (echoed_bytes < text.size()) out += "... (" + std::to_string(text.size() - echoed_bytes) + " more bytes)";
   return out;
 }
 

@@ -17,6 +17,17 @@ namespace quenfold::encoding {
 // (string arguments are not validated at the boundary) are shown as \x{hh}.
 std::string quoted(std::string_view text);
 
+// The longest quoted content (the characters between the quotes) that a
+// message echoes.
+inline constexpr std::size_t kEchoLimit = 256;
+
+// The quoted form as a message echoes input. A text whose quoted content is
+// at most kEchoLimit characters gives exactly quoted(text). A longer one
+// gives the quoted form of its longest prefix whose content fits (an escape
+// is never split), followed by `... (N more bytes)`, N the input bytes left
+// out: an echo costs the same few hundred bytes whatever the input's size.
+std::string echoed(std::string_view text);
+
 // `value` as exactly `width` lower-case hex digits, zero-padded (the low
 // 4*width bits of value).
 std::string hex_fixed(std::uint64_t value, int width);

@@ -1,5 +1,9 @@
 #include "ffi/lower.h"
 
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
 #include "ffi/buffer.h"
 
 namespace quenfold::ffi {
@@ -70,12 +74,59 @@ RustBuffer lower(const PolicyPosture& p) {
   return w.finish();
 }
 
+namespace {
+
+// Two passes over the message pieces: the first measures, the second writes
+// them into the buffer that goes to the caller, so the message exists once.
+class LengthSink final : public MessageSink {
+ public:
+  void append(std::string_view piece) override { length += piece.size(); }
+  std::size_t length = 0;
+};
+
+class PlacingSink final : public MessageSink {
+ public:
+  PlacingSink(std::uint8_t* at, std::size_t room) noexcept : at_(at), room_(room) {}
+  void append(std::string_view piece) override {
+    // Formatting is deterministic, so the pieces fit; the check keeps a
+    // broken formatter from writing past the buffer.
+    if (piece.size() > room_) throw InternalFailure("error message changed while it was written");
+    if (!piece.empty()) std::memcpy(at_, piece.data(), piece.size());
+    at_ += piece.size();
+    room_ -= piece.size();
+  }
+
+ private:
+  std::uint8_t* at_;
+  std::size_t room_;
+};
+
+void put_be32(std::uint8_t* at, std::uint32_t v) noexcept {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
+}
+
+}  // namespace
+
 RustBuffer lower_error(const Error& e) {
-  constexpr std::int32_t kVerification = 1;
-  ValueWriter w;
-  w.i32(kVerification);
-  w.string(e.message());
-  return w.finish();
+  constexpr std::uint32_t kVerification = 1;
+  constexpr std::size_t kHeader = 8;  // variant index, message length
+  LengthSink measure;
+  e.write_message(measure);
+  if (measure.length > static_cast<std::size_t>(INT32_MAX))
+    throw InternalFailure("value too large to cross the boundary");
+  const std::size_t total = kHeader + measure.length;
+  auto* data = static_cast<std::uint8_t*>(std::malloc(total));
+  if (data == nullptr) throw std::bad_alloc();
+  put_be32(data, kVerification);
+  put_be32(data + 4, static_cast<std::uint32_t>(measure.length));
+  PlacingSink place(data + kHeader, measure.length);
+  try {
+    e.write_message(place);
+  } catch (...) {
+    std::free(data);
+    throw;
+  }
+  return RustBuffer{total, total, data};
 }
 
 }  // namespace quenfold::ffi

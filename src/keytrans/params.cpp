@@ -35,8 +35,8 @@ std::size_t suite_opening_len(KeytransSuite suite) noexcept {
 }
 
 KeytransParams make_params(KeytransSuite suite, ByteView context, ByteView vrf_public) {
-  return KeytransParams{Bytes(context.begin(), context.end()), Bytes(vrf_public.begin(), vrf_public.end()),
-                        &suite_vrf(suite), suite};
+  const crypto::Vrf& vrf = suite_vrf(suite);
+  return KeytransParams{Bytes(context.begin(), context.end()), &vrf, vrf.decode_public_key(vrf_public), suite};
 }
 
 std::expected<KeytransParams, Error> keytrans_params(std::uint16_t suite_id, ByteView context,

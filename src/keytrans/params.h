@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <memory>
 #include <optional>
 
 #include "crypto/vrf.h"
@@ -21,8 +22,10 @@ inline constexpr std::uint16_t kSuiteIdExperimental = 0xF000;  // QuenfoldHybrid
 
 struct KeytransParams {
   Bytes context;     // UTF-8 bytes of the caller's context; used by QuenfoldHybridExp only
-  Bytes vrf_public;  // exactly as the caller passed it
   const crypto::Vrf* vrf = nullptr;
+  // The caller's VRF public key, decoded once per call: every ladder rung
+  // verifies under it.
+  std::shared_ptr<const crypto::VrfPublicKey> vrf_key;
   KeytransSuite suite = KeytransSuite::QuenfoldHybridExp;
 };
 

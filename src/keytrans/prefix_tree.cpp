@@ -63,7 +63,7 @@ std::expected<bool, Error> verify_rung(const KeytransParams& params, const Node&
                                        ByteView label, const LadderStep& step) {
   auto alpha = encode_vrf_input(label, step.version);
   if (!alpha) return std::unexpected(alpha.error());
-  auto verdict = params.vrf->verify(params.vrf_public, *alpha, step.vrf_proof);
+  auto verdict = params.vrf->verify(*params.vrf_key, *alpha, step.vrf_proof);
   if (!verdict) return std::unexpected(Error::vrf(verdict.error().message()));
   if (!verdict->valid) return std::unexpected(Error::vrf_proof_invalid());
   Node key{};

@@ -72,6 +72,14 @@ std::expected<SearchResult, Error> verify_search(const KeytransParams& params, B
   auto proof = decode_search_proof(proof_bytes, suite_commitment_len(params.suite));
   if (!proof) return std::unexpected(proof.error());
   if (auto ok = verify_log(*trusted, proof->header); !ok) return std::unexpected(ok.error());
+  // A search answers which version is the newest, so it must be made in the
+  // newest prefix tree: a proof about an older log leaf verifies under the
+  // same combined root and would let a server hide every later version.
+  // (The log check above guarantees 0 <= entry_index < tree_size.)
+  const std::uint64_t newest = proof->header.tree_size - 1;
+  if (proof->header.entry_index != newest)
+    return malformed("search proof must be about the newest log leaf " + std::to_string(newest) + ", got " +
+                     std::to_string(proof->header.entry_index));
 
   const auto greatest = proof->greatest_version;
   // A claimed greatest version of 2^32 - 1 yields ladder values above 32

@@ -19,14 +19,14 @@ Error malformed(std::string detail) { return Error::malformed_signed_note(std::m
 
 std::expected<NoteSignature, Error> parse_line(std::string_view line) {
   if (line.size() < kLinePrefix.size() || !line.starts_with(kLinePrefix))
-    return std::unexpected(malformed("signature line missing '\xE2\x80\x94 ' prefix: " + encoding::quoted(line)));
+    return std::unexpected(malformed("signature line missing '\xE2\x80\x94 ' prefix: " + encoding::echoed(line)));
   const std::string_view rest = line.substr(kLinePrefix.size());
   const std::size_t space = rest.find(' ');
   if (space == std::string_view::npos) return std::unexpected(malformed("signature line missing space"));
   const std::string_view name = rest.substr(0, space);
   const std::string_view blob_text = rest.substr(space + 1);
   if (!is_valid_key_name(name) || blob_text.empty())
-    return std::unexpected(malformed("invalid signature line name/blob: " + encoding::quoted(line)));
+    return std::unexpected(malformed("invalid signature line name/blob: " + encoding::echoed(line)));
   auto blob = encoding::base64_decode(blob_text);
   if (!blob) return std::unexpected(std::move(blob.error()));
   if (blob->size() <= 4) return std::unexpected(malformed("signature blob too short"));
@@ -107,12 +107,29 @@ bool verify_line(const VerifierKey& key, std::string_view body, const NoteSignat
 
 std::expected<std::vector<NoteSignature>, Error> SignedNote::verify(std::span<const VerifierKey> keys) const {
   std::vector<NoteSignature> verified;
+  // The distinct (key, signature) pairs checked so far, all of which
+  // verified (the first that does not ends the call). A line that repeats
+  // one of them verifies and counts again without a second check, so a
+  // repeated line costs a comparison, not a signature verification.
+  struct Checked {
+    const VerifierKey* key;
+    const NoteSignature* sig;
+  };
+  std::vector<Checked> checked;
   for (const NoteSignature& sig : signatures_) {
     const VerifierKey* key = find_key(keys, sig);
     if (key == nullptr) continue;  // lines from keys the caller does not trust are ignored
+    const bool repeated = std::any_of(checked.begin(), checked.end(), [&](const Checked& c) {
+      return c.key == key && c.sig->signature == sig.signature;
+    });
+    if (repeated) {
+      verified.push_back(sig);
+      continue;
+    }
     std::optional<std::uint64_t> timestamp;
     if (!verify_line(*key, body_, sig, timestamp))
       return std::unexpected(Error::invalid_signature(sig.name, sig.key_id));
+    checked.push_back({key, &sig});
     verified.push_back(sig);
   }
   if (verified.empty()) return std::unexpected(Error::no_trusted_signature());

@@ -58,7 +58,8 @@ class SignedNote {
 
   // The signature lines that verified, in line order. A line from a trusted
   // key that does not verify rejects the note (InvalidSignature); no
-  // verified line at all is NoTrustedSignature.
+  // verified line at all is NoTrustedSignature. A line that repeats an
+  // earlier (key, signature) pair is listed again but checked only once.
   std::expected<std::vector<NoteSignature>, Error> verify(std::span<const VerifierKey> keys) const;
 
   const std::string& body() const noexcept { return body_; }

@@ -11,7 +11,7 @@ namespace quenfold::note {
 namespace {
 
 Error malformed_key(std::string_view text) {
-  return Error::malformed_signed_note("malformed verifier key: " + encoding::quoted(text));
+  return Error::malformed_signed_note("malformed verifier key: " + encoding::echoed(text));
 }
 
 bool has_white_space(std::string_view text) noexcept {
@@ -95,8 +95,9 @@ std::expected<VerifierKey, Error> parse_key(std::string_view text, bool accept_c
 }  // namespace
 
 std::expected<std::vector<VerifierKey>, Error> parse_verifier_keys(std::span<const std::string_view> texts) {
+  // Grows as keys parse: a long list of texts that fail early costs
+  // nothing beyond the texts themselves.
   std::vector<VerifierKey> keys;
-  keys.reserve(texts.size());
   for (const std::string_view t : texts) {
     auto k = VerifierKey::parse(t);
     if (!k) return std::unexpected(std::move(k.error()));

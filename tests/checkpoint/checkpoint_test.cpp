@@ -85,6 +85,15 @@ TEST(CheckpointParse, FailuresInCheckOrder) {
       {"empty extension", "o\n5\n" + kZeroRoot + "\n\n", "empty extension line"},
       {"empty extension between others", "o\n5\n" + kZeroRoot + "\na\n\nb\n", "empty extension line"},
       {"CR-only extension", "o\n5\n" + kZeroRoot + "\n\r\n", "empty extension line"},
+      // Origin and extensions are returned as text, so they must be UTF-8;
+      // the origin is checked before the size, each extension in order.
+      {"origin not utf-8", "o\xff\nx\n" + kZeroRoot + "\n", "origin line is not valid utf-8: invalid utf-8 sequence of 1 bytes from index 1"},
+      {"origin ends inside a sequence", "log \xe2\x80\n5\n" + kZeroRoot + "\n",
+       "origin line is not valid utf-8: incomplete utf-8 byte sequence from index 4"},
+      {"surrogate in origin", "\xed\xa0\x80\n5\n" + kZeroRoot + "\n", "origin line is not valid utf-8: invalid utf-8 sequence of 1 bytes from index 0"},
+      {"second extension not utf-8", "o\n5\n" + kZeroRoot + "\nok\nbad \xc0\xaf\n\n",
+       "extension line 2 is not valid utf-8: invalid utf-8 sequence of 1 bytes from index 4"},
+      {"empty extension before a bad one", "o\n5\n" + kZeroRoot + "\n\n\xff\n", "empty extension line"},
   };
   for (const auto& c : cases) {
     const auto h = checkpoint_parse(c.text);

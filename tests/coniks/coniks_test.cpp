@@ -92,6 +92,22 @@ TEST(ConiksProofs, DirectoriesOfSeveralSizesVerify) {
   }
 }
 
+// Namespaces whose labels end before, at and beyond the SHA3-512 block
+// boundaries: the node label is absorbed once and every node hash continues
+// from that state, which must give the directory's own (one-shot) hashes.
+TEST(ConiksProofs, LongNamespacesVerify) {
+  for (const std::size_t len : {1uz, 48uz, 49uz, 50uz, 200uz, 5000uz}) {  // 49: a 72-byte prefix
+    SCOPED_TRACE(len);
+    const ConiksDirectory d = directory(3, std::string(len, 'n'));
+    EXPECT_EQ(coniks::ConiksHasher(d.namespace_name()).empty_subtree(0), d.empty_root());
+    const auto r = coniks_verify_lookup(d.namespace_name(), d.vrf_public(), b(d.root()), id(1), d.lookup_proof(id(1)));
+    ASSERT_TRUE(r) << r.error().message();
+    EXPECT_EQ(*r, value(1));
+    EXPECT_EQ(absence_error(d, id(7), d.absence_proof(id(7))), "verified");
+    EXPECT_EQ(absence_error(d, id(7), d.absence_proof(id(7)), b(d.empty_root())), kRootMismatch);
+  }
+}
+
 TEST(ConiksProofs, EmptyDirectoryAbsenceHasNoSiblings) {
   const ConiksDirectory d = directory(0);
   const auto parts = d.absence_parts(id(1));

@@ -3,7 +3,9 @@
 // streaming context that must give the one-shot answer after every reuse.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string_view>
+#include <vector>
 
 #include "crypto/hash.h"
 #include "support/testdata.h"
@@ -67,6 +69,30 @@ TEST(Digest, StreamingContextMatchesOneShotAcrossReuse) {
     ASSERT_EQ(s3.update(in).finish(), sha3_512({in})) << round;
   }
   EXPECT_EQ(test::to_hex(s3.update(view("abc")).finish()).substr(0, 16), "b751850b1a57168a");
+}
+
+// A prefix absorbed once serves any number of messages: each continues from
+// a copy of its state, and the prefix's own state is left as it was.
+TEST(Digest, ContinuingFromACopiedPrefixState) {
+  std::vector<std::uint8_t> bytes(300);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + 1);
+  const ByteView all(bytes);
+  for (const auto algorithm : {Hasher::Algorithm::Sha512, Hasher::Algorithm::Sha3_512}) {
+    const auto one_shot = [&](ByteView a, ByteView b) {
+      return algorithm == Hasher::Algorithm::Sha512 ? sha512({a, b}) : sha3_512({a, b});
+    };
+    // Prefixes below, at and across both block sizes (72 and 128 bytes).
+    for (const std::size_t p : {0uz, 1uz, 71uz, 72uz, 73uz, 128uz, 129uz, 200uz}) {
+      Hasher prefix(algorithm), worker(algorithm);
+      prefix.update(all.first(p));
+      for (const std::size_t m : {0uz, 5uz, 64uz, 100uz}) {
+        const ByteView suffix = all.subspan(p, std::min<std::size_t>(m, all.size() - p));
+        ASSERT_EQ(worker.copy_state_from(prefix).update(suffix).finish(), one_shot(all.first(p), suffix))
+            << p << "+" << m;
+      }
+      EXPECT_EQ(prefix.finish(), one_shot(all.first(p), {})) << p;
+    }
+  }
 }
 
 }  // namespace

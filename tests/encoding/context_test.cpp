@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "encoding/context.h"
 #include "encoding/text.h"
 #include "support/testdata.h"
@@ -87,6 +90,38 @@ TEST(QuotedForm, Escapes) {
   EXPECT_EQ(quoted("\xe2\x80\x94 em"), "\"\xe2\x80\x94 em\"");
   EXPECT_EQ(quoted("\xff"), "\"\\x{ff}\"");
   EXPECT_EQ(hex_fixed(0x1A2B, 8), "00001a2b");
+}
+
+// A message echoes at most kEchoLimit characters of quoted content: up to
+// the limit the echo is the quoted form itself; beyond it, the longest
+// prefix of whole escapes and the count of bytes left out.
+TEST(QuotedForm, EchoIsCappedWithoutSplittingAnEscape) {
+  const std::string a256(256, 'a'), a255(255, 'a');
+  std::string ff42;
+  for (int i = 0; i < 42; ++i) ff42 += "\\x{ff}";
+  struct Case {
+    const char* what;
+    std::string text;
+    std::string want;
+  };
+  const std::vector<Case> cases = {
+      {"short", "log", "\"log\""},
+      {"exactly the limit", a256, "\"" + a256 + "\""},
+      {"one past the limit", a256 + "b", "\"" + a256 + "\"... (1 more bytes)"},
+      {"escape that would cross the limit", a255 + "\xff", "\"" + a255 + "\"... (1 more bytes)"},
+      {"two-character escape at the limit", a255 + "\"", "\"" + a255 + "\"... (1 more bytes)"},
+      {"escape ending at the limit", std::string(250, 'a') + "\xff", "\"" + std::string(250, 'a') + "\\x{ff}\""},
+      {"a multi-byte character counts once", "\xe2\x80\x94" + std::string(255, 'x'),
+       "\"\xe2\x80\x94" + std::string(255, 'x') + "\""},
+      {"a megabyte of 0xff", std::string(1 << 20, '\xff'),
+       "\"" + ff42 + "\"... (" + std::to_string((1 << 20) - 42) + " more bytes)"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(echoed(c.text), c.want) << c.what;
+    if (c.want.back() == '"') {
+      EXPECT_EQ(echoed(c.text), encoding::quoted(c.text)) << c.what;
+    }
+  }
 }
 
 }  // namespace

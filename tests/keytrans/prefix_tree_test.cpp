@@ -180,8 +180,9 @@ TEST_P(Rungs, EveryFailure) {
 
 TEST_P(Rungs, WrongKeyLength) {
   const bool p256 = GetParam() == KeytransSuite::Kt128Sha256P256;
-  auto short_key = params;
-  short_key.vrf_public.pop_back();
+  Bytes short_bytes = dir.vrf_public();
+  short_bytes.pop_back();
+  const auto short_key = keytrans_params(kt_suite_id(GetParam()), bytes_of(dir.context()), short_bytes).value();
   auto r = verify_rung(short_key, Node{}, label, step(PrefixSearchResultType::NonInclusionParent, 0, {}));
   ASSERT_FALSE(r.has_value());
   EXPECT_EQ(r.error().message(), p256 ? "vrf error: invalid length: expected 33 bytes, got 32"

@@ -92,8 +92,25 @@ TEST_P(Suites, SearchFindsTheGreatestVersion) {
     EXPECT_EQ(proof.ladder.size(), kt_binary_ladder(n - 1).size());
     EXPECT_EQ(search(kt_encode(proof), bytes_of(label)), present(label, n - 1));
   }
-  // At the earlier log entry "grows" had two versions.
-  EXPECT_EQ(search(kt_encode(dir().search(bytes_of("grows"), fx().early)), bytes_of("grows")), present("grows", 1));
+}
+
+// A search answers for the newest log leaf only: an honest proof about an
+// older leaf (where "grows" still had two versions) verifies under the same
+// combined root and would hide version 2, so it is refused. Fixed-version
+// and monitoring proofs may still be about older leaves.
+TEST_P(Suites, SearchMustBeAboutTheNewestLogLeaf) {
+  const Bytes grows = bytes_of("grows");
+  const std::uint64_t newest = dir().log().size() - 1;
+  ASSERT_EQ(newest, fx().late);
+  for (const std::uint64_t entry : {fx().early, fx().early + 1}) {
+    SCOPED_TRACE(entry);
+    EXPECT_EQ(search(kt_encode(dir().search(grows, entry)), grows),
+              kMalformed + "search proof must be about the newest log leaf " + std::to_string(newest) + ", got " +
+                  std::to_string(entry));
+  }
+  EXPECT_EQ(search(kt_encode(dir().search(grows, newest)), grows), present("grows", 2));
+  EXPECT_EQ(fixed(kt_encode(dir().fixed_version(grows, 1, fx().early)), grows), present("grows", 1));
+  EXPECT_EQ(monitor(kt_encode(dir().monitor(grows, 1, fx().early)), grows), "verified");
 }
 
 TEST_P(Suites, SearchForAnAbsentLabel) {

@@ -292,6 +292,37 @@ TEST(SignedNoteVerify, DuplicateLinesBothCount) {
   EXPECT_EQ(verify(kBody + "\n" + line, {ed_signer().verifier_key(), ed_signer().verifier_key()}), 1u);
 }
 
+// A repeated line is checked once, but only a repeat of the same key and the
+// same signature bytes counts as one: the same bytes under another trusted
+// key, or another signature under the same key, are checked on their own.
+TEST(SignedNoteVerify, RepeatsAreRecognisedByKeyAndSignature) {
+  const std::string ed = ed_signer().signature_line(kBody);
+  const std::string pq = composite_signer().signature_line(kBody);
+  const Bytes ed_sig = ed_signer().sign(kBody);
+  Bytes bad_sig = ed_sig;
+  bad_sig[63] ^= 1;
+  const std::string other_key_same_bytes =
+      test::signature_line(other_ed_signer().name(), other_ed_signer().key_id(), ed_sig);
+  const std::string same_key_other_bytes = test::signature_line(ed_signer().name(), ed_signer().key_id(), bad_sig);
+  const std::vector<std::string> keys = {ed_signer().verifier_key(), other_ed_signer().verifier_key(),
+                                         composite_signer().verifier_key()};
+  struct Case {
+    const char* what;
+    std::string lines;
+    std::string want;  // the count, or the error message
+  };
+  const std::vector<Case> cases = {
+      {"one line three times", ed + ed + ed, "3"},
+      {"interleaved repeats of two keys", ed + pq + ed + pq, "4"},
+      {"same bytes under another trusted key", ed + other_key_same_bytes, invalid_for(other_ed_signer())},
+      {"another signature under the same key", ed + same_key_other_bytes, invalid_for(ed_signer())},
+  };
+  for (const auto& c : cases) {
+    const auto r = verify(kBody + "\n" + c.lines, keys);
+    EXPECT_EQ(r ? std::to_string(*r) : r.error().message(), c.want) << c.what;
+  }
+}
+
 TEST(SignedNoteVerify, VerifyReturnsTheVerifiedLinesInOrder) {
   const std::string note = kBody + "\n" + other_ed_signer().signature_line(kBody) +
                            ed_signer().signature_line(kBody) + composite_signer().signature_line(kBody);

@@ -111,7 +111,9 @@ class KeytransDirectory {
   keytrans::LadderStep step(const Bytes& label, std::uint32_t version, std::uint64_t entry) const;
   keytrans::ProofHeader header(std::uint64_t entry) const;
 
-  // Honest proofs at log entry `entry` (default: the latest).
+  // Honest proofs at log entry `entry` (default: the latest). A search must
+  // be about the latest entry: one about an older entry is what a server
+  // hiding later versions would send, and verifiers refuse it.
   keytrans::SearchProof search(const Bytes& label, std::optional<std::uint64_t> entry = {}) const;
   keytrans::FixedVersionProof fixed_version(const Bytes& label, std::uint32_t version,
                                             std::optional<std::uint64_t> entry = {}) const;

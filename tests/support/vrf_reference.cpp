@@ -168,8 +168,22 @@ class ReferenceEdwards25519 final : public crypto::Vrf, public VrfProver {
     return pi;
   }
 
-  std::expected<VrfVerdict, CryptoError> verify(ByteView public_key, ByteView alpha,
+  // The reference decodes nothing ahead: its key object is the bytes.
+  struct RawKey final : crypto::VrfPublicKey {
+    Bytes bytes;
+  };
+  std::unique_ptr<const crypto::VrfPublicKey> decode_public_key(ByteView public_key) const override {
+    auto key = std::make_unique<RawKey>();
+    key->bytes.assign(public_key.begin(), public_key.end());
+    return key;
+  }
+  std::expected<VrfVerdict, CryptoError> verify(const crypto::VrfPublicKey& key, ByteView alpha,
                                                 ByteView proof) const override {
+    return verify_bytes(dynamic_cast<const RawKey&>(key).bytes, alpha, proof);
+  }
+
+  std::expected<VrfVerdict, CryptoError> verify_bytes(ByteView public_key, ByteView alpha,
+                                                      ByteView proof) const {
     if (public_key.size() != kEdKeyLen)
       return std::unexpected(CryptoError::invalid_length(kEdKeyLen, public_key.size()));
     if (proof.size() != kEdProofLen)

@@ -3,7 +3,7 @@
 // publications; the artefacts are a greatest-version search, a search for a
 // label that is absent, a fixed-version search and a monitoring proof against
 // the latest combined root, and (in the P-256 directory) a search proof whose
-// revealed value was tampered with.
+// revealed value was tampered with and one about an older log entry.
 #include <string>
 
 #include "examples.h"
@@ -42,6 +42,10 @@ void make_directory(const std::filesystem::path& dir, KeytransSuite suite, std::
     auto p = d.search(alice);
     p.value->value = text("mallory key");
     write_file(dir / "search-alice-tampered.proof", hex_line(test::kt_encode(p)));
+    // An honest search about the second log entry, when alice had versions
+    // 0 to 3: it verifies under the same combined root, so a server could
+    // use it to hide versions 4 and 5, and it is refused.
+    write_file(dir / "search-alice-stale.proof", hex_line(test::kt_encode(d.search(alice, 1))));
   }
 }
 

@@ -101,7 +101,7 @@ std::optional<std::string> read_item(const std::string& line, ItemResult& r, Wor
     w.proof = std::move(*path);
     return std::nullopt;
   }
-  return "unknown type " + encoding::quoted(type->get<std::string>());
+  return "unknown type " + encoding::echoed(type->get<std::string>());
 }
 
 // Runs fn(i) for i in [0, n) on `threads` threads; the calling thread
