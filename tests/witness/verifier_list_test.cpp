@@ -94,6 +94,11 @@ TEST(VerifierList, OpenNamesEverySignerInLineOrder) {
       {w.name(), w.key_id(), KeyType::CosignatureV1, 1700000000},
   };
   EXPECT_EQ(opened->signers, want);
+  // A repeated line counts again, with the same signer and timestamp.
+  const auto twice = list.open(note + w.cosignature_line(body, 1700000000));
+  ASSERT_TRUE(twice.has_value()) << twice.error().message();
+  ASSERT_EQ(twice->signers.size(), 4u);
+  EXPECT_EQ(twice->signers[3], want[2]);
 
   const std::vector<Signer> keys = {
       {w.name(), w.key_id(), KeyType::CosignatureV1, std::nullopt},
