@@ -11,6 +11,10 @@ set -euo pipefail
 
 CACHE_DIR="${QUENFOLD_CACHE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/quenfold_log}"
 mkdir -p "$CACHE_DIR"
+# One run at a time per cache: concurrent builds (several checkouts, or CI
+# jobs sharing a home) would otherwise build into the same prefixes at once.
+exec 9>"$CACHE_DIR/.lock"
+flock 9
 
 log() { echo "setup-deps: $*" >&2; }
 
@@ -88,15 +92,25 @@ SRC
 }
 
 # --- OpenSSL >= 3.5: a trimmed static libcrypto --------------------------------
+# The way the archives are built; a cache built another way is rebuilt.
+RECIPE="neutral-paths"
+cached() { [ -f "$1/.complete" ] && [ "$(sed -n 2p "$1/.complete")" = "recipe $RECIPE" ]; }
+mark_complete() { printf '%s\nrecipe %s\n' "$2" "$RECIPE" > "$1/.complete"; }
+
 openssl_prefix="$CACHE_DIR/openssl"
-if [ -f "$openssl_prefix/.complete" ]; then
-  log "using cached OpenSSL $(cat "$openssl_prefix/.complete") in $openssl_prefix"
+if cached "$openssl_prefix"; then
+  log "using cached OpenSSL $(head -n 1 "$openssl_prefix/.complete") in $openssl_prefix"
 else
   work="$CACHE_DIR/openssl-src"
   got=$(fetch_source openssl 3.5.0 "$work")
   cd "$work/dl/src"
   log "building static libcrypto (this takes a minute or two)"
-  ./Configure linux-x86_64 --prefix="$openssl_prefix" --libdir=lib \
+  # libcrypto keeps its configured directories (OPENSSLDIR, MODULESDIR) as
+  # strings, and the library never reads them (its own context loads no
+  # configuration file and no module). They are configured as the neutral
+  # /usr/local and the archive staged into the cache, so that nothing built
+  # from it names this machine's cache.
+  ./Configure linux-x86_64 --prefix=/usr/local --openssldir=/usr/local/ssl --libdir=lib \
     no-shared no-module no-apps no-docs no-tests no-ui-console no-engine no-legacy \
     no-comp no-ssl3 no-dtls no-srp no-psk no-cms no-ts no-ocsp no-ct no-quic \
     no-sm2 no-sm3 no-sm4 no-seed no-rc2 no-rc4 no-rc5 no-idea no-cast no-camellia \
@@ -104,9 +118,11 @@ else
     no-scrypt no-ocb no-siv no-cmac no-blake2 no-async \
     enable-ec_nistp_64_gcc_128 -fPIC >&2
   make -j"$(nproc)" build_libs >&2
-  make install_dev >&2
+  rm -rf "$openssl_prefix" "$work/stage"
+  make install_dev DESTDIR="$work/stage" >&2
+  mkdir -p "$openssl_prefix" && cp -a "$work/stage/usr/local/." "$openssl_prefix/"
   rm -f "$openssl_prefix/lib/libssl.a"
-  echo "$got" > "$openssl_prefix/.complete"
+  mark_complete "$openssl_prefix" "$got"
   cd "$CACHE_DIR" && rm -rf "$work"
   log "OpenSSL $got installed in $openssl_prefix"
 fi
@@ -117,8 +133,8 @@ fi
 # the configure definitions its types depend on (HAVE_TI_MODE and friends),
 # so that code compiled against it agrees with the archive.
 sodium_prefix="$CACHE_DIR/libsodium"
-if [ -f "$sodium_prefix/.complete" ]; then
-  log "using cached libsodium $(cat "$sodium_prefix/.complete") in $sodium_prefix"
+if cached "$sodium_prefix"; then
+  log "using cached libsodium $(head -n 1 "$sodium_prefix/.complete") in $sodium_prefix"
 else
   work="$CACHE_DIR/libsodium-src"
   got=$(fetch_source libsodium 1.0.18 "$work")
@@ -129,8 +145,10 @@ else
   fi
   log "building static libsodium"
   rm -rf "$sodium_prefix"
+  # No debug information: it would name this machine's source directory in
+  # every binary linked with the archive.
   ./configure --prefix="$sodium_prefix" --libdir="$sodium_prefix/lib" \
-    --disable-shared --enable-static --with-pic --disable-dependency-tracking >&2
+    --disable-shared --enable-static --with-pic --disable-dependency-tracking CFLAGS="-O2" >&2
   make -j"$(nproc)" >&2
   make install >&2
   mkdir -p "$sodium_prefix/include/sodium/private"
@@ -145,7 +163,7 @@ else
            { val = ($2 == "" ? "1" : $2); print "#ifndef " $1; print "#define " $1 " " val; print "#endif" }' \
     > "$sodium_prefix/include/sodium/private/build_config.h"
   rm -f "$sodium_prefix"/lib/*.la
-  echo "$got" > "$sodium_prefix/.complete"
+  mark_complete "$sodium_prefix" "$got"
   cd "$CACHE_DIR" && rm -rf "$work"
   log "libsodium $got installed in $sodium_prefix"
 fi

@@ -126,8 +126,8 @@ std::string example(const std::string& command, const std::string& proof) {
 void register_keytrans(Registry& r) {
   declare(r.add("keytrans-search",
                 "Verifies a KEYTRANS greatest-version search proof for the label under the combined --root; "
-                "prints whether the label is present and its value. The proof must be about the newest log entry "
-                "(a search about an older one could hide later versions).",
+                "prints whether the label is present and its value. The proof must be about the newest log "
+                "entry (a search about an older one could hide later versions).",
                 example("search", "search-alice"), search));
   declare(r.add("keytrans-fixed-version",
                 "Verifies a KEYTRANS fixed-version search proof for the label under the combined --root; prints "
