@@ -35,6 +35,12 @@ enum class ErrorKind : std::uint8_t {
   // A fixed-length argument of the wrong length, checked by the boundary
   // layer itself: "<name> must be exactly <n> bytes", no kind prefix.
   WrongFixedLength,
+  // Kinds of the C++ API only (no exported operation reports them).
+  MalformedVerifierKey,
+  OriginMismatch,
+  MalformedWitnessPolicy,
+  WitnessQuorumNotMet,
+  BrokenChain,
 };
 
 // Receives a message piece by piece, in order.
@@ -71,6 +77,15 @@ class Error {
   static Error malformed_keytrans(std::string detail);
   static Error keytrans_root_mismatch();
   static Error wrong_fixed_length(std::string name, std::uint64_t want);
+  // Key `position` (from 1) of a list failed to parse; `name` is the text
+  // before its first '+', `reason` the parser's own description.
+  static Error malformed_verifier_key(std::uint64_t position, std::string name, std::string reason);
+  static Error origin_mismatch(std::string got, std::string want);
+  static Error malformed_witness_policy(std::uint64_t line, std::string detail);
+  static Error witness_quorum_not_met(std::string detail);
+  // Link `link` (from 1: between checkpoints link and link + 1) of a
+  // checkpoint chain failed with `cause`.
+  static Error broken_chain(std::uint64_t link, const Error& cause);
 
   ErrorKind kind() const noexcept { return kind_; }
   // The detail text of the kinds that carry one (empty otherwise).

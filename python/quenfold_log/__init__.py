@@ -212,3 +212,10 @@ def keytrans_verify_monitor_suite(suite_id: int, context: str, vrf_public: bytes
                                   label: bytes, proof: bytes) -> None:
     """keytrans_verify_monitor under the given 16-bit suite id."""
     _call("keytrans_verify_monitor_suite", suite_id, context, vrf_public, root, label, proof)
+
+
+# ---- compositions: origin-bound checkpoints, keys checked once ---------------------
+
+from .monitor import CheckpointVerifier, VerifierKeys, verify_inclusions  # noqa: E402
+
+__all__ += ["CheckpointVerifier", "VerifierKeys", "verify_inclusions"]

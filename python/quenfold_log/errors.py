@@ -33,6 +33,13 @@ class ErrorKind(enum.Enum):
     MalformedKeytrans = 20
     KeytransRootMismatch = 21
     WrongFixedLength = 22
+    # Kinds of the library's C++ API, also raised by this binding's
+    # compositions (VerifierKeys, CheckpointVerifier).
+    MalformedVerifierKey = 23
+    OriginMismatch = 24
+    MalformedWitnessPolicy = 25
+    WitnessQuorumNotMet = 26
+    BrokenChain = 27
 
 
 # The fixed part of each kind's message: a whole message, or a prefix (ending
@@ -64,6 +71,11 @@ _PREFIXES = (
     ("malformed namespace policy: ", ErrorKind.MalformedPolicy),
     ("posture mismatch: ", ErrorKind.PostureMismatch),
     ("malformed keytrans structure: ", ErrorKind.MalformedKeytrans),
+    ("verifier key ", ErrorKind.MalformedVerifierKey),
+    ("checkpoint origin mismatch: ", ErrorKind.OriginMismatch),
+    ("malformed witness policy: ", ErrorKind.MalformedWitnessPolicy),
+    ("witness quorum not met: ", ErrorKind.WitnessQuorumNotMet),
+    ("checkpoint chain broken between checkpoints ", ErrorKind.BrokenChain),
 )
 _WRONG_FIXED_LENGTH = re.compile(r"[a-z0-9_ ]+ must be exactly [0-9]+ bytes")
 

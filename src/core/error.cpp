@@ -55,6 +55,21 @@ Error Error::keytrans_root_mismatch() { return {ErrorKind::KeytransRootMismatch}
 Error Error::wrong_fixed_length(std::string name, std::uint64_t want) {
   return {ErrorKind::WrongFixedLength, want, 0, std::move(name)};
 }
+Error Error::malformed_verifier_key(std::uint64_t position, std::string name, std::string reason) {
+  return {ErrorKind::MalformedVerifierKey, position, 0, std::move(name), std::move(reason)};
+}
+Error Error::origin_mismatch(std::string got, std::string want) {
+  return {ErrorKind::OriginMismatch, 0, 0, std::move(got), std::move(want)};
+}
+Error Error::malformed_witness_policy(std::uint64_t line, std::string detail) {
+  return {ErrorKind::MalformedWitnessPolicy, line, 0, std::move(detail)};
+}
+Error Error::witness_quorum_not_met(std::string detail) {
+  return {ErrorKind::WitnessQuorumNotMet, 0, 0, std::move(detail)};
+}
+Error Error::broken_chain(std::uint64_t link, const Error& cause) {
+  return {ErrorKind::BrokenChain, link, 0, cause.message()};
+}
 
 namespace {
 
@@ -124,6 +139,19 @@ void Error::write_message(MessageSink& sink) const {
       return put("keytrans proof root mismatch: recomputed root does not match the expected root");
     case ErrorKind::WrongFixedLength:
       return put(text_, " must be exactly ", to_string(a_), " bytes");
+    case ErrorKind::MalformedVerifierKey:
+      return put("verifier key ", to_string(a_), " ", encoding::echoed(text_), ": ", text2_);
+    case ErrorKind::OriginMismatch:
+      return put("checkpoint origin mismatch: got ", encoding::echoed(text_), ", want ", encoding::echoed(text2_));
+    case ErrorKind::MalformedWitnessPolicy:
+      // Line 0: the policy as a whole (or one built without a text).
+      if (a_ == 0) return put("malformed witness policy: ", text_);
+      return put("malformed witness policy: line ", to_string(a_), ": ", text_);
+    case ErrorKind::WitnessQuorumNotMet:
+      return put("witness quorum not met: ", text_);
+    case ErrorKind::BrokenChain:
+      return put("checkpoint chain broken between checkpoints ", to_string(a_), " and ", to_string(a_ + 1), ": ",
+                 text_);
   }
   put("unknown error");
 }

@@ -64,8 +64,47 @@ std::expected<SignedNote, Error> SignedNote::parse(std::string_view text) {
   return SignedNote(std::string(body), std::move(signatures));
 }
 
+std::string cosignature_v1_message(std::uint64_t timestamp, std::string_view body) {
+  std::string message(kCosignatureV1Header);
+  message += "time " + std::to_string(timestamp) + "\n";
+  message += body;
+  return message;
+}
+
+const VerifierKey* find_key(std::span<const VerifierKey> keys, const NoteSignature& sig) noexcept {
+  const auto key = std::find_if(keys.begin(), keys.end(), [&](const VerifierKey& k) {
+    return k.key_id == sig.key_id && k.name == sig.name;
+  });
+  return key == keys.end() ? nullptr : &*key;
+}
+
+bool verify_line(const VerifierKey& key, std::string_view body, const NoteSignature& sig,
+                 std::optional<std::uint64_t>& timestamp) {
+  switch (key.kind) {
+    case KeyKind::Ed25519:
+      return sig.signature.size() == 64 &&
+             crypto::verify_ed25519_strict(key.public_key, encoding::bytes_of(body), sig.signature);
+    case KeyKind::Composite:
+      // The token check on the raw bytes: the same answer as verify_token
+      // on their base64 encodings (which always decode back to them),
+      // with a token error counted as a signature that does not verify.
+      return crypto::verify_token_bytes(encoding::bytes_of(body), encoding::bytes_of(kSignedNoteContext),
+                                        sig.signature, key.public_key);
+    case KeyKind::CosignatureV1: {
+      if (sig.signature.size() != kCosignatureV1Length) return false;
+      encoding::Reader r(sig.signature);
+      const std::uint64_t t = *r.u64();  // 72 bytes remain
+      if (t > kMaxCosignatureTimestamp) return false;
+      const std::string message = cosignature_v1_message(t, body);
+      if (!crypto::verify_ed25519_strict(key.public_key, encoding::bytes_of(message), r.rest())) return false;
+      timestamp = t;
+      return true;
+    }
+  }
+  return false;
+}
+
 std::expected<std::vector<NoteSignature>, Error> SignedNote::verify(std::span<const VerifierKey> keys) const {
-  const ByteView body = encoding::bytes_of(body_);
   std::vector<NoteSignature> verified;
   // The distinct (key, signature) pairs checked so far, all of which
   // verified (the first that does not ends the call). A line that repeats
@@ -77,33 +116,19 @@ std::expected<std::vector<NoteSignature>, Error> SignedNote::verify(std::span<co
   };
   std::vector<Checked> checked;
   for (const NoteSignature& sig : signatures_) {
-    const auto key = std::find_if(keys.begin(), keys.end(), [&](const VerifierKey& k) {
-      return k.key_id == sig.key_id && k.name == sig.name;
-    });
-    if (key == keys.end()) continue;  // lines from keys the caller does not trust are ignored
+    const VerifierKey* key = find_key(keys, sig);
+    if (key == nullptr) continue;  // lines from keys the caller does not trust are ignored
     const bool repeated = std::any_of(checked.begin(), checked.end(), [&](const Checked& c) {
-      return c.key == &*key && c.sig->signature == sig.signature;
+      return c.key == key && c.sig->signature == sig.signature;
     });
     if (repeated) {
       verified.push_back(sig);
       continue;
     }
-
-    bool ok = false;
-    switch (key->kind) {
-      case KeyKind::Ed25519:
-        ok = sig.signature.size() == 64 && crypto::verify_ed25519_strict(key->public_key, body, sig.signature);
-        break;
-      case KeyKind::Composite:
-        // The token check on the raw bytes: the same answer as verify_token
-        // on their base64 encodings (which always decode back to them),
-        // with a token error counted as a signature that does not verify.
-        ok = crypto::verify_token_bytes(body, encoding::bytes_of(kSignedNoteContext), sig.signature,
-                                        key->public_key);
-        break;
-    }
-    if (!ok) return std::unexpected(Error::invalid_signature(sig.name, sig.key_id));
-    checked.push_back({&*key, &sig});
+    std::optional<std::uint64_t> timestamp;
+    if (!verify_line(*key, body_, sig, timestamp))
+      return std::unexpected(Error::invalid_signature(sig.name, sig.key_id));
+    checked.push_back({key, &sig});
     verified.push_back(sig);
   }
   if (verified.empty()) return std::unexpected(Error::no_trusted_signature());

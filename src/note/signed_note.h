@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <expected>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -29,6 +30,26 @@ struct NoteSignature {
   Bytes signature;  // the blob after its 4-byte key id (at least 1 byte)
   friend bool operator==(const NoteSignature&, const NoteSignature&) = default;
 };
+
+// C2SP tlog-cosignature, cosignature/v1: the signature bytes of a line are
+// a timestamped_signature (u64 big-endian POSIX time, at most 2^63 - 1, then
+// a 64-byte Ed25519 signature) over "cosignature/v1\ntime <decimal>\n"
+// followed by the note body.
+inline constexpr std::string_view kCosignatureV1Header = "cosignature/v1\n";
+inline constexpr std::size_t kCosignatureV1Length = 8 + 64;
+inline constexpr std::uint64_t kMaxCosignatureTimestamp = (std::uint64_t{1} << 63) - 1;
+
+// The message a cosignature/v1 signature covers.
+std::string cosignature_v1_message(std::uint64_t timestamp, std::string_view body);
+
+// The first key whose name and key id both equal the line's, or nullptr.
+const VerifierKey* find_key(std::span<const VerifierKey> keys, const NoteSignature& sig) noexcept;
+
+// Whether one signature line verifies over `body` under its key, by the
+// rules of the key's type. For a cosignature key, `timestamp` receives the
+// time the cosigner signed.
+bool verify_line(const VerifierKey& key, std::string_view body, const NoteSignature& sig,
+                 std::optional<std::uint64_t>& timestamp);
 
 class SignedNote {
  public:

@@ -29,7 +29,12 @@ bool has_white_space(std::string_view text) noexcept {
   return false;
 }
 
+std::expected<VerifierKey, Error> parse_key(std::string_view text, bool accept_cosignature);
+
 }  // namespace
+
+std::expected<VerifierKey, Error> VerifierKey::parse(std::string_view text) { return parse_key(text, false); }
+std::expected<VerifierKey, Error> VerifierKey::parse_any(std::string_view text) { return parse_key(text, true); }
 
 bool is_valid_key_name(std::string_view name) noexcept {
   return !name.empty() && name.find('+') == std::string_view::npos && !has_white_space(name);
@@ -41,7 +46,9 @@ std::uint32_t compute_key_id(std::string_view name, ByteView key_data) {
   return static_cast<std::uint32_t>(encoding::Reader::big_endian(ByteView(digest).first(4)));
 }
 
-std::expected<VerifierKey, Error> VerifierKey::parse(std::string_view text) {
+namespace {
+
+std::expected<VerifierKey, Error> parse_key(std::string_view text, bool accept_cosignature) {
   const std::size_t first = text.find('+');
   if (first == std::string_view::npos) return std::unexpected(malformed_key(text));
   const std::size_t second = text.find('+', first + 1);
@@ -66,6 +73,8 @@ std::expected<VerifierKey, Error> VerifierKey::parse(std::string_view text) {
   KeyKind kind;
   if (d[0] == kEd25519KeyType) {
     kind = KeyKind::Ed25519;
+  } else if (accept_cosignature && d[0] == kCosignatureV1KeyType) {
+    kind = KeyKind::CosignatureV1;
   } else if (d.size() >= kPrefix && d[0] == kCompositeKeyType &&
              encoding::text_of(d.subspan(1, kCompositeKeyLabel.size())) == kCompositeKeyLabel) {
     kind = KeyKind::Composite;
@@ -73,12 +82,15 @@ std::expected<VerifierKey, Error> VerifierKey::parse(std::string_view text) {
     return std::unexpected(Error::malformed_signed_note("unsupported signature type (leading byte 0x" +
                                                         encoding::hex_fixed(d[0], 2) + ")"));
   }
-  const bool length_ok = kind == KeyKind::Ed25519 ? d.size() == 33 : d.size() > kPrefix;
+  const bool composite = kind == KeyKind::Composite;
+  const bool length_ok = composite ? d.size() > kPrefix : d.size() == 33;
   if (!length_ok) return std::unexpected(malformed_key(text));
 
-  const ByteView key = kind == KeyKind::Ed25519 ? d.subspan(1) : d.subspan(kPrefix);
+  const ByteView key = composite ? d.subspan(kPrefix) : d.subspan(1);
   return VerifierKey{std::string(name), declared, kind, Bytes(key.begin(), key.end())};
 }
+
+}  // namespace
 
 std::expected<std::vector<VerifierKey>, Error> parse_verifier_keys(std::span<const std::string_view> texts) {
   // Grows as keys parse: a long list of texts that fail early costs

@@ -21,8 +21,11 @@ static_assert(kCompositeKeyLabel.size() == 42);
 
 inline constexpr std::uint8_t kEd25519KeyType = 0x01;
 inline constexpr std::uint8_t kCompositeKeyType = 0xFF;
+// C2SP tlog-cosignature: a witness's Ed25519 key signing "cosignature/v1"
+// statements about checkpoints (not note bodies).
+inline constexpr std::uint8_t kCosignatureV1KeyType = 0x04;
 
-enum class KeyKind : std::uint8_t { Ed25519, Composite };
+enum class KeyKind : std::uint8_t { Ed25519, Composite, CosignatureV1 };
 
 struct VerifierKey {
   std::string name;
@@ -32,8 +35,12 @@ struct VerifierKey {
   Bytes public_key;
 
   // Every failure is a MalformedSignedNote error; the checks run in a fixed
-  // order so that one text always reports the same failure.
+  // order so that one text always reports the same failure. Only the two
+  // note-signing types are accepted.
   static std::expected<VerifierKey, Error> parse(std::string_view text);
+  // As parse, and a cosignature/v1 key (type 0x04, 32-byte Ed25519 key) is
+  // accepted too.
+  static std::expected<VerifierKey, Error> parse_any(std::string_view text);
 
   friend bool operator==(const VerifierKey&, const VerifierKey&) = default;
 };

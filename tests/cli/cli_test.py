@@ -29,6 +29,9 @@ T = "examples/keytrans/p256/"
 TK = ["--suite", "p256", "--context", "@" + T + "context.txt", "--vrf-public", "@" + T + "vrf-public.hex",
       "--root", "@" + T + "root.hex", "--label", "alice@example.org"]
 
+# Subcommands with a test class of their own (many results per run).
+OWN_TESTS = {"monitor"}
+
 # Per subcommand: arguments that verify, with the text lines the output must
 # contain, and tampered arguments with the exact rejection message.
 CASES = {
@@ -233,11 +236,12 @@ class CliTest(unittest.TestCase):
                 done = run(example[1:])
                 self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
                 self.assertEqual(done.stdout.splitlines()[0], "verified")
-                verdict = json.loads(run(example[1:] + ["--json"]).stdout)
+                # The verdict is the last line (monitor prints one result per item before it).
+                verdict = json.loads(run(example[1:] + ["--json"]).stdout.splitlines()[-1])
                 self.assertEqual((verdict["command"], verdict["verdict"]), (name, "verified"))
 
     def test_every_subcommand_verifies_and_rejects_a_tampered_artefact(self):
-        untested = [n for n in self.names if n not in CASES]
+        untested = [n for n in self.names if n not in CASES and n not in OWN_TESTS]
         for name in self.names:
             case = CASES.get(name)
             if case is None:
@@ -349,6 +353,87 @@ comp {shlex.quote(TOOL)} inclusion --root @{M}root
         self.assertEqual(commands.split(), sorted(n for n in self.names if n.startswith("checkpoint-")))
         self.assertEqual(options.split(), ["--root"])
         self.assertEqual(files.split(), sorted("@" + M + f for f in ("root3.hash", "root7.hash")))
+
+
+MON = "examples/monitor/"
+
+
+class MonitorTest(unittest.TestCase):
+    """The monitor: one result per JSON line, the same on any number of
+    threads, a summary and an exit status; no progress bar off a terminal."""
+
+    def setUp(self):
+        self.origin = (ROOT / MON / "origin.txt").read_text().strip()
+        self.session = (ROOT / MON / "session.jsonl").read_text()
+        self.items = [json.loads(line) for line in self.session.splitlines()]
+
+    def monitor(self, *args, stdin=None):
+        return run(["monitor", "--origin", self.origin, "--policy", "@" + MON + "policy.txt"] + list(args),
+                   stdin=stdin)
+
+    def test_every_item_is_reported_in_order(self):
+        for threads in ("1", "2", "5"):
+            with self.subTest(threads=threads):
+                r = self.monitor("--input", "@" + MON + "session.jsonl", "--threads", threads, "--json")
+                self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+                self.assertEqual(r.stderr, "")  # no progress bar: standard error is not a terminal
+                lines = [json.loads(line) for line in r.stdout.splitlines()]
+                results, summary = lines[:-1], lines[-1]
+                self.assertEqual([x["line"] for x in results], list(range(1, len(self.items) + 1)))
+                self.assertEqual([x["type"] for x in results], [i["type"] for i in self.items])
+                self.assertTrue(all(x["verified"] for x in results))
+                checkpoints = [x for x in results if x["type"] == "checkpoint"]
+                self.assertEqual([c["size"] for c in checkpoints], [16, 29, 40])
+                for c in checkpoints:
+                    self.assertEqual([w["name"] for w in c["cosigners"]],
+                                     ["witness.example.net/w1", "witness.example.org/w2"])
+                    self.assertEqual(c["cosigners"][1]["timestamp"] - c["cosigners"][0]["timestamp"], 2)
+                self.assertEqual(summary, {"command": "monitor", "verdict": "verified", "summary": {
+                    "items": len(self.items), "verified": len(self.items), "rejected": 0,
+                    "checkpoints": 3, "inclusions": len(self.items) - 3}})
+
+    def test_rejections_are_named_and_set_the_exit_status(self):
+        r = self.monitor("--input", "@" + MON + "session-tampered.jsonl")
+        self.assertEqual(r.returncode, 1, r.stdout + r.stderr)
+        lines = r.stdout.splitlines()
+        bad = [n for n, line in enumerate((ROOT / MON / "session-tampered.jsonl").read_text().splitlines(), 1)
+               if '"index":20,' in line and line not in self.session]
+        self.assertEqual(len(bad), 1)
+        self.assertEqual(lines, [f"line {bad[0]}: inclusion: rejected: " + ROOT_MISMATCH,
+                                 f"rejected: 1 of {len(self.items)} items did not verify"])
+
+        # From standard input, under the log key alone, with a checkpoint
+        # that lost its consistency proof and one of another log.
+        items = [dict(i) for i in self.items]
+        second = next(n for n, i in enumerate(items) if i["type"] == "checkpoint" and "consistency" in i)
+        del items[second]["consistency"]
+        items.append({"type": "checkpoint", "note": items[0]["note"].replace(self.origin, "other", 1)})
+        items.append({"type": "bogus"})
+        text = "\n".join(json.dumps(i) for i in items) + "\n\n"
+        keys = (ROOT / MON / "log.vkey").read_text().strip()
+        r = run(["monitor", "--origin", self.origin, "--keys", keys, "--json"], stdin=text)
+        self.assertEqual(r.returncode, 1, r.stdout + r.stderr)
+        out = [json.loads(line) for line in r.stdout.splitlines()]
+        errors = {x["line"]: x["error"] for x in out[:-1] if not x["verified"]}
+        self.assertEqual(errors, {
+            second + 1: "missing consistency proof from the checkpoint on line 1",
+            len(items) - 1: "invalid signature for known key \"" + self.origin + "\" (key id " +
+                            keys.split("+")[1] + ")",
+            len(items): 'unknown type "bogus"',
+        })
+        self.assertEqual(out[-1]["summary"]["rejected"], 3)
+
+    def test_bad_usage(self):
+        cases = [
+            (["monitor", "--policy", "@" + MON + "policy.txt"], "--origin is required"),
+            (["monitor", "--origin", "o"], "give exactly one of --keys and --policy"),
+            (["monitor", "--origin", "o", "--keys", "k", "--threads", "0"], "--threads must be from 1 to 1024"),
+        ]
+        for args, reason in cases:
+            with self.subTest(args=args):
+                r = run(args, stdin="")
+                self.assertEqual(r.returncode, 2, r.stdout + r.stderr)
+                self.assertIn(reason, r.stderr)
 
 
 if __name__ == "__main__":

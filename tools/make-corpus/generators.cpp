@@ -181,6 +181,7 @@ std::vector<std::pair<std::string, Generator>> generators() {
       {"coniks_fuzz", coniks_seeds},
       {"policy_fuzz", policy_seeds},
       {"keytrans_fuzz", keytrans_seeds},
+      {"witness_fuzz", witness_seeds},
   };
 }
 

@@ -30,5 +30,6 @@ void make_coniks(const std::filesystem::path& dir);
 void make_log(const std::filesystem::path& dir);
 void make_keytrans(const std::filesystem::path& dir);
 void make_policy(const std::filesystem::path& dir);
+void make_monitor(const std::filesystem::path& dir);
 
 }  // namespace quenfold::examples

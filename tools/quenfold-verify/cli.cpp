@@ -209,6 +209,12 @@ std::uint64_t Options::u64(const std::string& name) const {
   }
 }
 
+bool Options::json() const {
+  // --json belongs to the root parser; the subcommand passes it up.
+  const CLI::App* root = command_.get_parent();
+  return root != nullptr && root->count("--json") != 0;
+}
+
 // --- registry -------------------------------------------------------------------
 
 Options& Registry::add(const std::string& name, const std::string& summary, const std::string& example,

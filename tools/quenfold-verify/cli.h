@@ -89,6 +89,9 @@ class Options {
   std::vector<std::string> lines(const std::string& name) const;
   // An unsigned decimal number (inline, @path or -).
   std::uint64_t u64(const std::string& name) const;
+  // Whether --json was given (a handler that prints more than its verdict
+  // chooses its format by it).
+  bool json() const;
 
  private:
   CLI::App& command_;
@@ -131,6 +134,7 @@ void register_coniks(Registry& r);
 void register_note(Registry& r);
 void register_keytrans(Registry& r);
 void register_policy(Registry& r);
+void register_monitor(Registry& r);
 
 // The verdict as printed: "verified" and one "label: value" line per field
 // (records indented below their label), or "rejected: <message>".

@@ -1,0 +1,213 @@
+// What a monitor pays: 10 000 inclusion proofs under one ML-DSA-65 + Ed25519
+// checkpoint whose signature is checked once, beside the floor of one bare
+// token verification plus 10 000 bare proof checks (interleaved; "ratio",
+// target at most 1.15); and the monitor command's engine on 1 and 2
+// threads over the same JSON lines ("speedup", wall-clock time of 1 thread
+// over 2, interleaved; target at least 1.8 on an idle 2-core machine).
+//
+//   build/bench/quenfold_bench --benchmark_filter='Monitor'
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "crypto/sign.h"
+#include "measure.h"
+#include "monitor.h"
+#include "quenfold/merkle.h"
+#include "quenfold/monitor.h"
+#include "support/merkle_tree.h"
+#include "support/notes.h"
+#include "support/testdata.h"
+
+namespace {
+
+std::int64_t process_cpu_ns() {
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return std::int64_t{ts.tv_sec} * 1'000'000'000 + ts.tv_nsec;
+}
+
+using quenfold::ByteView;
+using quenfold::test::Bytes;
+using quenfold::test::Hash;
+using quenfold::test::NoteSigner;
+
+constexpr std::string_view kOrigin = "log.example.org/monitored";
+constexpr std::size_t kLevels = 14;  // 16384 leaves
+constexpr std::size_t kProofs = 10000;
+
+// A perfect tree kept level by level, so that 10 000 audit paths cost one
+// pass over the leaves rather than a recursion per path.
+struct Tree {
+  std::vector<std::vector<Hash>> level;  // level[0]: leaf hashes
+  Tree() {
+    level.emplace_back();
+    for (std::size_t i = 0; i < (std::size_t{1} << kLevels); ++i)
+      level[0].push_back(
+          quenfold::test::leaf_hash_of(Bytes{static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i >> 8), 0x42}));
+    while (level.back().size() > 1) {
+      const auto& below = level.back();
+      std::vector<Hash> above;
+      for (std::size_t i = 0; i < below.size(); i += 2)
+        above.push_back(quenfold::test::node_hash_of(below[i], below[i + 1]));
+      level.push_back(std::move(above));
+    }
+  }
+  std::uint64_t size() const { return level[0].size(); }
+  const Hash& root() const { return level.back()[0]; }
+  std::vector<Hash> path(std::size_t index) const {
+    std::vector<Hash> out;
+    for (std::size_t l = 0; l + 1 < level.size(); ++l, index >>= 1) out.push_back(level[l][index ^ 1]);
+    return out;
+  }
+};
+
+struct BatchFixture {
+  Tree tree;
+  NoteSigner signer =
+      NoteSigner::composite(std::string(kOrigin), quenfold::crypto::SignatureVersion::MlDsa65Ed25519, 31);
+  std::string body;
+  std::string note;
+  Bytes signature;
+  quenfold::VerifierList keys;
+  std::vector<std::vector<Hash>> paths;
+  std::vector<std::vector<ByteView>> path_views;
+  std::vector<quenfold::InclusionProof> items;
+  BatchFixture() {
+    body = quenfold::test::checkpoint_body(kOrigin, tree.size(), Bytes(tree.root().begin(), tree.root().end()));
+    note = quenfold::test::signed_note(body, {&signer});
+    signature = signer.sign(body);
+    const std::vector<std::string> k = {signer.verifier_key()};
+    keys = *quenfold::VerifierList::parse(std::span<const std::string>(k));
+    for (std::size_t i = 0; i < kProofs; ++i) paths.push_back(tree.path(i * 13 % tree.size()));
+    for (const auto& p : paths) path_views.emplace_back(p.begin(), p.end());
+    for (std::size_t i = 0; i < kProofs; ++i)
+      items.push_back({i * 13 % tree.size(), tree.level[0][i * 13 % tree.size()], path_views[i]});
+  }
+};
+
+const BatchFixture& batch() {
+  static const BatchFixture f;
+  return f;
+}
+
+void BM_Monitor_10000InclusionsUnderOneCheckpoint_VsFloor(benchmark::State& state) {
+  const BatchFixture& f = batch();
+  const quenfold::CheckpointVerifier verifier{std::string(kOrigin), f.keys};
+  const Bytes context(quenfold::test::kSignedNoteContextText.begin(), quenfold::test::kSignedNoteContextText.end());
+  const Bytes public_key(f.signer.key_data().begin() + 43, f.signer.key_data().end());
+  const Bytes body(f.body.begin(), f.body.end());
+  const ByteView root(f.tree.root());
+  const auto op = [&] {
+    const auto checkpoint = verifier.verify(f.note);
+    if (!checkpoint) return false;
+    const auto results = quenfold::verify_inclusions(checkpoint->head, f.items);
+    return std::all_of(results.begin(), results.end(), [](const auto& r) { return r.has_value(); });
+  };
+  const auto floor = [&] {
+    bool ok = quenfold::crypto::verify_token_bytes(body, context, f.signature, public_key);
+    for (const auto& item : f.items)
+      ok = quenfold::verify_inclusion(item.index, f.tree.size(), item.leaf_hash, item.proof, root).has_value() && ok;
+    return ok;
+  };
+  quenfold::bench::ratio(state, op, floor);
+}
+BENCHMARK(BM_Monitor_10000InclusionsUnderOneCheckpoint_VsFloor)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+// The JSON lines of a monitoring session: a checkpoint, 2 000 inclusion
+// proofs under it, a larger checkpoint with its consistency proof and 2 000
+// proofs under that.
+struct MonitorFixture {
+  NoteSigner signer =
+      NoteSigner::composite(std::string(kOrigin), quenfold::crypto::SignatureVersion::MlDsa65Ed25519, 32);
+  quenfold::test::MerkleTree tree;
+  std::vector<std::string> lines;
+  quenfold::VerifierList keys;
+  MonitorFixture() {
+    for (std::uint32_t i = 0; i < 1500; ++i)
+      tree.append(Bytes{static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i >> 8)});
+    const std::vector<std::string> k = {signer.verifier_key()};
+    keys = *quenfold::VerifierList::parse(std::span<const std::string>(k));
+    const auto hex_list = [](const std::vector<Hash>& hs) {
+      std::string out = "[";
+      for (std::size_t i = 0; i < hs.size(); ++i) out += (i ? ",\"" : "\"") + quenfold::test::to_hex(hs[i]) + "\"";
+      return out + "]";
+    };
+    const auto checkpoint = [&](std::uint64_t size, const std::string& consistency) {
+      const auto root = tree.root(size);
+      const std::string note = quenfold::test::signed_note(
+          quenfold::test::checkpoint_body(kOrigin, size, Bytes(root.begin(), root.end())), {&signer});
+      std::string escaped;
+      for (const char c : note) escaped += c == '\n' ? std::string("\\n") : std::string(1, c);
+      lines.push_back("{\"type\":\"checkpoint\",\"note\":\"" + escaped + "\"" +
+                      (consistency.empty() ? "" : ",\"consistency\":" + consistency) + "}");
+    };
+    const auto inclusions = [&](std::uint64_t size) {
+      // Paths of a few leaves, repeated: building 2 000 distinct paths
+      // with the recursive reference builder would dominate the setup.
+      std::vector<std::string> some;
+      for (std::uint64_t i = 0; i < 50; ++i) {
+        const std::uint64_t index = i * 29 % size;
+        some.push_back("{\"type\":\"inclusion\",\"index\":" + std::to_string(index) + ",\"leaf_hash\":\"" +
+                       quenfold::test::to_hex(tree.leaf_hash(index)) +
+                       "\",\"proof\":" + hex_list(tree.inclusion_proof(index, size)) + "}");
+      }
+      for (std::size_t i = 0; i < 2000; ++i) lines.push_back(some[i % some.size()]);
+    };
+    checkpoint(1000, "");
+    inclusions(1000);
+    checkpoint(1500, hex_list(tree.consistency_proof(1000, 1500)));
+    inclusions(1500);
+    const auto results =
+        quenfold::cli::monitor::run(lines, quenfold::CheckpointVerifier(std::string(kOrigin), keys), 1);
+    const auto s = quenfold::cli::monitor::summarize(results);
+    if (s.verified != s.items || s.items != lines.size()) throw std::runtime_error("monitor fixture does not verify");
+  }
+};
+
+void BM_Monitor_Engine_2ThreadsVs1(benchmark::State& state) {
+  static const MonitorFixture f;
+  const quenfold::CheckpointVerifier verifier(std::string(kOrigin), f.keys);
+  using Clock = std::chrono::steady_clock;
+  Clock::duration one{}, two{};
+  std::int64_t cpu_one = 0, cpu_two = 0;
+  for (auto _ : state) {
+    const auto c0 = process_cpu_ns();
+    const auto t0 = Clock::now();
+    const auto a = quenfold::cli::monitor::run(f.lines, verifier, 1);
+    const auto t1 = Clock::now();
+    const auto c1 = process_cpu_ns();
+    const auto b = quenfold::cli::monitor::run(f.lines, verifier, 2);
+    const auto t2 = Clock::now();
+    const auto c2 = process_cpu_ns();
+    cpu_one += c1 - c0;
+    cpu_two += c2 - c1;
+    if (quenfold::cli::monitor::summarize(a).verified != f.lines.size() ||
+        quenfold::cli::monitor::summarize(b).verified != f.lines.size())
+      state.SkipWithError("monitor run did not verify");
+    one += t1 - t0;
+    two += t2 - t1;
+  }
+  const double n = static_cast<double>(state.iterations());
+  const double items = static_cast<double>(f.lines.size());
+  const double s1 = std::chrono::duration<double>(one).count() / n;
+  const double s2 = std::chrono::duration<double>(two).count() / n;
+  state.counters["items_per_s_1thread"] = items / s1;
+  state.counters["items_per_s_2threads"] = items / s2;
+  state.counters["speedup"] = s1 / s2;
+  // CPU time of all threads, 2-thread run over 1-thread run: the cost of
+  // splitting the work (1.0 when it adds nothing). On a machine where other
+  // processes hold the cores, "speedup" falls while this stays put.
+  state.counters["cpu_2threads_over_1"] =
+      cpu_one > 0 ? static_cast<double>(cpu_two) / static_cast<double>(cpu_one) : 0.0;
+  // Cores the 2-thread run actually got: its CPU time over its wall time.
+  state.counters["cores_used_2threads"] = static_cast<double>(cpu_two) / 1e9 / n / s2;
+}
+BENCHMARK(BM_Monitor_Engine_2ThreadsVs1)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
+
+}  // namespace

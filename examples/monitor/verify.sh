@@ -1,0 +1,20 @@
+# A monitoring session: three checkpoints of one log, each cosigned by two
+# witnesses, with the consistency proofs between them and inclusion proofs
+# under each, as JSON lines.
+set -u
+d="$EX/monitor"
+origin="$(cat "$d/origin.txt")"
+fail=0
+expect() {  # expect <status> <command...>
+  want=$1; shift
+  "$@"
+  got=$?
+  [ "$got" -eq "$want" ] || { echo "!! expected exit status $want, got $got"; fail=1; }
+}
+echo "-- the session under the witness policy (the log and one of two witnesses)"
+expect 0 "$QV" monitor --origin "$origin" --policy @"$d/policy.txt" --input @"$d/session.jsonl"
+echo "-- the same session from standard input, under the log's key alone, on one thread"
+expect 0 "$QV" monitor --origin "$origin" --keys @"$d/log.vkey" --threads 1 < "$d/session.jsonl"
+echo "-- one inclusion proof moved to the next leaf (expected: rejected)"
+expect 1 "$QV" monitor --origin "$origin" --policy @"$d/policy.txt" --input @"$d/session-tampered.jsonl"
+exit $fail

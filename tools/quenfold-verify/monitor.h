@@ -1,0 +1,62 @@
+// The monitor: a stream of JSON lines (checkpoints, and inclusion proofs
+// under the latest checkpoint) verified on several threads, one result per
+// item in input order.
+//
+// Input, one JSON object per line (blank lines are skipped):
+//   {"type":"checkpoint","note":"<signed note>","consistency":["<hex>",...]}
+//       a checkpoint of the monitored log; every checkpoint after the first
+//       carries the consistency proof from the previous checkpoint line
+//   {"type":"inclusion","index":N,"leaf_hash":"<hex>","proof":["<hex>",...]}
+//       an inclusion proof under the latest checkpoint line before it
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "quenfold/monitor.h"
+
+namespace quenfold::cli::monitor {
+
+enum class ItemType : std::uint8_t { Checkpoint, Inclusion, Unknown };
+const char* name_of(ItemType t) noexcept;  // "checkpoint", "inclusion", "unknown"
+
+struct ItemResult {
+  std::size_t line = 0;  // from 1
+  ItemType type = ItemType::Unknown;
+  std::optional<std::string> error;              // nullopt: verified
+  std::optional<VerifiedCheckpoint> checkpoint;  // a checkpoint that verified
+  std::uint64_t index = 0;                       // an inclusion proof's leaf index
+};
+
+struct Summary {
+  std::size_t items = 0;
+  std::size_t verified = 0;
+  std::size_t checkpoints = 0;
+  std::size_t inclusions = 0;
+  std::size_t rejected() const noexcept { return items - verified; }
+};
+
+// Verifies every non-blank line on `threads` threads (at least 1). The
+// results follow the input order; `progress`, when given, is called from
+// the calling thread with the number of items done, about ten times a
+// second, while the workers run.
+std::vector<ItemResult> run(const std::vector<std::string>& lines, const CheckpointVerifier& verifier,
+                            unsigned threads, const std::function<void(std::size_t done, std::size_t total)>& progress = {});
+
+Summary summarize(const std::vector<ItemResult>& results);
+
+// One result as a JSON object on one line, and the summary likewise.
+std::string to_json_line(const ItemResult& r);
+std::string summary_json_line(const Summary& s);
+// "line N: <type>: rejected: <message>" for the text output.
+std::string to_text_line(const ItemResult& r);
+std::string summary_text(const Summary& s);
+
+// Splits a text into lines (without their line feeds).
+std::vector<std::string> split_lines(const std::string& text);
+
+}  // namespace quenfold::cli::monitor
