@@ -93,7 +93,7 @@ bool verify_line(const VerifierKey& key, std::string_view body, const NoteSignat
     case KeyKind::CosignatureV1: {
       if (sig.signature.size() != kCosignatureV1Length) return false;
       encoding::Reader r(sig.signature);
-      const std::uint64_t t = *r.u64();  // 72 bytes remain
+      const std::uint64_t t = *r.u64("timestamp");  // 72 bytes remain
       if (t > kMaxCosignatureTimestamp) return false;
       const std::string message = cosignature_v1_message(t, body);
       if (!crypto::verify_ed25519_strict(key.public_key, encoding::bytes_of(message), r.rest())) return false;
