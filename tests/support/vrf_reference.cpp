@@ -17,6 +17,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "crypto/ossl.h"
 #include "support/edwards25519_reference.h"
 
 namespace quenfold::test {
@@ -252,18 +253,11 @@ const ReferenceEdwards25519& reference_edwards25519() {
 
 // --- ECVRF-P256-SHA256-TAI prover ---------------------------------------------
 
-template <auto Free>
-struct Deleter {
-  template <class T>
-  void operator()(T* p) const noexcept {
-    Free(p);
-  }
-};
-using Bignum = std::unique_ptr<BIGNUM, Deleter<BN_free>>;
-using SecretBignum = std::unique_ptr<BIGNUM, Deleter<BN_clear_free>>;
-using BnCtx = std::unique_ptr<BN_CTX, Deleter<BN_CTX_free>>;
-using EcGroup = std::unique_ptr<EC_GROUP, Deleter<EC_GROUP_free>>;
-using EcPoint = std::unique_ptr<EC_POINT, Deleter<EC_POINT_free>>;
+using crypto::ossl::Bignum;
+using crypto::ossl::BnCtx;
+using crypto::ossl::EcGroup;
+using crypto::ossl::EcPoint;
+using crypto::ossl::SecretBignum;
 
 constexpr std::uint8_t kP256Suite = 0x01;
 constexpr std::size_t kP256PointLen = 33;
@@ -277,7 +271,7 @@ void check(int ok) {
 }
 
 struct P256 {
-  EcGroup group{EC_GROUP_new_by_curve_name(NID_X9_62_prime256v1)};
+  EcGroup group{EC_GROUP_new_by_curve_name_ex(crypto::ossl::context(), nullptr, NID_X9_62_prime256v1)};
   Bignum order{BN_new()};
   P256() {
     if (!group || !order || EC_GROUP_get_order(group.get(), order.get(), nullptr) != 1)
@@ -391,7 +385,7 @@ class P256Prover final : public VrfProver {
   std::pair<Bytes, Bytes> generate_keypair() const override {
     Bytes secret(kP256ScalarLen);
     for (;;) {
-      if (RAND_priv_bytes(secret.data(), static_cast<int>(secret.size())) != 1) fail("OS CSPRNG unavailable");
+      if (RAND_priv_bytes_ex(crypto::ossl::context(), secret.data(), secret.size(), 0) != 1) fail("OS CSPRNG unavailable");
       auto pk = public_key_from_secret(secret);
       if (pk) return {std::move(secret), std::move(*pk)};
     }
@@ -400,7 +394,7 @@ class P256Prover final : public VrfProver {
   std::expected<Bytes, CryptoError> public_key_from_secret(ByteView secret) const override {
     auto x = p256_secret_scalar(secret);
     if (!x) return std::unexpected(x.error());
-    const BnCtx ctx{BN_CTX_new()};
+    const BnCtx ctx{BN_CTX_new_ex(crypto::ossl::context())};
     auto y = p256().point();
     check(EC_POINT_mul(p256().group.get(), y.get(), x->get(), nullptr, nullptr, ctx.get()));
     const Point33 enc = p256().encode(y.get(), ctx.get());
@@ -412,7 +406,7 @@ class P256Prover final : public VrfProver {
     const EC_GROUP* g = curve.group.get();
     auto x = p256_secret_scalar(secret);
     if (!x) return std::unexpected(x.error());
-    const BnCtx ctx{BN_CTX_new()};
+    const BnCtx ctx{BN_CTX_new_ex(crypto::ossl::context())};
     if (!ctx) fail("out of memory");
     auto y = curve.point();
     check(EC_POINT_mul(g, y.get(), x->get(), nullptr, nullptr, ctx.get()));
@@ -446,7 +440,7 @@ class P256Prover final : public VrfProver {
   std::expected<Bytes64, CryptoError> proof_to_hash(ByteView proof) const override {
     constexpr std::size_t kProofLen = kP256PointLen + kP256ChallengeLen + kP256ScalarLen;
     if (proof.size() != kProofLen) return std::unexpected(CryptoError::invalid_length(kProofLen, proof.size()));
-    const BnCtx ctx{BN_CTX_new()};
+    const BnCtx ctx{BN_CTX_new_ex(crypto::ossl::context())};
     auto gamma = p256().point();
     ERR_set_mark();
     const bool decodes = (proof[0] == 0x02 || proof[0] == 0x03) &&
