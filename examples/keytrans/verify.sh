@@ -1,14 +1,7 @@
 # KEYTRANS combined-tree proofs, one small directory per suite: alice has six
 # versions (0 to 5), bob is absent.
 set -u
-fail=0
-expect() {  # expect <exit status> <command...>
-  local want=$1
-  shift
-  "$@"
-  local got=$?
-  [ $got -eq "$want" ] || { echo "unexpected exit status $got (wanted $want)"; fail=1; }
-}
+source "$EX/expect.sh"
 for s in p256:0x0001 ed25519:0x0002 experimental:0xf000; do
   name=${s%%:*}
   suite=${s#*:}

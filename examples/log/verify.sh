@@ -3,15 +3,9 @@
 # entries of examples/key_history (leaves 1, 3 and 5) and the consistency of
 # the two checkpoints.
 set -u
+source "$EX/expect.sh"
 d="$EX/log"
 kh="$EX/key_history"
-fail=0
-expect() {  # expect <status> <command...>
-  want=$1; shift
-  "$@"
-  got=$?
-  [ "$got" -eq "$want" ] || { echo "!! expected exit status $want, got $got"; fail=1; }
-}
 echo "-- the size-4 checkpoint as a signed note, both keys trusted"
 expect 0 "$QV" note --note @"$d/checkpoint-4.note" --keys @"$d/keys.txt"
 echo "-- the size-7 checkpoint under the composite key alone"

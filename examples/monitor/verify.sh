@@ -2,15 +2,9 @@
 # witnesses, with the consistency proofs between them and inclusion proofs
 # under each, as JSON lines.
 set -u
+source "$EX/expect.sh"
 d="$EX/monitor"
 origin="$(cat "$d/origin.txt")"
-fail=0
-expect() {  # expect <status> <command...>
-  want=$1; shift
-  "$@"
-  got=$?
-  [ "$got" -eq "$want" ] || { echo "!! expected exit status $want, got $got"; fail=1; }
-}
 echo "-- the session under the witness policy (the log and one of two witnesses)"
 expect 0 "$QV" monitor --origin "$origin" --policy @"$d/policy.txt" --input @"$d/session.jsonl"
 echo "-- the same session from standard input, under the log's key alone, on one thread"

@@ -1,23 +1,12 @@
 # The signed namespace policy of example.org (Hybrid/Cat3, signed with an
 # ML-DSA-65+Ed448 token) and the posture checks of the namespace's log.
 set -u
+source "$EX/expect.sh"
 d="$EX/policy"
 policy="$d/example.org.policy"
 # The example log's checkpoint key and signature (ML-DSA-65+Ed25519, tag 0x02).
 key="$EX/log/composite-key.token"
 sig="$EX/log/composite-signature.token"
-status=0
-# expect <exit status> <command...>: runs the command and records a verdict
-# that differs from the expected one.
-expect() {
-  local want="$1"; shift
-  "$@"
-  local got=$?
-  if [ "$got" -ne "$want" ]; then
-    echo "!! expected exit status $want, got $got"
-    status=1
-  fi
-}
 echo "-- the signed policy"
 expect 0 "$QV" policy --envelope @"$policy"
 echo "-- the log's ML-DSA-65+Ed25519 checkpoint key (tag 0x02, ${key#$EX/}) against the policy"
@@ -35,4 +24,4 @@ echo "-- the policy's own ML-DSA-65+Ed448 key (tag 0x13) as a checkpoint key (ex
 expect 1 "$QV" posture --envelope @"$policy" --signing-key @"$d/policy-key.token"
 echo "-- the policy with its creation time changed (expected: rejected)"
 expect 1 "$QV" policy --envelope @"$d/example.org-tampered.policy"
-exit $status
+exit $fail
