@@ -31,6 +31,7 @@ using Bignum = std::unique_ptr<BIGNUM, Deleter<BN_free>>;
 // For secret scalars: zeroes the digits before releasing them.
 using SecretBignum = std::unique_ptr<BIGNUM, Deleter<BN_clear_free>>;
 using BnCtx = std::unique_ptr<BN_CTX, Deleter<BN_CTX_free>>;
+using BnMontCtx = std::unique_ptr<BN_MONT_CTX, Deleter<BN_MONT_CTX_free>>;
 using EcGroup = std::unique_ptr<EC_GROUP, Deleter<EC_GROUP_free>>;
 using EcPoint = std::unique_ptr<EC_POINT, Deleter<EC_POINT_free>>;
 using EcdsaSig = std::unique_ptr<ECDSA_SIG, Deleter<ECDSA_SIG_free>>;

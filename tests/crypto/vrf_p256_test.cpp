@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 #include <openssl/bn.h>
 #include <openssl/ec.h>
+#include <openssl/err.h>
 #include <openssl/obj_mac.h>
 
 #include <nlohmann/json.hpp>
+
+#include <random>
 
 #include "crypto/vrf.h"
 #include "support/testdata.h"
@@ -66,6 +69,17 @@ Bytes add32(const Bytes& a, const Bytes& b) {
     carry = s >> 8;
   }
   return out;
+}
+
+// a - v over 32-byte big-endian integers, for a >= v.
+Bytes sub_small(Bytes a, unsigned v) {
+  for (int i = 31; i >= 0 && v != 0; --i) {
+    const unsigned byte = a[static_cast<std::size_t>(i)];
+    const unsigned take = v & 0xff;
+    a[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(byte - take);
+    v = (v >> 8) + (byte < take ? 1u : 0u);
+  }
+  return a;
 }
 
 TEST(EcvrfP256, Rfc9381VectorsProveAndVerify) {
@@ -186,6 +200,77 @@ TEST(EcvrfP256, NonCanonicalXIsRejected) {
     return;
   }
   FAIL() << "no small x on the curve";
+}
+
+// The verifier decodes points with its own square root; OpenSSL's
+// EC_POINT_oct2point is the reference for which 33-byte strings are points.
+// proof_to_hash decodes Gamma and nothing else, so its success is the
+// decoder's answer. Random x (about half lie on the curve), x at the bottom
+// of the field, just below p and at or above p, under every prefix.
+TEST(EcvrfP256, PointDecodingAgreesWithOpenSsl) {
+  const Bytes p = curve_constant(false);
+  EC_GROUP* g = EC_GROUP_new_by_curve_name(NID_X9_62_prime256v1);
+  EC_POINT* point = EC_POINT_new(g);
+  std::mt19937_64 rng(20261208);
+  std::vector<Bytes> xs;
+  for (int i = 0; i < 2000; ++i) {
+    Bytes x(32);
+    for (auto& b : x) b = static_cast<std::uint8_t>(rng());
+    xs.push_back(x);
+  }
+  for (std::uint8_t i = 0; i < 64; ++i) {
+    Bytes small(32, 0);
+    small[31] = i;
+    xs.push_back(small);
+    xs.push_back(add32(p, small));  // p + i: never canonical
+    xs.push_back(sub_small(p, i + 1u));  // p - 1 - i
+  }
+  xs.push_back(Bytes(32, 0xff));
+  int on_curve = 0;
+  for (const auto& x : xs) {
+    for (const int prefix : {0x00, 0x01, 0x02, 0x03, 0x04}) {
+      Bytes enc{static_cast<std::uint8_t>(prefix)};
+      enc.insert(enc.end(), x.begin(), x.end());
+      Bytes pi = enc;
+      pi.resize(81, 0);
+      const bool ours = ecvrf_p256().proof_to_hash(pi).has_value();
+      const bool theirs = (prefix == 0x02 || prefix == 0x03) &&
+                          EC_POINT_oct2point(g, point, enc.data(), enc.size(), nullptr) == 1;
+      ASSERT_EQ(ours, theirs) << to_hex(enc);
+      on_curve += ours;
+    }
+  }
+  ERR_clear_error();
+  EC_POINT_free(point);
+  EC_GROUP_free(g);
+  // Both answers occur often: about half of all x lie on the curve, each
+  // under two prefixes.
+  EXPECT_GT(on_curve, 1500);
+  EXPECT_LT(on_curve, 2700);
+}
+
+// Honest proofs under random keys and inputs verify and bad parities do not:
+// the decoded y must be the right root for keys and Gammas of either parity,
+// and hash-to-curve must stop at the counter OpenSSL's decoding stops at.
+TEST(EcvrfP256, HonestProofsOfEitherParityVerify) {
+  std::mt19937_64 rng(7);
+  std::array<int, 2> key_parity{}, gamma_parity{};
+  for (int i = 0; i < 64; ++i) {
+    const auto [sk, pk] = prover().generate_keypair();
+    Bytes alpha(static_cast<std::size_t>(rng() % 40));
+    for (auto& b : alpha) b = static_cast<std::uint8_t>(rng());
+    const Bytes pi = prover().prove(sk, alpha).value();
+    ++key_parity[pk[0] & 1];
+    ++gamma_parity[pi[0] & 1];
+    EXPECT_TRUE(ecvrf_p256().verify(pk, alpha, pi).value().valid);
+    Bytes other_key = pk, other_gamma = pi;
+    other_key[0] ^= 0x01;
+    other_gamma[0] ^= 0x01;
+    EXPECT_FALSE(ecvrf_p256().verify(other_key, alpha, pi).value().valid);
+    EXPECT_FALSE(ecvrf_p256().verify(pk, alpha, other_gamma).value().valid);
+  }
+  EXPECT_GT(std::min(key_parity[0], key_parity[1]), 0);
+  EXPECT_GT(std::min(gamma_parity[0], gamma_parity[1]), 0);
 }
 
 TEST(EcvrfP256, ProveAndKeyErrors) {
