@@ -65,7 +65,7 @@ Outcome monitor_session(const Options& o) {
                                            : std::string(std::istreambuf_iterator<char>(std::cin),
                                                          std::istreambuf_iterator<char>());
 
-  std::vector<monitor::ItemResult> results;
+  monitor::Results results;
   {
     ProgressBar bar;
     results = monitor::run(monitor::split_lines(input), *verifier, threads, bar.callback());

@@ -2,8 +2,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <barrier>
 #include <chrono>
+#include <condition_variable>
+#include <exception>
 #include <limits>
+#include <memory>
+#include <mutex>
 #include <thread>
 
 #include <nlohmann/json.hpp>
@@ -22,15 +27,33 @@ using out_json = nlohmann::ordered_json;
 constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
 // Items handed to a worker at a time: large enough that the shared counter
 // is not contended, small enough that the threads finish together.
-constexpr std::size_t kChunk = 16;
+constexpr std::size_t kChunk = Results::kBlock;
+
+// Hex strings decoded into one buffer, so that a proof of twenty nodes
+// costs two allocations rather than twenty-one: thousands of items stay
+// alive between the two passes, and their allocations are most of the
+// engine's memory traffic.
+struct HexList {
+  Bytes data;
+  std::vector<std::size_t> ends;  // entry k is data[ends[k - 1], ends[k])
+  std::vector<ByteView> views() const {
+    std::vector<ByteView> out;
+    out.reserve(ends.size());
+    std::size_t begin = 0;
+    for (const std::size_t end : ends) {
+      out.emplace_back(data.data() + begin, end - begin);
+      begin = end;
+    }
+    return out;
+  }
+};
 
 struct Work {
   std::string note;
   bool has_consistency = false;
-  std::vector<Bytes> consistency;
+  HexList consistency;
   Bytes leaf_hash;
-  std::vector<Bytes> proof;
-  std::size_t anchor = kNone;  // the previous checkpoint item (checkpoints) or the latest one (inclusions)
+  HexList proof;
 };
 
 int hex_digit(char c) noexcept {
@@ -40,32 +63,40 @@ int hex_digit(char c) noexcept {
   return -1;
 }
 
-std::optional<Bytes> hex_of(const json& j) {
-  if (!j.is_string()) return std::nullopt;
+// Appends the bytes of a hex string; false if it is not one.
+bool append_hex(const json& j, Bytes& out) {
+  if (!j.is_string()) return false;
   const auto& s = j.get_ref<const std::string&>();
-  if (s.size() % 2 != 0) return std::nullopt;
-  Bytes out(s.size() / 2);
-  for (std::size_t i = 0; i < out.size(); ++i) {
+  if (s.size() % 2 != 0) return false;
+  const std::size_t at = out.size();
+  out.resize(at + s.size() / 2);
+  for (std::size_t i = 0; i < s.size() / 2; ++i) {
     const int hi = hex_digit(s[2 * i]), lo = hex_digit(s[2 * i + 1]);
-    if (hi < 0 || lo < 0) return std::nullopt;
-    out[i] = static_cast<std::uint8_t>(hi << 4 | lo);
+    if (hi < 0 || lo < 0) return false;
+    out[at + i] = static_cast<std::uint8_t>(hi << 4 | lo);
   }
+  return true;
+}
+
+std::optional<Bytes> hex_of(const json& j) {
+  Bytes out;
+  if (!append_hex(j, out)) return std::nullopt;
   return out;
 }
 
-std::optional<std::vector<Bytes>> hex_list_of(const json& j) {
+std::optional<HexList> hex_list_of(const json& j) {
   if (!j.is_array()) return std::nullopt;
-  std::vector<Bytes> out;
-  out.reserve(j.size());
+  HexList out;
+  out.ends.reserve(j.size());
+  std::size_t total = 0;
+  for (const auto& e : j) total += e.is_string() ? e.get_ref<const std::string&>().size() / 2 : 0;
+  out.data.reserve(total);
   for (const auto& e : j) {
-    auto b = hex_of(e);
-    if (!b) return std::nullopt;
-    out.push_back(std::move(*b));
+    if (!append_hex(e, out.data)) return std::nullopt;
+    out.ends.push_back(out.data.size());
   }
   return out;
 }
-
-std::vector<ByteView> views(const std::vector<Bytes>& v) { return {v.begin(), v.end()}; }
 
 // Reads one line into its work item; the error text on failure.
 std::optional<std::string> read_item(const std::string& line, ItemResult& r, Work& w) {
@@ -104,32 +135,61 @@ std::optional<std::string> read_item(const std::string& line, ItemResult& r, Wor
   return "unknown type " + encoding::echoed(type->get<std::string>());
 }
 
-// Runs fn(i) for i in [0, n) on `threads` threads; the calling thread
-// reports progress meanwhile.
-template <class Fn>
-void parallel_for(std::size_t n, unsigned threads, const Fn& fn, std::atomic<std::size_t>& done,
-                  const std::function<void()>& tick) {
-  std::atomic<std::size_t> next{0};
-  const auto worker = [&] {
-    for (;;) {
-      const std::size_t begin = next.fetch_add(kChunk, std::memory_order_relaxed);
-      if (begin >= n) return;
-      const std::size_t end = std::min(n, begin + kChunk);
-      for (std::size_t i = begin; i < end; ++i) fn(i);
-      done.fetch_add(end - begin, std::memory_order_relaxed);
+// Runs read(begin, end) and then prove(begin, end) over chunks of [0, n) on
+// `threads` threads, with every read done before any prove starts and
+// between() run on one thread after the last read. The same threads run
+// both passes, and each proves the chunks it read: their items are still in
+// its cache, and what it allocated for them goes back to its own allocator
+// arena rather than to another thread's. Reads are handed out as threads
+// ask for them, so an expensive item (a checkpoint's signatures) does not
+// hold up the others. The calling thread reports progress meanwhile. An
+// exception thrown by read or prove is rethrown here once every thread has
+// stopped.
+template <class Read, class Between, class Prove>
+void run_two_passes(std::size_t n, unsigned threads, const Read& read, const Between& between, const Prove& prove,
+                    const std::function<void(std::size_t)>& tick) {
+  const unsigned count = std::max(1u, threads);
+  std::atomic<std::size_t> next{0}, done{0};
+  std::vector<std::vector<std::size_t>> taken(count);  // the chunks each thread read
+  std::exception_ptr failure;
+  std::mutex lock;
+  std::condition_variable finished;
+  unsigned running = count;
+  const auto guarded = [&](const auto& pass, std::size_t begin) {
+    const std::size_t end = std::min(n, begin + kChunk);
+    try {
+      pass(begin, end);
+    } catch (...) {
+      const std::scoped_lock hold(lock);
+      if (!failure) failure = std::current_exception();
     }
+    done.fetch_add(end - begin, std::memory_order_relaxed);
+  };
+  std::barrier sync(static_cast<std::ptrdiff_t>(count), [&]() noexcept { between(); });
+  const auto worker = [&](unsigned t) {
+    for (std::size_t begin; (begin = next.fetch_add(kChunk, std::memory_order_relaxed)) < n;) {
+      taken[t].push_back(begin);
+      guarded(read, begin);
+    }
+    sync.arrive_and_wait();
+    for (const std::size_t begin : taken[t]) guarded(prove, begin);
+    const std::scoped_lock hold(lock);
+    if (--running == 0) finished.notify_one();
   };
   std::vector<std::thread> pool;
-  const unsigned count = std::max(1u, threads);
   pool.reserve(count);
-  for (unsigned t = 0; t < count; ++t) pool.emplace_back(worker);
+  for (unsigned t = 0; t < count; ++t) pool.emplace_back(worker, t);
   if (tick) {
-    while (next.load(std::memory_order_relaxed) < n) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-      tick();
+    std::unique_lock hold(lock);
+    while (running != 0) {
+      finished.wait_for(hold, std::chrono::milliseconds(100));
+      hold.unlock();
+      tick(done.load(std::memory_order_relaxed));
+      hold.lock();
     }
   }
   for (auto& t : pool) t.join();
+  if (failure) std::rethrow_exception(failure);
 }
 
 out_json signers_json(const std::vector<Signer>& signers) {
@@ -168,97 +228,117 @@ std::vector<std::string> split_lines(const std::string& text) {
   return lines;
 }
 
-std::vector<ItemResult> run(const std::vector<std::string>& lines, const CheckpointVerifier& verifier,
+Results run(const std::vector<std::string>& lines, const CheckpointVerifier& verifier,
                             unsigned threads, const std::function<void(std::size_t, std::size_t)>& progress) {
   std::vector<std::size_t> source;  // the non-blank lines
   for (std::size_t i = 0; i < lines.size(); ++i) {
     if (lines[i].find_first_not_of(" \t\r") != std::string::npos) source.push_back(i);
   }
   const std::size_t n = source.size();
-  std::vector<ItemResult> results(n);
-  std::vector<Work> work(n);
-  std::atomic<std::size_t> done{0};
-  const std::function<void()> tick = progress ? std::function<void()>([&] { progress(done.load(), 2 * n); })
-                                              : std::function<void()>();
+  // The results, and what each item needs between the passes, a block per
+  // chunk of each, allocated by the thread that reads and proves the chunk.
+  Results out;
+  out.size_ = n;
+  out.blocks_.resize((n + kChunk - 1) / kChunk);
+  const auto result = [&](std::size_t i) -> ItemResult& { return out.blocks_[i / kChunk][i % kChunk]; };
+  std::vector<std::unique_ptr<Work[]>> work(out.blocks_.size());
+  // Which checkpoint each item rests on, kept apart from the results so
+  // that finding them touches a few kilobytes, not every result.
+  std::vector<ItemType> types(n, ItemType::Unknown);
+  std::vector<std::size_t> anchors(n, kNone);
+  const std::function<void(std::size_t)> tick =
+      progress ? std::function<void(std::size_t)>([&](std::size_t done) { progress(done, 2 * n); })
+               : std::function<void(std::size_t)>();
 
   // 1. Read every item; verify every checkpoint's signatures and origin.
-  parallel_for(
+  const auto read = [&](std::size_t i, Work& w) {
+    ItemResult& r = result(i);
+    r.line = source[i] + 1;
+    r.error = read_item(lines[source[i]], r, w);
+    types[i] = r.type;
+    if (r.error || r.type != ItemType::Checkpoint) return;
+    auto c = verifier.verify(w.note);
+    if (c) {
+      r.checkpoint = std::move(*c);
+    } else {
+      r.error = c.error().message();
+    }
+  };
+  // 3. The proofs. Only item i's own error is written, and no item reads
+  // another's error, so a checkpoint whose link fails keeps its verified
+  // head until the end for the inclusion proofs that rest on its
+  // signatures, which did verify.
+  const auto prove = [&](std::size_t i, const Work& w) {
+    ItemResult& r = result(i);
+    const std::size_t anchor = anchors[i];
+    if (r.error) return;
+    const auto line_of = [&](std::size_t k) { return std::to_string(result(k).line); };
+    if (r.type == ItemType::Checkpoint) {
+      if (anchor == kNone) {
+        if (w.has_consistency) r.error = "consistency proof but no earlier checkpoint";
+        return;
+      }
+      const ItemResult& prev = result(anchor);
+      if (!w.has_consistency) {
+        r.error = "missing consistency proof from the checkpoint on line " + line_of(anchor);
+      } else if (!prev.checkpoint) {
+        r.error = "the previous checkpoint (line " + line_of(anchor) + ") did not verify";
+      } else {
+        const auto& a = prev.checkpoint->head;
+        const auto& b = r.checkpoint->head;
+        const auto proof = w.consistency.views();
+        const auto c = verify_consistency(a.size, b.size, proof, a.root, b.root);
+        if (!c) r.error = "consistency with line " + line_of(anchor) + ": " + c.error().message();
+      }
+      return;
+    }
+    if (anchor == kNone) {
+      r.error = "no checkpoint before this inclusion proof";
+    } else if (!result(anchor).checkpoint) {
+      r.error = "its checkpoint (line " + line_of(anchor) + ") did not verify";
+    } else {
+      const auto& h = result(anchor).checkpoint->head;
+      const auto proof = w.proof.views();
+      const auto v = verify_inclusion(r.index, h.size, w.leaf_hash, proof, h.root);
+      if (!v) r.error = v.error().message();
+    }
+  };
+
+  run_two_passes(
       n, threads,
-      [&](std::size_t i) {
-        ItemResult& r = results[i];
-        r.line = source[i] + 1;
-        r.error = read_item(lines[source[i]], r, work[i]);
-        if (r.error || r.type != ItemType::Checkpoint) return;
-        auto c = verifier.verify(work[i].note);
-        if (c) {
-          r.checkpoint = std::move(*c);
-        } else {
-          r.error = c.error().message();
+      [&](std::size_t begin, std::size_t end) {
+        out.blocks_[begin / kChunk] = std::make_unique<ItemResult[]>(end - begin);
+        auto& block = work[begin / kChunk];
+        block = std::make_unique<Work[]>(end - begin);
+        for (std::size_t i = begin; i < end; ++i) read(i, block[i - begin]);
+      },
+      // 2. Anchor each item to the checkpoint line before it: the previous
+      // checkpoint for a checkpoint, the latest one for an inclusion proof.
+      [&]() noexcept {
+        std::size_t latest = kNone;
+        for (std::size_t i = 0; i < n; ++i) {
+          if (types[i] == ItemType::Unknown) continue;
+          anchors[i] = latest;
+          if (types[i] == ItemType::Checkpoint) latest = i;
         }
       },
-      done, tick);
-
-  // 2. Anchor each item to the checkpoint line before it.
-  std::size_t latest = kNone;
-  for (std::size_t i = 0; i < n; ++i) {
-    if (results[i].type == ItemType::Unknown) continue;
-    work[i].anchor = latest;
-    if (results[i].type == ItemType::Checkpoint) latest = i;
-  }
-
-  // 3. The proofs. A failed link rejects the newer checkpoint, but the
-  // inclusion proofs under it rest on its signatures, which did verify;
-  // link errors are kept apart so that no item reads another being written.
-  std::vector<std::optional<std::string>> link_error(n);
-  parallel_for(
-      n, threads,
-      [&](std::size_t i) {
-        const ItemResult& r = results[i];
-        const Work& w = work[i];
-        if (r.error) return;
-        const auto line_of = [&](std::size_t k) { return std::to_string(results[k].line); };
-        if (r.type == ItemType::Checkpoint) {
-          if (w.anchor == kNone) {
-            if (w.has_consistency) link_error[i] = "consistency proof but no earlier checkpoint";
-            return;
-          }
-          const ItemResult& prev = results[w.anchor];
-          if (!w.has_consistency) {
-            link_error[i] = "missing consistency proof from the checkpoint on line " + line_of(w.anchor);
-          } else if (!prev.checkpoint) {
-            link_error[i] = "the previous checkpoint (line " + line_of(w.anchor) + ") did not verify";
-          } else {
-            const auto& a = prev.checkpoint->head;
-            const auto& b = r.checkpoint->head;
-            const auto proof = views(w.consistency);
-            const auto c = verify_consistency(a.size, b.size, proof, a.root, b.root);
-            if (!c) link_error[i] = "consistency with line " + line_of(w.anchor) + ": " + c.error().message();
-          }
-          return;
-        }
-        if (w.anchor == kNone) {
-          link_error[i] = "no checkpoint before this inclusion proof";
-        } else if (!results[w.anchor].checkpoint) {
-          link_error[i] = "its checkpoint (line " + line_of(w.anchor) + ") did not verify";
-        } else {
-          const auto& h = results[w.anchor].checkpoint->head;
-          const auto proof = views(w.proof);
-          const auto v = verify_inclusion(r.index, h.size, w.leaf_hash, proof, h.root);
-          if (!v) link_error[i] = v.error().message();
-        }
+      [&](std::size_t begin, std::size_t end) {
+        auto& block = work[begin / kChunk];
+        if (!block) return;  // its read failed: the run ends in that exception
+        for (std::size_t i = begin; i < end; ++i) prove(i, block[i - begin]);
+        block.reset();
       },
-      done, tick);
+      tick);
   if (progress) progress(2 * n, 2 * n);
 
+  // A checkpoint that is rejected reports no head.
   for (std::size_t i = 0; i < n; ++i) {
-    if (!link_error[i]) continue;
-    results[i].error = std::move(link_error[i]);
-    results[i].checkpoint.reset();
+    if (types[i] == ItemType::Checkpoint && result(i).error) result(i).checkpoint.reset();
   }
-  return results;
+  return out;
 }
 
-Summary summarize(const std::vector<ItemResult>& results) {
+Summary summarize(const Results& results) {
   Summary s;
   s.items = results.size();
   for (const auto& r : results) {

@@ -13,6 +13,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <iterator>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,14 +42,59 @@ struct Summary {
   std::size_t rejected() const noexcept { return items - verified; }
 };
 
+// The results of a run in input order. They are kept in blocks that the
+// worker threads allocate and fill, each for the items it verifies, so that
+// no single thread has to create (and have the system map) the memory for
+// all of them before the work can start.
+class Results {
+ public:
+  static constexpr std::size_t kBlock = 16;
+
+  std::size_t size() const noexcept { return size_; }
+  const ItemResult& operator[](std::size_t i) const noexcept { return blocks_[i / kBlock][i % kBlock]; }
+
+  class const_iterator {
+   public:
+    using value_type = ItemResult;
+    using difference_type = std::ptrdiff_t;
+    const_iterator() = default;
+    const ItemResult& operator*() const noexcept { return (*owner_)[i_]; }
+    const ItemResult* operator->() const noexcept { return &(*owner_)[i_]; }
+    const_iterator& operator++() noexcept {
+      ++i_;
+      return *this;
+    }
+    const_iterator operator++(int) noexcept {
+      const_iterator old = *this;
+      ++i_;
+      return old;
+    }
+    bool operator==(const const_iterator& o) const noexcept { return i_ == o.i_; }
+
+   private:
+    friend class Results;
+    const_iterator(const Results* owner, std::size_t i) : owner_(owner), i_(i) {}
+    const Results* owner_ = nullptr;
+    std::size_t i_ = 0;
+  };
+  const_iterator begin() const noexcept { return {this, 0}; }
+  const_iterator end() const noexcept { return {this, size_}; }
+
+ private:
+  friend Results run(const std::vector<std::string>&, const CheckpointVerifier&, unsigned,
+                     const std::function<void(std::size_t, std::size_t)>&);
+  std::vector<std::unique_ptr<ItemResult[]>> blocks_;
+  std::size_t size_ = 0;
+};
+
 // Verifies every non-blank line on `threads` threads (at least 1). The
 // results follow the input order; `progress`, when given, is called from
 // the calling thread with the number of items done, about ten times a
 // second, while the workers run.
-std::vector<ItemResult> run(const std::vector<std::string>& lines, const CheckpointVerifier& verifier,
+Results run(const std::vector<std::string>& lines, const CheckpointVerifier& verifier,
                             unsigned threads, const std::function<void(std::size_t done, std::size_t total)>& progress = {});
 
-Summary summarize(const std::vector<ItemResult>& results);
+Summary summarize(const Results& results);
 
 // One result as a JSON object on one line, and the summary likewise.
 std::string to_json_line(const ItemResult& r);
