@@ -127,6 +127,7 @@ struct MonitorFixture {
       NoteSigner::composite(std::string(kOrigin), quenfold::crypto::SignatureVersion::MlDsa65Ed25519, 32);
   quenfold::test::MerkleTree tree;
   std::vector<std::string> lines;
+  std::string session;  // the lines, each ended by a line feed
   quenfold::VerifierList keys;
   MonitorFixture() {
     for (std::uint32_t i = 0; i < 1500; ++i)
@@ -163,8 +164,9 @@ struct MonitorFixture {
     inclusions(1000);
     checkpoint(1500, hex_list(tree.consistency_proof(1000, 1500)));
     inclusions(1500);
+    for (const auto& line : lines) session += line + "\n";
     const auto results =
-        quenfold::cli::monitor::run(lines, quenfold::CheckpointVerifier(std::string(kOrigin), keys), 1);
+        quenfold::cli::monitor::run(session, quenfold::CheckpointVerifier(std::string(kOrigin), keys), 1);
     const auto s = quenfold::cli::monitor::summarize(results);
     if (s.verified != s.items || s.items != lines.size()) throw std::runtime_error("monitor fixture does not verify");
   }
@@ -179,10 +181,10 @@ void BM_Monitor_Engine_2ThreadsVs1(benchmark::State& state) {
   for (auto _ : state) {
     const auto c0 = process_cpu_ns();
     const auto t0 = Clock::now();
-    const auto a = quenfold::cli::monitor::run(f.lines, verifier, 1);
+    const auto a = quenfold::cli::monitor::run(f.session, verifier, 1);
     const auto t1 = Clock::now();
     const auto c1 = process_cpu_ns();
-    const auto b = quenfold::cli::monitor::run(f.lines, verifier, 2);
+    const auto b = quenfold::cli::monitor::run(f.session, verifier, 2);
     const auto t2 = Clock::now();
     const auto c2 = process_cpu_ns();
     cpu_one += c1 - c0;

@@ -105,7 +105,11 @@ TEST(MonitorEngine, AnyThreadCountGivesTheAnswersOfOne) {
   const std::vector<std::string> keys = {s.log.verifier_key()};
   const CheckpointVerifier verifier(std::string(kOrigin), *VerifierList::parse(std::span<const std::string>(keys)));
 
-  const monitor::Results one = monitor::run(s.lines, verifier, 1);
+  std::string text;
+  for (const auto& line : s.lines) text += line + "\n";
+  // A last line without its line feed is still a line.
+  text.pop_back();
+  const monitor::Results one = monitor::run(text, verifier, 1);
   ASSERT_EQ(one.size(), s.items);
   std::map<std::size_t, std::string> rejected;
   for (const auto& r : one) {
@@ -122,7 +126,7 @@ TEST(MonitorEngine, AnyThreadCountGivesTheAnswersOfOne) {
     SCOPED_TRACE(threads);
     std::size_t progress_calls = 0;
     std::size_t last_done = 0;
-    const monitor::Results many = monitor::run(s.lines, verifier, threads, [&](std::size_t done, std::size_t total) {
+    const monitor::Results many = monitor::run(text, verifier, threads, [&](std::size_t done, std::size_t total) {
       ++progress_calls;
       EXPECT_LE(done, total);
       EXPECT_EQ(total, 2 * s.items);
@@ -143,7 +147,7 @@ TEST(MonitorEngine, EmptyInput) {
   const std::vector<std::string> keys = {s.log.verifier_key()};
   const CheckpointVerifier verifier(std::string(kOrigin), *VerifierList::parse(std::span<const std::string>(keys)));
   for (const unsigned threads : {1u, 4u}) {
-    const auto r = monitor::run({"", "  "}, verifier, threads);
+    const auto r = monitor::run("\n  \r\n", verifier, threads);
     EXPECT_EQ(r.size(), 0u);
     EXPECT_EQ(r.begin(), r.end());
   }

@@ -1,7 +1,11 @@
 #include "cli.h"
 
+#include <sys/mman.h>
+#include <sys/stat.h>
+
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -17,24 +21,48 @@ namespace {
 // Standard input holds one value per invocation.
 bool stdin_taken = false;
 
+// Asks for transparent huge pages under a large buffer that is about to be
+// filled: a 50 MB text then costs 25 page faults instead of 12 800, which
+// on virtual machines that provide each page slowly is most of the time it
+// takes to read. Only whole 2 MiB pages inside the buffer are advised; the
+// advice is a hint, and its failure changes nothing.
+void advise_huge_pages(char* data, std::size_t size) {
+  constexpr std::uintptr_t kHuge = std::uintptr_t{1} << 21;
+  const auto begin = (reinterpret_cast<std::uintptr_t>(data) + kHuge - 1) & ~(kHuge - 1);
+  const auto end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(kHuge - 1);
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
+
+// Reads a stream to its end, in one allocation when it is a regular file:
+// a monitoring session can be tens of megabytes, and growing the text by
+// doubling would copy it several times over.
+std::string read_stream(std::FILE* f, const std::string& name) {
+  std::string out;
+  struct stat st{};
+  if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+    out.reserve(static_cast<std::size_t>(st.st_size));
+    advise_huge_pages(out.data(), out.capacity());
+  }
+  char chunk[1 << 16];
+  std::size_t n = 0;
+  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) out.append(chunk, n);
+  if (std::ferror(f)) throw UsageError("cannot read " + name + ": " + std::strerror(errno));
+  return out;
+}
+
 // Reads a whole file; the error names the file and the system's reason.
 std::string read_file(const std::string& path) {
   errno = 0;
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
   if (!f) throw UsageError("cannot read " + path + ": " + std::strerror(errno));
-  std::string out;
-  char chunk[1 << 14];
-  std::size_t n = 0;
-  while ((n = std::fread(chunk, 1, sizeof chunk, f.get())) > 0) out.append(chunk, n);
-  if (std::ferror(f.get())) throw UsageError("cannot read " + path + ": " + std::strerror(errno));
-  return out;
+  return read_stream(f.get(), path);
 }
 
 std::string read_source(const std::string& given) {
   if (given == "-") {
     if (stdin_taken) throw UsageError("only one value can come from standard input (-)");
     stdin_taken = true;
-    return std::string(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+    return read_standard_input();
   }
   if (given.starts_with('@')) return read_file(given.substr(1));
   return given;
@@ -82,6 +110,8 @@ void render(const nlohmann::ordered_json& fields, const std::string& indent, std
 }
 
 }  // namespace
+
+std::string read_standard_input() { return read_stream(stdin, "standard input"); }
 
 // --- fields and outcomes ------------------------------------------------------
 

@@ -139,6 +139,9 @@ void register_monitor(Registry& r);
 // The verdict as printed: "verified" and one "label: value" line per field
 // (records indented below their label), or "rejected: <message>".
 std::string to_text(const Outcome& o);
+
+// Everything on standard input, read in blocks.
+std::string read_standard_input();
 // The verdict as one JSON object: {"command", "verdict", "message" when not
 // verified, then the fields}. `verdict` is "verified", "rejected" or "usage".
 nlohmann::ordered_json to_json(const std::string& command, const std::string& verdict, const std::string& message,

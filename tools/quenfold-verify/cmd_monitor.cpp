@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <iostream>
-#include <iterator>
 #include <thread>
 
 #include "cli.h"
@@ -61,14 +60,12 @@ Outcome monitor_session(const Options& o) {
     if (!policy) return rejected(policy.error());
     verifier.emplace(origin, std::move(*policy));
   }
-  const std::string input = o.has("input") ? o.text("input")
-                                           : std::string(std::istreambuf_iterator<char>(std::cin),
-                                                         std::istreambuf_iterator<char>());
+  const std::string input = o.has("input") ? o.text("input") : read_standard_input();
 
   monitor::Results results;
   {
     ProgressBar bar;
-    results = monitor::run(monitor::split_lines(input), *verifier, threads, bar.callback());
+    results = monitor::run(input, *verifier, threads, bar.callback());
   }
   std::string items;
   for (const auto& r : results) {

@@ -99,8 +99,8 @@ std::optional<HexList> hex_list_of(const json& j) {
 }
 
 // Reads one line into its work item; the error text on failure.
-std::optional<std::string> read_item(const std::string& line, ItemResult& r, Work& w) {
-  const json j = json::parse(line, nullptr, false);
+std::optional<std::string> read_item(std::string_view line, ItemResult& r, Work& w) {
+  const json j = json::parse(line.begin(), line.end(), nullptr, false);
   if (j.is_discarded() || !j.is_object()) return "not a JSON object";
   const auto type = j.find("type");
   if (type == j.end() || !type->is_string()) return "missing \"type\"";
@@ -216,23 +216,22 @@ const char* name_of(ItemType t) noexcept {
   return "unknown";
 }
 
-std::vector<std::string> split_lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    lines.emplace_back(text, start, end - start);
+Results run(std::string_view session, const CheckpointVerifier& verifier, unsigned threads,
+            const std::function<void(std::size_t, std::size_t)>& progress) {
+  // The non-blank lines, as views into the session, with their numbers.
+  struct Line {
+    std::string_view text;
+    std::size_t number;
+  };
+  std::vector<Line> source;
+  std::size_t number = 0;
+  for (std::size_t start = 0; start < session.size();) {
+    std::size_t end = session.find('\n', start);
+    if (end == std::string_view::npos) end = session.size();
+    const std::string_view line = session.substr(start, end - start);
+    ++number;
+    if (line.find_first_not_of(" \t\r") != std::string_view::npos) source.push_back({line, number});
     start = end + 1;
-  }
-  return lines;
-}
-
-Results run(const std::vector<std::string>& lines, const CheckpointVerifier& verifier,
-                            unsigned threads, const std::function<void(std::size_t, std::size_t)>& progress) {
-  std::vector<std::size_t> source;  // the non-blank lines
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (lines[i].find_first_not_of(" \t\r") != std::string::npos) source.push_back(i);
   }
   const std::size_t n = source.size();
   // The results, and what each item needs between the passes, a block per
@@ -253,8 +252,8 @@ Results run(const std::vector<std::string>& lines, const CheckpointVerifier& ver
   // 1. Read every item; verify every checkpoint's signatures and origin.
   const auto read = [&](std::size_t i, Work& w) {
     ItemResult& r = result(i);
-    r.line = source[i] + 1;
-    r.error = read_item(lines[source[i]], r, w);
+    r.line = source[i].number;
+    r.error = read_item(source[i].text, r, w);
     types[i] = r.type;
     if (r.error || r.type != ItemType::Checkpoint) return;
     auto c = verifier.verify(w.note);

@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "quenfold/monitor.h"
@@ -81,18 +82,18 @@ class Results {
   const_iterator end() const noexcept { return {this, size_}; }
 
  private:
-  friend Results run(const std::vector<std::string>&, const CheckpointVerifier&, unsigned,
+  friend Results run(std::string_view, const CheckpointVerifier&, unsigned,
                      const std::function<void(std::size_t, std::size_t)>&);
   std::vector<std::unique_ptr<ItemResult[]>> blocks_;
   std::size_t size_ = 0;
 };
 
-// Verifies every non-blank line on `threads` threads (at least 1). The
-// results follow the input order; `progress`, when given, is called from
-// the calling thread with the number of items done, about ten times a
-// second, while the workers run.
-Results run(const std::vector<std::string>& lines, const CheckpointVerifier& verifier,
-                            unsigned threads, const std::function<void(std::size_t done, std::size_t total)>& progress = {});
+// Verifies every non-blank line of a session (lines end at line feeds) on
+// `threads` threads (at least 1). The results follow the input order;
+// `progress`, when given, is called from the calling thread with the number
+// of items done, about ten times a second, while the workers run.
+Results run(std::string_view session, const CheckpointVerifier& verifier, unsigned threads,
+            const std::function<void(std::size_t done, std::size_t total)>& progress = {});
 
 Summary summarize(const Results& results);
 
@@ -102,8 +103,5 @@ std::string summary_json_line(const Summary& s);
 // "line N: <type>: rejected: <message>" for the text output.
 std::string to_text_line(const ItemResult& r);
 std::string summary_text(const Summary& s);
-
-// Splits a text into lines (without their line feeds).
-std::vector<std::string> split_lines(const std::string& text);
 
 }  // namespace quenfold::cli::monitor
