@@ -1,4 +1,5 @@
 #include "checkpoint/checkpoint.h"
+#include "core/try.h"
 #include "quenfold/merkle.h"
 #include "quenfold/monitor.h"
 
@@ -14,24 +15,21 @@ std::expected<VerifiedCheckpoint, Error> CheckpointVerifier::verify(std::string_
   VerifiedCheckpoint out;
   std::string body;
   if (policy_) {
-    auto opened = policy_->open(note_text);
-    if (!opened) return std::unexpected(std::move(opened.error()));
-    body = std::move(opened->body);
-    out.log_signers = std::move(opened->log_signers);
-    out.cosigners = std::move(opened->cosigners);
+    QUENFOLD_TRY(auto opened, policy_->open(note_text));
+    body = std::move(opened.body);
+    out.log_signers = std::move(opened.log_signers);
+    out.cosigners = std::move(opened.cosigners);
   } else {
-    auto opened = keys_.open(note_text);
-    if (!opened) return std::unexpected(std::move(opened.error()));
-    body = std::move(opened->body);
-    for (Signer& s : opened->signers)
+    QUENFOLD_TRY(auto opened, keys_.open(note_text));
+    body = std::move(opened.body);
+    for (Signer& s : opened.signers)
       (s.type == KeyType::CosignatureV1 ? out.cosigners : out.log_signers).push_back(std::move(s));
     // A witness vouches for a checkpoint the log signed; it cannot sign it.
     if (out.log_signers.empty()) return std::unexpected(Error::no_trusted_signature());
   }
-  auto head = checkpoint::parse_checkpoint_body(body);
-  if (!head) return std::unexpected(std::move(head.error()));
-  if (head->origin != origin_) return std::unexpected(Error::origin_mismatch(head->origin, origin_));
-  out.head = std::move(*head);
+  QUENFOLD_TRY(auto head, checkpoint::parse_checkpoint_body(body));
+  if (head.origin != origin_) return std::unexpected(Error::origin_mismatch(head.origin, origin_));
+  out.head = std::move(head);
   return out;
 }
 
@@ -42,21 +40,17 @@ std::expected<VerifiedCheckpoint, Error> CheckpointVerifier::verify_inclusion(st
   auto checkpoint = verify(note_text);
   if (!checkpoint) return checkpoint;
   const auto& h = checkpoint->head;
-  const auto r = quenfold::verify_inclusion(leaf_index, h.size, leaf_hash, proof, h.root);
-  if (!r) return std::unexpected(r.error());
+  QUENFOLD_CHECK(quenfold::verify_inclusion(leaf_index, h.size, leaf_hash, proof, h.root));
   return checkpoint;
 }
 
 std::expected<std::pair<VerifiedCheckpoint, VerifiedCheckpoint>, Error> CheckpointVerifier::verify_consistency(
     std::string_view older_note, std::string_view newer_note, std::span<const ByteView> proof) const {
-  auto older = verify(older_note);
-  if (!older) return std::unexpected(std::move(older.error()));
-  auto newer = verify(newer_note);
-  if (!newer) return std::unexpected(std::move(newer.error()));
-  const auto r = quenfold::verify_consistency(older->head.size, newer->head.size, proof, older->head.root,
-                                              newer->head.root);
-  if (!r) return std::unexpected(r.error());
-  return std::pair{std::move(*older), std::move(*newer)};
+  QUENFOLD_TRY(auto older, verify(older_note));
+  QUENFOLD_TRY(auto newer, verify(newer_note));
+  QUENFOLD_CHECK(
+      quenfold::verify_consistency(older.head.size, newer.head.size, proof, older.head.root, newer.head.root));
+  return std::pair{std::move(older), std::move(newer)};
 }
 
 std::expected<std::vector<VerifiedCheckpoint>, Error> CheckpointVerifier::verify_chain(
@@ -66,14 +60,13 @@ std::expected<std::vector<VerifiedCheckpoint>, Error> CheckpointVerifier::verify
   std::vector<VerifiedCheckpoint> chain;
   chain.reserve(notes.size());
   for (std::size_t i = 0; i < notes.size(); ++i) {
-    auto c = verify(notes[i]);
-    if (!c) return std::unexpected(std::move(c.error()));
+    QUENFOLD_TRY(auto c, verify(notes[i]));
     if (i > 0) {
       const CheckpointHead& a = chain.back().head;
-      const auto r = quenfold::verify_consistency(a.size, c->head.size, proofs[i - 1], a.root, c->head.root);
+      const auto r = quenfold::verify_consistency(a.size, c.head.size, proofs[i - 1], a.root, c.head.root);
       if (!r) return std::unexpected(Error::broken_chain(i, r.error()));
     }
-    chain.push_back(std::move(*c));
+    chain.push_back(std::move(c));
   }
   return chain;
 }

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "core/try.h"
 #include "encoding/text.h"
 #include "note/signed_note.h"
 #include "note/verifier_key.h"
@@ -248,16 +249,15 @@ const VerifierList& WitnessPolicy::logs() const noexcept { return impl_->logs; }
 const VerifierList& WitnessPolicy::witnesses() const noexcept { return impl_->witnesses; }
 
 std::expected<WitnessedNote, Error> WitnessPolicy::open(std::string_view note_text) const {
-  auto parsed_note = note::SignedNote::parse(note_text);
-  if (!parsed_note) return std::unexpected(std::move(parsed_note.error()));
-  const std::string& body = parsed_note->body();
+  QUENFOLD_TRY(const auto parsed_note, note::SignedNote::parse(note_text));
+  const std::string& body = parsed_note.body();
   const auto log_keys = impl_->logs.parsed();
   const auto witness_keys = impl_->witnesses.parsed();
 
   WitnessedNote out;
   std::vector<bool> cosigned(witness_keys.size(), false);
   std::vector<const note::NoteSignature*> log_checked;  // log lines verified so far
-  for (const note::NoteSignature& sig : parsed_note->signatures()) {
+  for (const note::NoteSignature& sig : parsed_note.signatures()) {
     std::optional<std::uint64_t> timestamp;
     if (const VerifierKey* key = note::find_key(log_keys, sig)) {
       // A repeated log line counts again without a second signature check.

@@ -1,5 +1,6 @@
 #include <algorithm>
 
+#include "core/try.h"
 #include "note/signed_note.h"
 #include "note/verifier_key.h"
 #include "quenfold/verifier.h"
@@ -62,15 +63,13 @@ VerifierList::VerifierList() : keys_(std::make_shared<const std::vector<note::Ve
 VerifierList::VerifierList(std::shared_ptr<const std::vector<note::VerifierKey>> keys) : keys_(std::move(keys)) {}
 
 std::expected<VerifierList, Error> VerifierList::parse(std::span<const std::string_view> vkeys) {
-  auto keys = parse_all(vkeys);
-  if (!keys) return std::unexpected(std::move(keys.error()));
-  return VerifierList(std::move(*keys));
+  QUENFOLD_TRY(auto keys, parse_all(vkeys));
+  return VerifierList(std::move(keys));
 }
 
 std::expected<VerifierList, Error> VerifierList::parse(std::span<const std::string> vkeys) {
-  auto keys = parse_all(vkeys);
-  if (!keys) return std::unexpected(std::move(keys.error()));
-  return VerifierList(std::move(*keys));
+  QUENFOLD_TRY(auto keys, parse_all(vkeys));
+  return VerifierList(std::move(keys));
 }
 
 std::size_t VerifierList::size() const noexcept { return keys_->size(); }
@@ -85,13 +84,12 @@ std::vector<Signer> VerifierList::keys() const {
 }
 
 std::expected<OpenedNote, Error> VerifierList::open(std::string_view note_text) const {
-  auto parsed_note = note::SignedNote::parse(note_text);
-  if (!parsed_note) return std::unexpected(std::move(parsed_note.error()));
+  QUENFOLD_TRY(const auto parsed_note, note::SignedNote::parse(note_text));
   OpenedNote opened;
   // A line that repeats one already verified (same key, same signature
   // bytes) counts again without a second signature check.
   std::vector<const note::NoteSignature*> checked;
-  for (const note::NoteSignature& sig : parsed_note->signatures()) {
+  for (const note::NoteSignature& sig : parsed_note.signatures()) {
     const note::VerifierKey* key = note::find_key(*keys_, sig);
     if (key == nullptr) continue;  // lines from keys outside the list are ignored
     const auto same = std::find_if(checked.begin(), checked.end(), [&](const note::NoteSignature* c) {
@@ -103,13 +101,13 @@ std::expected<OpenedNote, Error> VerifierList::open(std::string_view note_text) 
       continue;
     }
     std::optional<std::uint64_t> timestamp;
-    if (!note::verify_line(*key, parsed_note->body(), sig, timestamp))
+    if (!note::verify_line(*key, parsed_note.body(), sig, timestamp))
       return std::unexpected(Error::invalid_signature(sig.name, sig.key_id));
     opened.signers.push_back(Signer{key->name, key->key_id, type_of(key->kind), timestamp});
     checked.push_back(&sig);
   }
   if (opened.signers.empty()) return std::unexpected(Error::no_trusted_signature());
-  opened.body = parsed_note->body();
+  opened.body = parsed_note.body();
   return opened;
 }
 
