@@ -62,7 +62,7 @@ class Builder {
  public:
   std::optional<std::string> log(std::string_view vkey) {
     auto key = VerifierKey::parse_any(vkey);
-    if (!key) return reason(key.error());
+    if (!key) return note::key_failure_reason(key.error());
     if (key->kind == KeyKind::CosignatureV1)
       return "log key " + encoding::echoed(key->name) + " is a cosignature/v1 key, not a note-signing key";
     if (duplicate(logs_, *key)) return "duplicate log key " + encoding::echoed(key->name);
@@ -73,7 +73,7 @@ class Builder {
   std::optional<std::string> witness(std::string_view name, std::string_view vkey) {
     if (auto e = new_name(name)) return e;
     auto key = VerifierKey::parse_any(vkey);
-    if (!key) return reason(key.error());
+    if (!key) return note::key_failure_reason(key.error());
     if (key->kind != KeyKind::CosignatureV1)
       return "witness key " + encoding::echoed(key->name) + " is not a cosignature/v1 key (type 0x04)";
     if (duplicate(witnesses_, *key)) return "duplicate witness key " + encoding::echoed(key->name);
@@ -137,9 +137,6 @@ class Builder {
   std::vector<VerifierKey> witnesses_out_;
 
  private:
-  static std::string reason(const Error& e) {
-    return e.kind() == ErrorKind::MalformedSignedNote ? e.detail() : e.message();
-  }
   static bool duplicate(const std::vector<VerifierKey>& keys, const VerifierKey& k) {
     return std::any_of(keys.begin(), keys.end(), [&](const VerifierKey& o) { return o.public_key == k.public_key; });
   }
@@ -261,14 +258,12 @@ std::expected<WitnessedNote, Error> WitnessPolicy::open(std::string_view note_te
     std::optional<std::uint64_t> timestamp;
     if (const VerifierKey* key = note::find_key(log_keys, sig)) {
       // A repeated log line counts again without a second signature check.
-      const bool repeated = std::any_of(log_checked.begin(), log_checked.end(), [&](const note::NoteSignature* c) {
-        return c->name == sig.name && c->key_id == sig.key_id && c->signature == sig.signature;
-      });
+      const bool repeated =
+          std::any_of(log_checked.begin(), log_checked.end(), [&](const note::NoteSignature* c) { return *c == sig; });
       if (!repeated && !note::verify_line(*key, body, sig, timestamp))
         return std::unexpected(Error::invalid_signature(sig.name, sig.key_id));
       log_checked.push_back(&sig);
-      out.log_signers.push_back(Signer{key->name, key->key_id, KeyType::Ed25519, std::nullopt});
-      if (key->kind == KeyKind::Composite) out.log_signers.back().type = KeyType::Composite;
+      out.log_signers.push_back(Signer{key->name, key->key_id, note::key_type_of(key->kind), std::nullopt});
       continue;
     }
     const VerifierKey* key = note::find_key(witness_keys, sig);

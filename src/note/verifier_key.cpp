@@ -103,4 +103,20 @@ std::expected<std::vector<VerifierKey>, Error> parse_verifier_keys(std::span<con
   return keys;
 }
 
+KeyType key_type_of(KeyKind kind) noexcept {
+  switch (kind) {
+    case KeyKind::Ed25519:
+      return KeyType::Ed25519;
+    case KeyKind::Composite:
+      return KeyType::Composite;
+    case KeyKind::CosignatureV1:
+      return KeyType::CosignatureV1;
+  }
+  return KeyType::Ed25519;
+}
+
+std::string key_failure_reason(const Error& e) {
+  return e.kind() == ErrorKind::MalformedSignedNote ? e.detail() : e.message();
+}
+
 }  // namespace quenfold::note

@@ -11,6 +11,7 @@
 
 #include "quenfold/error.h"
 #include "quenfold/types.h"
+#include "quenfold/verifier.h"
 
 namespace quenfold::note {
 
@@ -54,5 +55,13 @@ std::uint32_t compute_key_id(std::string_view name, ByteView key_data);
 // A name as both verifier keys and signature lines allow it: non-empty, no
 // '+', no Unicode white space.
 bool is_valid_key_name(std::string_view name) noexcept;
+
+// The public name of a key's type, as verified notes report their signers.
+KeyType key_type_of(KeyKind kind) noexcept;
+
+// Why a key text failed to parse, without the note-level prefix that the
+// exported operations put before it: what key lists and witness policies
+// quote beside the key's position.
+std::string key_failure_reason(const Error& e);
 
 }  // namespace quenfold::note

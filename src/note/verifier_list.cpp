@@ -8,24 +8,6 @@
 namespace quenfold {
 namespace {
 
-KeyType type_of(note::KeyKind kind) noexcept {
-  switch (kind) {
-    case note::KeyKind::Ed25519:
-      return KeyType::Ed25519;
-    case note::KeyKind::Composite:
-      return KeyType::Composite;
-    case note::KeyKind::CosignatureV1:
-      return KeyType::CosignatureV1;
-  }
-  return KeyType::Ed25519;
-}
-
-// The reason a key failed, without the note-level prefix that the exported
-// operations put before it.
-std::string reason_of(const Error& e) {
-  return e.kind() == ErrorKind::MalformedSignedNote ? e.detail() : e.message();
-}
-
 using KeySet = std::shared_ptr<const std::vector<note::VerifierKey>>;
 
 template <class Text>
@@ -36,8 +18,8 @@ std::expected<KeySet, Error> parse_all(std::span<const Text> texts) {
     const std::string_view text = texts[i];
     auto key = note::VerifierKey::parse_any(text);
     if (!key) {
-      return std::unexpected(
-          Error::malformed_verifier_key(i + 1, std::string(text.substr(0, text.find('+'))), reason_of(key.error())));
+      return std::unexpected(Error::malformed_verifier_key(i + 1, std::string(text.substr(0, text.find('+'))),
+                                                           note::key_failure_reason(key.error())));
     }
     keys->push_back(std::move(*key));
   }
@@ -79,7 +61,7 @@ std::span<const note::VerifierKey> VerifierList::parsed() const noexcept { retur
 std::vector<Signer> VerifierList::keys() const {
   std::vector<Signer> out;
   out.reserve(keys_->size());
-  for (const auto& k : *keys_) out.push_back(Signer{k.name, k.key_id, type_of(k.kind), std::nullopt});
+  for (const auto& k : *keys_) out.push_back(Signer{k.name, k.key_id, note::key_type_of(k.kind), std::nullopt});
   return out;
 }
 
@@ -92,9 +74,8 @@ std::expected<OpenedNote, Error> VerifierList::open(std::string_view note_text) 
   for (const note::NoteSignature& sig : parsed_note.signatures()) {
     const note::VerifierKey* key = note::find_key(*keys_, sig);
     if (key == nullptr) continue;  // lines from keys outside the list are ignored
-    const auto same = std::find_if(checked.begin(), checked.end(), [&](const note::NoteSignature* c) {
-      return c->name == sig.name && c->key_id == sig.key_id && c->signature == sig.signature;
-    });
+    const auto same =
+        std::find_if(checked.begin(), checked.end(), [&](const note::NoteSignature* c) { return *c == sig; });
     if (same != checked.end()) {
       opened.signers.push_back(opened.signers[static_cast<std::size_t>(same - checked.begin())]);
       checked.push_back(&sig);
@@ -103,7 +84,7 @@ std::expected<OpenedNote, Error> VerifierList::open(std::string_view note_text) 
     std::optional<std::uint64_t> timestamp;
     if (!note::verify_line(*key, parsed_note.body(), sig, timestamp))
       return std::unexpected(Error::invalid_signature(sig.name, sig.key_id));
-    opened.signers.push_back(Signer{key->name, key->key_id, type_of(key->kind), timestamp});
+    opened.signers.push_back(Signer{key->name, key->key_id, note::key_type_of(key->kind), timestamp});
     checked.push_back(&sig);
   }
   if (opened.signers.empty()) return std::unexpected(Error::no_trusted_signature());
