@@ -104,32 +104,29 @@ bool verify_line(const VerifierKey& key, std::string_view body, const NoteSignat
   return false;
 }
 
-std::expected<std::vector<NoteSignature>, Error> SignedNote::verify(std::span<const VerifierKey> keys) const {
-  std::vector<NoteSignature> verified;
-  // The distinct (key, signature) pairs checked so far, all of which
-  // verified (the first that does not ends the call). A line that repeats
-  // one of them verifies and counts again without a second check, so a
-  // repeated line costs a comparison, not a signature verification.
-  struct Checked {
-    const VerifierKey* key;
-    const NoteSignature* sig;
-  };
-  std::vector<Checked> checked;
+std::expected<std::vector<VerifiedLine>, Error> SignedNote::verify(std::span<const VerifierKey> keys) const {
+  std::vector<VerifiedLine> verified;
+  // Where each distinct (key, signature) pair checked so far stands in
+  // `verified`; all of them verified (the first that does not ends the
+  // call). A line that repeats one of them verifies and counts again
+  // without a second check, so a repeated line costs a comparison, not a
+  // signature verification.
+  std::vector<std::size_t> checked;
   for (const NoteSignature& sig : signatures_) {
     const VerifierKey* key = find_key(keys, sig);
     if (key == nullptr) continue;  // lines from keys the caller does not trust are ignored
-    const bool repeated = std::any_of(checked.begin(), checked.end(), [&](const Checked& c) {
-      return c.key == key && c.sig->signature == sig.signature;
+    const auto same = std::find_if(checked.begin(), checked.end(), [&](std::size_t i) {
+      return verified[i].key == key && verified[i].signature->signature == sig.signature;
     });
-    if (repeated) {
-      verified.push_back(sig);
+    if (same != checked.end()) {
+      verified.push_back({&sig, key, verified[*same].timestamp});
       continue;
     }
     std::optional<std::uint64_t> timestamp;
     if (!verify_line(*key, body_, sig, timestamp))
       return std::unexpected(Error::invalid_signature(sig.name, sig.key_id));
-    checked.push_back({key, &sig});
-    verified.push_back(sig);
+    checked.push_back(verified.size());
+    verified.push_back({&sig, key, timestamp});
   }
   if (verified.empty()) return std::unexpected(Error::no_trusted_signature());
   return verified;

@@ -51,6 +51,14 @@ const VerifierKey* find_key(std::span<const VerifierKey> keys, const NoteSignatu
 bool verify_line(const VerifierKey& key, std::string_view body, const NoteSignature& sig,
                  std::optional<std::uint64_t>& timestamp);
 
+// A signature line that verified, and the key it verified under. Both
+// pointers are into the note and the key list it was verified against.
+struct VerifiedLine {
+  const NoteSignature* signature;
+  const VerifierKey* key;
+  std::optional<std::uint64_t> timestamp;  // cosignature/v1: when the cosigner signed
+};
+
 class SignedNote {
  public:
   // Syntax only; no key is consulted. Failures are MalformedSignedNote.
@@ -60,7 +68,7 @@ class SignedNote {
   // key that does not verify rejects the note (InvalidSignature); no
   // verified line at all is NoTrustedSignature. A line that repeats an
   // earlier (key, signature) pair is listed again but checked only once.
-  std::expected<std::vector<NoteSignature>, Error> verify(std::span<const VerifierKey> keys) const;
+  std::expected<std::vector<VerifiedLine>, Error> verify(std::span<const VerifierKey> keys) const;
 
   const std::string& body() const noexcept { return body_; }
   const std::vector<NoteSignature>& signatures() const noexcept { return signatures_; }

@@ -1,5 +1,3 @@
-#include <algorithm>
-
 #include "core/try.h"
 #include "note/signed_note.h"
 #include "note/verifier_key.h"
@@ -67,27 +65,12 @@ std::vector<Signer> VerifierList::keys() const {
 
 std::expected<OpenedNote, Error> VerifierList::open(std::string_view note_text) const {
   QUENFOLD_TRY(const auto parsed_note, note::SignedNote::parse(note_text));
+  QUENFOLD_TRY(const auto lines, parsed_note.verify(*keys_));
   OpenedNote opened;
-  // A line that repeats one already verified (same key, same signature
-  // bytes) counts again without a second signature check.
-  std::vector<const note::NoteSignature*> checked;
-  for (const note::NoteSignature& sig : parsed_note.signatures()) {
-    const note::VerifierKey* key = note::find_key(*keys_, sig);
-    if (key == nullptr) continue;  // lines from keys outside the list are ignored
-    const auto same =
-        std::find_if(checked.begin(), checked.end(), [&](const note::NoteSignature* c) { return *c == sig; });
-    if (same != checked.end()) {
-      opened.signers.push_back(opened.signers[static_cast<std::size_t>(same - checked.begin())]);
-      checked.push_back(&sig);
-      continue;
-    }
-    std::optional<std::uint64_t> timestamp;
-    if (!note::verify_line(*key, parsed_note.body(), sig, timestamp))
-      return std::unexpected(Error::invalid_signature(sig.name, sig.key_id));
-    opened.signers.push_back(Signer{key->name, key->key_id, note::key_type_of(key->kind), timestamp});
-    checked.push_back(&sig);
-  }
-  if (opened.signers.empty()) return std::unexpected(Error::no_trusted_signature());
+  opened.signers.reserve(lines.size());
+  for (const note::VerifiedLine& line : lines)
+    opened.signers.push_back(
+        Signer{line.key->name, line.key->key_id, note::key_type_of(line.key->kind), line.timestamp});
   opened.body = parsed_note.body();
   return opened;
 }

@@ -335,8 +335,10 @@ TEST(SignedNoteVerify, VerifyReturnsTheVerifiedLinesInOrder) {
   const auto v = n->verify(*keys);
   ASSERT_TRUE(v.has_value());
   ASSERT_EQ(v->size(), 2u);
-  EXPECT_EQ((*v)[0].name, ed_signer().name());
-  EXPECT_EQ((*v)[1].name, composite_signer().name());
+  EXPECT_EQ((*v)[0].signature->name, ed_signer().name());
+  EXPECT_EQ((*v)[0].key->name, ed_signer().name());
+  EXPECT_EQ((*v)[1].signature->name, composite_signer().name());
+  EXPECT_EQ((*v)[1].key->kind, KeyKind::Composite);
 }
 
 TEST(SignedNoteVerify, KeyFailuresComeBeforeTheNote) {
