@@ -252,29 +252,27 @@ std::expected<WitnessedNote, Error> WitnessPolicy::open(std::string_view note_te
   const auto witness_keys = impl_->witnesses.parsed();
 
   WitnessedNote out;
+  // The log's signatures as any verifier list checks them: a line from a
+  // log key that does not verify rejects the note.
+  if (!log_keys.empty()) {
+    QUENFOLD_TRY(const auto lines, parsed_note.verify(log_keys));
+    for (const note::VerifiedLine& line : lines)
+      out.log_signers.push_back(
+          Signer{line.key->name, line.key->key_id, note::key_type_of(line.key->kind), std::nullopt});
+  }
+  // A cosignature that does not verify only fails to count; each witness
+  // counts once.
   std::vector<bool> cosigned(witness_keys.size(), false);
-  std::vector<const note::NoteSignature*> log_checked;  // log lines verified so far
   for (const note::NoteSignature& sig : parsed_note.signatures()) {
-    std::optional<std::uint64_t> timestamp;
-    if (const VerifierKey* key = note::find_key(log_keys, sig)) {
-      // A repeated log line counts again without a second signature check.
-      const bool repeated =
-          std::any_of(log_checked.begin(), log_checked.end(), [&](const note::NoteSignature* c) { return *c == sig; });
-      if (!repeated && !note::verify_line(*key, body, sig, timestamp))
-        return std::unexpected(Error::invalid_signature(sig.name, sig.key_id));
-      log_checked.push_back(&sig);
-      out.log_signers.push_back(Signer{key->name, key->key_id, note::key_type_of(key->kind), std::nullopt});
-      continue;
-    }
+    if (note::find_key(log_keys, sig) != nullptr) continue;  // a log line, checked above
     const VerifierKey* key = note::find_key(witness_keys, sig);
     if (key == nullptr) continue;
     const auto node = static_cast<std::size_t>(key - witness_keys.data());
-    // A cosignature that does not verify only fails to count.
+    std::optional<std::uint64_t> timestamp;
     if (cosigned[node] || !note::verify_line(*key, body, sig, timestamp)) continue;
     cosigned[node] = true;
     out.cosigners.push_back(Signer{key->name, key->key_id, KeyType::CosignatureV1, timestamp});
   }
-  if (!log_keys.empty() && out.log_signers.empty()) return std::unexpected(Error::no_trusted_signature());
 
   if (impl_->quorum) {
     std::vector<bool> holds(impl_->nodes.size(), false);
