@@ -47,18 +47,19 @@ std::expected<Bytes, Error> base64_decode(std::string_view text) {
 // the decoders differ (in their failure texts).
 std::string base64_encode(ByteView data) { return crypto::base64::encode(data); }
 
+int hex_value(char c) noexcept {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 std::expected<std::array<std::uint8_t, 4>, Error> hex_decode(std::string_view text) {
-  auto nibble = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-  };
   std::array<std::uint8_t, 4> out{};
   if (text.size() != 8) return std::unexpected(fail("invalid hex character"));
   for (std::size_t i = 0; i < 4; ++i) {
-    const int hi = nibble(text[2 * i]);
-    const int lo = nibble(text[2 * i + 1]);
+    const int hi = hex_value(text[2 * i]);
+    const int lo = hex_value(text[2 * i + 1]);
     if (hi < 0 || lo < 0) return std::unexpected(fail("invalid hex character"));
     out[i] = static_cast<std::uint8_t>((hi << 4) | lo);
   }

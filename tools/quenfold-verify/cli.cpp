@@ -13,6 +13,7 @@
 #include <memory>
 #include <sstream>
 
+#include "encoding/base64.h"
 #include "encoding/text.h"
 
 namespace quenfold::cli {
@@ -191,10 +192,9 @@ Bytes parse_hex(const std::string& text) {
     if (!std::isspace(static_cast<unsigned char>(c))) digits.push_back(c);
   if (digits.size() % 2 != 0) throw UsageError("odd number of hex digits");
   auto nibble = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    throw UsageError(std::string("invalid hex digit '") + c + "'");
+    const int v = encoding::hex_value(c);
+    if (v < 0) throw UsageError(std::string("invalid hex digit '") + c + "'");
+    return v;
   };
   Bytes out;
   out.reserve(digits.size() / 2);

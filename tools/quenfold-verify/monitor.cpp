@@ -56,13 +56,6 @@ struct Work {
   HexList proof;
 };
 
-int hex_digit(char c) noexcept {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // Appends the bytes of a hex string; false if it is not one.
 bool append_hex(const json& j, Bytes& out) {
   if (!j.is_string()) return false;
@@ -71,7 +64,7 @@ bool append_hex(const json& j, Bytes& out) {
   const std::size_t at = out.size();
   out.resize(at + s.size() / 2);
   for (std::size_t i = 0; i < s.size() / 2; ++i) {
-    const int hi = hex_digit(s[2 * i]), lo = hex_digit(s[2 * i + 1]);
+    const int hi = encoding::hex_value(s[2 * i]), lo = encoding::hex_value(s[2 * i + 1]);
     if (hi < 0 || lo < 0) return false;
     out[at + i] = static_cast<std::uint8_t>(hi << 4 | lo);
   }
