@@ -23,7 +23,7 @@
 #include "measure.h"
 #include "monitor.h"
 #include "quenfold/merkle.h"
-#include "quenfold/monitor.h"
+#include "quenfold/checkpoint_verifier.h"
 #include "support/merkle_tree.h"
 #include "support/notes.h"
 #include "support/testdata.h"

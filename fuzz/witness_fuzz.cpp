@@ -6,7 +6,7 @@
 #include <string>
 
 #include "fuzz_input.h"
-#include "quenfold/monitor.h"
+#include "quenfold/checkpoint_verifier.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   quenfold::fuzz::FuzzInput in(data, size);

@@ -18,7 +18,7 @@
 #include "quenfold/checkpoint.h"   // C2SP checkpoints, alone or anchoring proofs
 #include "quenfold/verifier.h"     // verifier keys parsed once; which keys signed a note
 #include "quenfold/witness.h"      // witness cosignatures and C2SP tlog-policy quorums
-#include "quenfold/monitor.h"      // origin-bound checkpoints, batch and chain verification
+#include "quenfold/checkpoint_verifier.h"  // origin-bound checkpoints, batch and chain verification
 #include "quenfold/coniks.h"       // CONIKS directory presence and absence proofs
 #include "quenfold/keytrans.h"     // KEYTRANS search, fixed-version and monitoring proofs
 #include "quenfold/policy.h"       // signed namespace policies and posture checks

@@ -1,7 +1,7 @@
 #include "checkpoint/checkpoint.h"
 #include "core/try.h"
 #include "quenfold/merkle.h"
-#include "quenfold/monitor.h"
+#include "quenfold/checkpoint_verifier.h"
 
 namespace quenfold {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "monitor.h"
-#include "quenfold/monitor.h"
+#include "quenfold/checkpoint_verifier.h"
 #include "support/merkle_tree.h"
 #include "support/notes.h"
 #include "support/testdata.h"

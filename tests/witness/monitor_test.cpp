@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "quenfold/monitor.h"
+#include "quenfold/checkpoint_verifier.h"
 #include "support/merkle_tree.h"
 #include "support/notes.h"
 #include "support/witness.h"

@@ -5,7 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "quenfold/monitor.h"
+#include "quenfold/checkpoint_verifier.h"
 #include "quenfold/witness.h"
 #include "support/testdata.h"
 #include "support/witness.h"

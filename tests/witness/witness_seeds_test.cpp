@@ -10,7 +10,7 @@
 
 #include "corpus.h"
 #include "fuzz_input.h"
-#include "quenfold/monitor.h"
+#include "quenfold/checkpoint_verifier.h"
 
 namespace quenfold {
 namespace {

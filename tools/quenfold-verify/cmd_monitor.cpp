@@ -9,7 +9,7 @@
 
 #include "cli.h"
 #include "monitor.h"
-#include "quenfold/monitor.h"
+#include "quenfold/checkpoint_verifier.h"
 
 namespace quenfold::cli {
 namespace {

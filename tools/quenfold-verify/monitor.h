@@ -20,7 +20,7 @@
 #include <string_view>
 #include <vector>
 
-#include "quenfold/monitor.h"
+#include "quenfold/checkpoint_verifier.h"
 
 namespace quenfold::cli::monitor {
 
