@@ -5,8 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <expected>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -36,21 +36,45 @@ struct InclusionProof {
   std::span<const ByteView> proof;
 };
 
+// Which keys a checkpoint of one origin must carry: the log's own signature
+// (always), and when a witness policy is given, its quorum of cosignatures.
+// Every known key's line is checked: a log or witness line that does not
+// verify rejects the note (InvalidSignature), so a broken witness is seen
+// rather than silently not counted. Immutable; copies share their keys, and
+// one verifier may be used from any number of threads at once.
 class CheckpointVerifier {
  public:
   // Checkpoints of `origin` signed by at least one note-signing key of
-  // `keys`. Cosignature keys in the list are checked like every listed key
-  // (a line that does not verify rejects the note) and reported as
+  // `keys`. The caller ties these keys to `origin` by naming both, so their
+  // names need not equal it (a log may sign its origin under a key of
+  // another name). Cosignature keys in the list are checked and reported as
   // cosigners, but never stand in for the log's signature.
   CheckpointVerifier(std::string origin, VerifierList keys);
-  // Checkpoints of `origin` that meet `policy`: a log signature (when the
-  // policy lists logs) and the witness quorum.
+  // Checkpoints of `origin` that meet `policy`: signed by one of the
+  // policy's log keys named `origin` (C2SP tlog-policy: a log key's name is
+  // its origin), and cosigned by the policy's quorum. A policy with no log
+  // key for `origin` accepts nothing (log_keys() is empty).
   CheckpointVerifier(std::string origin, WitnessPolicy policy);
+  // As above, and every note-signing key of `log_keys` signs for `origin`
+  // too, whatever its name: a policy that lists only witnesses, or a log
+  // whose key name is not its origin.
+  CheckpointVerifier(std::string origin, VerifierList log_keys, WitnessPolicy policy);
 
-  const std::string& origin() const noexcept { return origin_; }
+  const std::string& origin() const noexcept;
+  // The keys whose signature makes a note the log's statement about
+  // origin(). A verifier without any rejects every note.
+  std::vector<Signer> log_keys() const;
 
-  // Signatures first, then the body, then the origin (OriginMismatch).
+  // The log's signature, the body, the origin (OriginMismatch), then the
+  // witness quorum (WitnessQuorumNotMet).
   std::expected<VerifiedCheckpoint, Error> verify(std::string_view note_text) const;
+
+  // Only what makes a note the log's own statement about origin(): its
+  // signature under log_keys() (a log line that does not verify rejects the
+  // note), the body and the origin; cosignatures are neither checked nor
+  // reported. Two checkpoints that pass this and are not consistent with
+  // each other prove that the log forked, whatever the witnesses said.
+  std::expected<VerifiedCheckpoint, Error> verify_log_signature(std::string_view note_text) const;
 
   // verify, then the RFC 6962 inclusion proof under the verified head.
   std::expected<VerifiedCheckpoint, Error> verify_inclusion(std::string_view note_text, std::uint64_t leaf_index,
@@ -68,10 +92,10 @@ class CheckpointVerifier {
   std::expected<std::vector<VerifiedCheckpoint>, Error> verify_chain(
       std::span<const std::string_view> notes, std::span<const std::span<const ByteView>> proofs) const;
 
+  struct Impl;  // opaque: defined by the library
+
  private:
-  std::string origin_;
-  VerifierList keys_;
-  std::optional<WitnessPolicy> policy_;
+  std::shared_ptr<const Impl> impl_;
 };
 
 // Every proof against one head already verified (for instance by

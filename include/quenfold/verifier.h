@@ -68,11 +68,12 @@ class VerifierList {
   // Name, key id and type of every key, in list order (no timestamps).
   std::vector<Signer> keys() const;
 
-  // The parsed keys, for the library's own verifiers.
+  // The parsed keys, for the library's own verifiers, and a list of keys
+  // the library parsed itself.
   std::span<const note::VerifierKey> parsed() const noexcept;
+  static VerifierList of(std::vector<note::VerifierKey> keys);
 
  private:
-  friend class WitnessPolicy;
   explicit VerifierList(std::shared_ptr<const std::vector<note::VerifierKey>> keys);
   std::shared_ptr<const std::vector<note::VerifierKey>> keys_;
 };

@@ -1,4 +1,5 @@
 #include "checkpoint/checkpoint.h"
+#include "checkpoint/open.h"
 
 #include <algorithm>
 #include <vector>
@@ -89,9 +90,10 @@ std::expected<CheckpointHead, Error> parse_checkpoint_body(std::string_view text
 
 std::expected<CheckpointHead, Error> verify_checkpoint_note(std::string_view note_text,
                                                             std::span<const note::VerifierKey> keys) {
-  QUENFOLD_TRY(const note::SignedNote parsed, note::SignedNote::parse(note_text));
-  QUENFOLD_CHECK(parsed.verify(keys));
-  return parse_checkpoint_body(parsed.body());
+  Trust trust;
+  trust.log_keys = keys;
+  QUENFOLD_TRY(auto opened, open_checkpoint(note_text, trust));
+  return std::move(opened.head);
 }
 
 }  // namespace quenfold::checkpoint

@@ -1,36 +1,92 @@
 #include "checkpoint/checkpoint.h"
+#include "checkpoint/open.h"
 #include "core/try.h"
 #include "quenfold/merkle.h"
 #include "quenfold/checkpoint_verifier.h"
 
 namespace quenfold {
 
-CheckpointVerifier::CheckpointVerifier(std::string origin, VerifierList keys)
-    : origin_(std::move(origin)), keys_(std::move(keys)) {}
+// The log keys for the origin and, apart, the keys whose lines are
+// reported as cosigners; the policy (when there is one) keeps its witness
+// keys and quorum alive for the Trust that points into them.
+struct CheckpointVerifier::Impl {
+  std::string origin;
+  std::vector<note::VerifierKey> log_keys;
+  std::vector<note::VerifierKey> extra_witnesses;  // cosignature keys of a plain key list
+  std::optional<WitnessPolicy> policy;
+
+  checkpoint::Trust trust(bool with_witnesses) const {
+    checkpoint::Trust t;
+    t.log_keys = log_keys;
+    t.origin = origin;
+    if (!with_witnesses) return t;
+    if (policy) {
+      const checkpoint::Trust p = policy->trust();
+      t.witness_keys = p.witness_keys;
+      t.witness_index = p.witness_index;
+      t.quorum = p.quorum;
+    } else {
+      t.witness_keys = extra_witnesses;
+    }
+    return t;
+  }
+};
+
+namespace {
+
+// Splits a caller's key list into the log's keys and cosignature keys.
+void add_keys(const VerifierList& keys, std::vector<note::VerifierKey>& logs,
+              std::vector<note::VerifierKey>& witnesses) {
+  for (const note::VerifierKey& k : keys.parsed())
+    (k.kind == note::KeyKind::CosignatureV1 ? witnesses : logs).push_back(k);
+}
+
+std::expected<VerifiedCheckpoint, Error> open_with(std::string_view note_text, const checkpoint::Trust& trust) {
+  QUENFOLD_TRY(auto opened, checkpoint::open_checkpoint(note_text, trust));
+  return VerifiedCheckpoint{std::move(opened.head), std::move(opened.log_signers), std::move(opened.cosigners)};
+}
+
+}  // namespace
+
+CheckpointVerifier::CheckpointVerifier(std::string origin, VerifierList keys) {
+  auto impl = std::make_shared<Impl>();
+  impl->origin = std::move(origin);
+  add_keys(keys, impl->log_keys, impl->extra_witnesses);
+  impl_ = std::move(impl);
+}
 
 CheckpointVerifier::CheckpointVerifier(std::string origin, WitnessPolicy policy)
-    : origin_(std::move(origin)), policy_(std::move(policy)) {}
+    : CheckpointVerifier(std::move(origin), VerifierList(), std::move(policy)) {}
+
+CheckpointVerifier::CheckpointVerifier(std::string origin, VerifierList log_keys, WitnessPolicy policy) {
+  auto impl = std::make_shared<Impl>();
+  impl->origin = std::move(origin);
+  // Cosignature keys given beside a policy are not in its quorum, and a
+  // note's lines are checked only against the keys that decide it.
+  std::vector<note::VerifierKey> ignored;
+  add_keys(log_keys, impl->log_keys, ignored);
+  for (const note::VerifierKey& k : policy.logs().parsed()) {
+    if (k.name == impl->origin) impl->log_keys.push_back(k);
+  }
+  impl->policy = std::move(policy);
+  impl_ = std::move(impl);
+}
+
+const std::string& CheckpointVerifier::origin() const noexcept { return impl_->origin; }
+
+std::vector<Signer> CheckpointVerifier::log_keys() const {
+  std::vector<Signer> out;
+  out.reserve(impl_->log_keys.size());
+  for (const auto& k : impl_->log_keys) out.push_back(Signer{k.name, k.key_id, note::key_type_of(k.kind), std::nullopt});
+  return out;
+}
 
 std::expected<VerifiedCheckpoint, Error> CheckpointVerifier::verify(std::string_view note_text) const {
-  VerifiedCheckpoint out;
-  std::string body;
-  if (policy_) {
-    QUENFOLD_TRY(auto opened, policy_->open(note_text));
-    body = std::move(opened.body);
-    out.log_signers = std::move(opened.log_signers);
-    out.cosigners = std::move(opened.cosigners);
-  } else {
-    QUENFOLD_TRY(auto opened, keys_.open(note_text));
-    body = std::move(opened.body);
-    for (Signer& s : opened.signers)
-      (s.type == KeyType::CosignatureV1 ? out.cosigners : out.log_signers).push_back(std::move(s));
-    // A witness vouches for a checkpoint the log signed; it cannot sign it.
-    if (out.log_signers.empty()) return std::unexpected(Error::no_trusted_signature());
-  }
-  QUENFOLD_TRY(auto head, checkpoint::parse_checkpoint_body(body));
-  if (head.origin != origin_) return std::unexpected(Error::origin_mismatch(head.origin, origin_));
-  out.head = std::move(head);
-  return out;
+  return open_with(note_text, impl_->trust(true));
+}
+
+std::expected<VerifiedCheckpoint, Error> CheckpointVerifier::verify_log_signature(std::string_view note_text) const {
+  return open_with(note_text, impl_->trust(false));
 }
 
 std::expected<VerifiedCheckpoint, Error> CheckpointVerifier::verify_inclusion(std::string_view note_text,

@@ -1,5 +1,9 @@
 #include <algorithm>
 #include <optional>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "checkpoint/open.h"
 
 #include "core/try.h"
 #include "encoding/text.h"
@@ -9,23 +13,25 @@
 
 namespace quenfold {
 
-// Every witness and group is a node, numbered in definition order. A group
-// refers only to earlier nodes, so one pass in node order evaluates them all.
 struct WitnessPolicy::Impl {
-  struct Node {
-    std::optional<std::size_t> witness;  // its index in `witnesses`; a group otherwise
-    std::size_t k = 0;                   // group: at least k of
-    std::vector<std::size_t> members;    // these earlier nodes
-  };
   VerifierList logs;
   VerifierList witnesses;
-  std::vector<Node> nodes;
-  std::optional<std::size_t> quorum;  // none: no cosignature required
+  checkpoint::KeyIndex log_index;
+  checkpoint::KeyIndex witness_index;
+  std::optional<checkpoint::Quorum> quorum;  // none: no cosignature required
+
+  Impl(VerifierList l, VerifierList w, std::optional<checkpoint::Quorum> q)
+      : logs(std::move(l)),
+        witnesses(std::move(w)),
+        log_index(logs.parsed()),
+        witness_index(witnesses.parsed()),
+        quorum(std::move(q)) {}
 };
 
 namespace {
 
 using Impl = WitnessPolicy::Impl;
+using Node = checkpoint::Quorum::Node;
 using note::KeyKind;
 using note::VerifierKey;
 
@@ -58,6 +64,8 @@ std::optional<std::size_t> parse_threshold(std::string_view text, std::size_t ma
 }
 
 // Builds a policy line by line; each method returns the failure's detail.
+// Names, keys and memberships are kept in hash tables, so that parsing is
+// linear in the text however many witnesses and members it lists.
 class Builder {
  public:
   std::optional<std::string> log(std::string_view vkey) {
@@ -65,7 +73,7 @@ class Builder {
     if (!key) return note::key_failure_reason(key.error());
     if (key->kind == KeyKind::CosignatureV1)
       return "log key " + encoding::echoed(key->name) + " is a cosignature/v1 key, not a note-signing key";
-    if (duplicate(logs_, *key)) return "duplicate log key " + encoding::echoed(key->name);
+    if (!log_keys_seen_.insert(key_bytes(*key)).second) return "duplicate log key " + encoding::echoed(key->name);
     logs_.push_back(std::move(*key));
     return std::nullopt;
   }
@@ -76,9 +84,9 @@ class Builder {
     if (!key) return note::key_failure_reason(key.error());
     if (key->kind != KeyKind::CosignatureV1)
       return "witness key " + encoding::echoed(key->name) + " is not a cosignature/v1 key (type 0x04)";
-    if (duplicate(witnesses_, *key)) return "duplicate witness key " + encoding::echoed(key->name);
-    names_.emplace_back(name);
-    nodes_.push_back(Impl::Node{witnesses_.size(), 0, {}});
+    if (!witness_keys_seen_.insert(key_bytes(*key)).second)
+      return "duplicate witness key " + encoding::echoed(key->name);
+    define(name, Node{witnesses_.size(), 0, {}});
     witnesses_.push_back(std::move(*key));
     return std::nullopt;
   }
@@ -87,12 +95,20 @@ class Builder {
                                    std::span<const std::string_view> members) {
     if (auto e = new_name(name)) return e;
     if (members.empty()) return "group " + encoding::echoed(name) + " has no members";
-    Impl::Node g;
+    Node g;
+    g.members.reserve(members.size());
     for (const std::string_view m : members) {
       const auto node = lookup(m);
       if (!node) return "unknown witness or group " + encoding::echoed(m);
-      if (std::find(g.members.begin(), g.members.end(), *node) != g.members.end())
-        return "group " + encoding::echoed(name) + " lists " + encoding::echoed(m) + " twice";
+      // tlog-policy: each witness or group is a member of at most one
+      // group. Otherwise one cosignature would count in two groups, and
+      // "all of g1 and g2" could hold with fewer witnesses than it names.
+      const auto [owner, fresh] = member_of_.try_emplace(*node, std::string(name));
+      if (!fresh) {
+        if (owner->second == name)
+          return "group " + encoding::echoed(name) + " lists " + encoding::echoed(m) + " twice";
+        return encoding::echoed(m) + " is already a member of group " + encoding::echoed(owner->second);
+      }
       g.members.push_back(*node);
     }
     if (threshold == "all") {
@@ -106,8 +122,7 @@ class Builder {
                std::to_string(g.members.size());
       g.k = *k;
     }
-    names_.emplace_back(name);
-    nodes_.push_back(std::move(g));
+    define(name, std::move(g));
     return std::nullopt;
   }
 
@@ -122,39 +137,41 @@ class Builder {
   }
 
   // Checks that hold for the policy as a whole.
-  std::expected<WitnessPolicy::Impl, std::string> finish() && {
-    if (!quorum_set_) return std::unexpected("missing quorum line");
-    if (logs_.empty() && !quorum_) return std::unexpected("no log and quorum none: the policy verifies nothing");
-    Impl impl;
-    impl.nodes = std::move(nodes_);
-    impl.quorum = quorum_;
-    logs_out_ = std::move(logs_);
-    witnesses_out_ = std::move(witnesses_);
-    return impl;
+  std::expected<std::shared_ptr<const Impl>, Error> finish() && {
+    const auto fail = [](std::string detail) {
+      return std::unexpected(Error::malformed_witness_policy(0, std::move(detail)));
+    };
+    if (!quorum_set_) return fail("missing quorum line");
+    if (logs_.empty() && !quorum_) return fail("no log and quorum none: the policy verifies nothing");
+    std::optional<checkpoint::Quorum> q;
+    if (quorum_) q = checkpoint::Quorum{std::move(nodes_), *quorum_};
+    return std::make_shared<const Impl>(list_of(std::move(logs_)), list_of(std::move(witnesses_)), std::move(q));
   }
-
-  std::vector<VerifierKey> logs_out_;
-  std::vector<VerifierKey> witnesses_out_;
 
  private:
-  static bool duplicate(const std::vector<VerifierKey>& keys, const VerifierKey& k) {
-    return std::any_of(keys.begin(), keys.end(), [&](const VerifierKey& o) { return o.public_key == k.public_key; });
-  }
+  static std::string key_bytes(const VerifierKey& k) { return std::string(k.public_key.begin(), k.public_key.end()); }
+  static VerifierList list_of(std::vector<VerifierKey> keys) { return VerifierList::of(std::move(keys)); }
   std::optional<std::string> new_name(std::string_view name) const {
     if (name == kNone) return std::string("the name \"none\" is reserved");
     if (lookup(name)) return "name " + encoding::echoed(name) + " defined twice";
     return std::nullopt;
   }
   std::optional<std::size_t> lookup(std::string_view name) const {
-    const auto it = std::find(names_.begin(), names_.end(), name);
+    const auto it = names_.find(std::string(name));
     if (it == names_.end()) return std::nullopt;
-    return static_cast<std::size_t>(it - names_.begin());
+    return it->second;
+  }
+  void define(std::string_view name, Node node) {
+    names_.emplace(std::string(name), nodes_.size());
+    nodes_.push_back(std::move(node));
   }
 
   std::vector<VerifierKey> logs_;
   std::vector<VerifierKey> witnesses_;
-  std::vector<std::string> names_;  // of each node
-  std::vector<Impl::Node> nodes_;
+  std::unordered_set<std::string> log_keys_seen_, witness_keys_seen_;  // public key bytes
+  std::unordered_map<std::string, std::size_t> names_;                 // node of each name
+  std::unordered_map<std::size_t, std::string> member_of_;             // group of each member node
+  std::vector<Node> nodes_;
   std::optional<std::size_t> quorum_;
   bool quorum_set_ = false;
 };
@@ -203,11 +220,8 @@ std::expected<WitnessPolicy, Error> WitnessPolicy::parse(std::string_view text) 
     }
     if (err) return fail(std::move(*err));
   }
-  auto impl = std::move(b).finish();
-  if (!impl) return std::unexpected(Error::malformed_witness_policy(0, std::move(impl.error())));
-  impl->logs = VerifierList(std::make_shared<const std::vector<VerifierKey>>(std::move(b.logs_out_)));
-  impl->witnesses = VerifierList(std::make_shared<const std::vector<VerifierKey>>(std::move(b.witnesses_out_)));
-  return WitnessPolicy(std::make_shared<const Impl>(std::move(*impl)));
+  QUENFOLD_TRY(auto impl, std::move(b).finish());
+  return WitnessPolicy(std::move(impl));
 }
 
 std::expected<WitnessPolicy, Error> WitnessPolicy::threshold(const VerifierList& logs, const VerifierList& witnesses,
@@ -226,77 +240,40 @@ std::expected<WitnessPolicy, Error> WitnessPolicy::threshold(const VerifierList&
   const std::size_t n = witnesses.size();
   if (k > n) return fail("threshold " + std::to_string(k) + " exceeds the " + std::to_string(n) + " witnesses");
   if (logs.empty() && k == 0) return fail("no log and quorum none: the policy verifies nothing");
-  Impl impl;
-  impl.logs = logs;
-  impl.witnesses = witnesses;
-  Impl::Node all;
-  all.k = k;
-  for (std::size_t i = 0; i < n; ++i) {
-    impl.nodes.push_back(Impl::Node{i, 0, {}});
-    all.members.push_back(i);
-  }
+  std::optional<checkpoint::Quorum> q;
   if (k > 0) {
-    impl.nodes.push_back(std::move(all));
-    impl.quorum = n;  // the one group
+    checkpoint::Quorum all;
+    Node group;
+    group.k = k;
+    for (std::size_t i = 0; i < n; ++i) {
+      all.nodes.push_back(Node{i, 0, {}});
+      group.members.push_back(i);
+    }
+    all.nodes.push_back(std::move(group));
+    all.root = n;  // the one group
+    q = std::move(all);
   }
-  return WitnessPolicy(std::make_shared<const Impl>(std::move(impl)));
+  return WitnessPolicy(std::make_shared<const Impl>(logs, witnesses, std::move(q)));
 }
 
 const VerifierList& WitnessPolicy::logs() const noexcept { return impl_->logs; }
 const VerifierList& WitnessPolicy::witnesses() const noexcept { return impl_->witnesses; }
 
+checkpoint::Trust WitnessPolicy::trust() const {
+  checkpoint::Trust t;
+  t.log_keys = impl_->logs.parsed();
+  t.log_index = &impl_->log_index;
+  t.witness_keys = impl_->witnesses.parsed();
+  t.witness_index = &impl_->witness_index;
+  t.quorum = impl_->quorum ? &*impl_->quorum : nullptr;
+  t.require_log = !impl_->logs.empty();
+  t.log_named_by_origin = true;
+  return t;
+}
+
 std::expected<WitnessedNote, Error> WitnessPolicy::open(std::string_view note_text) const {
-  QUENFOLD_TRY(const auto parsed_note, note::SignedNote::parse(note_text));
-  const std::string& body = parsed_note.body();
-  const auto log_keys = impl_->logs.parsed();
-  const auto witness_keys = impl_->witnesses.parsed();
-
-  WitnessedNote out;
-  // The log's signatures as any verifier list checks them: a line from a
-  // log key that does not verify rejects the note.
-  if (!log_keys.empty()) {
-    QUENFOLD_TRY(const auto lines, parsed_note.verify(log_keys));
-    for (const note::VerifiedLine& line : lines)
-      out.log_signers.push_back(
-          Signer{line.key->name, line.key->key_id, note::key_type_of(line.key->kind), std::nullopt});
-  }
-  // A cosignature that does not verify only fails to count; each witness
-  // counts once.
-  std::vector<bool> cosigned(witness_keys.size(), false);
-  for (const note::NoteSignature& sig : parsed_note.signatures()) {
-    if (note::find_key(log_keys, sig) != nullptr) continue;  // a log line, checked above
-    const VerifierKey* key = note::find_key(witness_keys, sig);
-    if (key == nullptr) continue;
-    const auto node = static_cast<std::size_t>(key - witness_keys.data());
-    std::optional<std::uint64_t> timestamp;
-    if (cosigned[node] || !note::verify_line(*key, body, sig, timestamp)) continue;
-    cosigned[node] = true;
-    out.cosigners.push_back(Signer{key->name, key->key_id, KeyType::CosignatureV1, timestamp});
-  }
-
-  if (impl_->quorum) {
-    std::vector<bool> holds(impl_->nodes.size(), false);
-    for (std::size_t i = 0; i < impl_->nodes.size(); ++i) {
-      const auto& node = impl_->nodes[i];
-      if (node.witness) {
-        holds[i] = cosigned[*node.witness];
-      } else {
-        const auto count = static_cast<std::size_t>(
-            std::count_if(node.members.begin(), node.members.end(), [&](std::size_t m) { return holds[m]; }));
-        holds[i] = count >= node.k;
-      }
-    }
-    if (!holds[*impl_->quorum]) {
-      std::string detail = std::to_string(out.cosigners.size()) + " valid cosignature" +
-                           (out.cosigners.size() == 1 ? "" : "s");
-      for (std::size_t i = 0; i < out.cosigners.size(); ++i)
-        detail += (i == 0 ? " (" : ", ") + encoding::echoed(out.cosigners[i].name);
-      if (!out.cosigners.empty()) detail += ")";
-      return std::unexpected(Error::witness_quorum_not_met(std::move(detail)));
-    }
-  }
-  out.body = body;
-  return out;
+  QUENFOLD_TRY(auto opened, checkpoint::open_checkpoint(note_text, trust()));
+  return WitnessedNote{std::move(opened.body), std::move(opened.log_signers), std::move(opened.cosigners)};
 }
 
 }  // namespace quenfold

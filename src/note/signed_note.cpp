@@ -105,29 +105,7 @@ bool verify_line(const VerifierKey& key, std::string_view body, const NoteSignat
 }
 
 std::expected<std::vector<VerifiedLine>, Error> SignedNote::verify(std::span<const VerifierKey> keys) const {
-  std::vector<VerifiedLine> verified;
-  // Where each distinct (key, signature) pair checked so far stands in
-  // `verified`; all of them verified (the first that does not ends the
-  // call). A line that repeats one of them verifies and counts again
-  // without a second check, so a repeated line costs a comparison, not a
-  // signature verification.
-  std::vector<std::size_t> checked;
-  for (const NoteSignature& sig : signatures_) {
-    const VerifierKey* key = find_key(keys, sig);
-    if (key == nullptr) continue;  // lines from keys the caller does not trust are ignored
-    const auto same = std::find_if(checked.begin(), checked.end(), [&](std::size_t i) {
-      return verified[i].key == key && verified[i].signature->signature == sig.signature;
-    });
-    if (same != checked.end()) {
-      verified.push_back({&sig, key, verified[*same].timestamp});
-      continue;
-    }
-    std::optional<std::uint64_t> timestamp;
-    if (!verify_line(*key, body_, sig, timestamp))
-      return std::unexpected(Error::invalid_signature(sig.name, sig.key_id));
-    checked.push_back(verified.size());
-    verified.push_back({&sig, key, timestamp});
-  }
+  QUENFOLD_TRY(auto verified, verify_known([&](const NoteSignature& sig) { return find_key(keys, sig); }));
   if (verified.empty()) return std::unexpected(Error::no_trusted_signature());
   return verified;
 }

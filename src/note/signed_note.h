@@ -70,6 +70,13 @@ class SignedNote {
   // earlier (key, signature) pair is listed again but checked only once.
   std::expected<std::vector<VerifiedLine>, Error> verify(std::span<const VerifierKey> keys) const;
 
+  // As verify, with the trusted key of each line found by `find` (a
+  // const VerifierKey* for a NoteSignature, nullptr for an unknown key),
+  // and no verified line at all is not an error: the caller decides which
+  // lines it needs.
+  template <class Find>
+  std::expected<std::vector<VerifiedLine>, Error> verify_known(const Find& find) const;
+
   const std::string& body() const noexcept { return body_; }
   const std::vector<NoteSignature>& signatures() const noexcept { return signatures_; }
 
@@ -79,5 +86,35 @@ class SignedNote {
   std::string body_;
   std::vector<NoteSignature> signatures_;
 };
+
+template <class Find>
+std::expected<std::vector<VerifiedLine>, Error> SignedNote::verify_known(const Find& find) const {
+  std::vector<VerifiedLine> verified;
+  // Where each distinct (key, signature) pair checked so far stands in
+  // `verified`; all of them verified (the first that does not ends the
+  // call). A line that repeats one of them verifies and counts again
+  // without a second check, so a repeated line costs a comparison, not a
+  // signature verification.
+  std::vector<std::size_t> checked;
+  for (const NoteSignature& sig : signatures_) {
+    const VerifierKey* key = find(sig);
+    if (key == nullptr) continue;  // lines from keys the caller does not trust are ignored
+    bool repeated = false;
+    for (const std::size_t i : checked) {
+      if (verified[i].key == key && verified[i].signature->signature == sig.signature) {
+        verified.push_back({&sig, key, verified[i].timestamp});
+        repeated = true;
+        break;
+      }
+    }
+    if (repeated) continue;
+    std::optional<std::uint64_t> timestamp;
+    if (!verify_line(*key, body_, sig, timestamp))
+      return std::unexpected(Error::invalid_signature(sig.name, sig.key_id));
+    checked.push_back(verified.size());
+    verified.push_back({&sig, key, timestamp});
+  }
+  return verified;
+}
 
 }  // namespace quenfold::note

@@ -52,6 +52,10 @@ std::expected<VerifierList, Error> VerifierList::parse(std::span<const std::stri
   return VerifierList(std::move(keys));
 }
 
+VerifierList VerifierList::of(std::vector<note::VerifierKey> keys) {
+  return VerifierList(std::make_shared<const std::vector<note::VerifierKey>>(std::move(keys)));
+}
+
 std::size_t VerifierList::size() const noexcept { return keys_->size(); }
 
 std::span<const note::VerifierKey> VerifierList::parsed() const noexcept { return *keys_; }

@@ -95,7 +95,8 @@ TEST(WitnessPolicy, LogSignatureRules) {
   std::string bad_log = test::signed_note(body, {&f.log});
   bad_log[bad_log.size() - 3] = bad_log[bad_log.size() - 3] == 'A' ? 'B' : 'A';
   bad_log += f.w[0].cosignature_line(body, 1);
-  // A cosignature that does not verify is dropped, not fatal.
+  // A known witness whose cosignature does not verify rejects the note, as
+  // any known key's bad line does: a broken witness must be seen.
   std::string bad_cosig = test::signed_note(body, {&f.log}) + f.w[0].cosignature_line(body, 1);
   bad_cosig[bad_cosig.size() - 3] = bad_cosig[bad_cosig.size() - 3] == 'A' ? 'B' : 'A';
   struct Case {
@@ -110,7 +111,8 @@ TEST(WitnessPolicy, LogSignatureRules) {
        "note has no verifiable signature from a trusted key"},
       {"bad log signature", bad_log,
        "invalid signature for known key \"log.example/a\" (key id " + f.log.verifier_key().substr(14, 8) + ")"},
-      {"bad cosignature", bad_cosig, "witness quorum not met: 0 valid cosignatures"},
+      {"bad cosignature", bad_cosig,
+       "invalid signature for known key \"witness.example/0\" (key id " + f.w[0].verifier_key().substr(18, 8) + ")"},
   };
   for (const auto& c : cases) {
     const auto r = policy->open(c.note);

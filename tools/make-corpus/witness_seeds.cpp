@@ -14,7 +14,8 @@ namespace quenfold::corpus {
 void witness_seeds(const std::filesystem::path& dir) {
   const std::string origin = "log.example/witnessed";
   const auto ed = test::NoteSigner::ed25519(origin, 0x5749);
-  const auto pq = test::NoteSigner::composite(origin + "/pq", crypto::SignatureVersion::MlDsa44Ed25519, 0x5749);
+  // A log key's name is the origin it signs for, whatever its type.
+  const auto pq = test::NoteSigner::composite(origin, crypto::SignatureVersion::MlDsa44Ed25519, 0x5749);
   std::vector<test::Cosigner> w;
   for (std::uint64_t i = 0; i < 3; ++i) w.push_back(test::Cosigner::generate("witness.example/" + std::to_string(i), 0x5750 + i));
   const std::string body = test::checkpoint_body(origin, 42, test::Bytes(32, 0x42), {"ext"});
