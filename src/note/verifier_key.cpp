@@ -115,6 +115,10 @@ KeyType key_type_of(KeyKind kind) noexcept {
   return KeyType::Ed25519;
 }
 
+Signer signer_of(const VerifierKey& key, std::optional<std::uint64_t> timestamp) {
+  return Signer{key.name, key.key_id, key_type_of(key.kind), timestamp};
+}
+
 std::string key_failure_reason(const Error& e) {
   return e.kind() == ErrorKind::MalformedSignedNote ? e.detail() : e.message();
 }
