@@ -1,5 +1,5 @@
 #include "checkpoint/checkpoint.h"
-#include "core/try.h"
+#include "base/try.h"
 #include "quenfold/merkle.h"
 #include "quenfold/checkpoint_verifier.h"
 

@@ -1,7 +1,7 @@
 #include <algorithm>
 #include <optional>
 
-#include "core/try.h"
+#include "base/try.h"
 #include "encoding/text.h"
 #include "note/signed_note.h"
 #include "note/verifier_key.h"

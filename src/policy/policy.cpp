@@ -6,10 +6,10 @@
 
 #include "crypto/sign.h"
 #include "encoding/context.h"
-#include "core/try.h"
-#include "encoding/reader.h"
+#include "base/try.h"
+#include "base/reader.h"
 #include "encoding/text.h"
-#include "encoding/writer.h"
+#include "base/writer.h"
 #include "keytrans/suite_id.h"
 #include "quenfold/merkle.h"
 
