@@ -1,6 +1,6 @@
+#include "base/try.h"
 #include "checkpoint/checkpoint.h"
 #include "checkpoint/open.h"
-#include "core/try.h"
 #include "quenfold/merkle.h"
 #include "quenfold/checkpoint_verifier.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "checkpoint/checkpoint.h"
-#include "core/try.h"
+#include "base/try.h"
 #include "encoding/text.h"
 
 namespace quenfold::checkpoint {

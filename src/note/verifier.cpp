@@ -1,4 +1,4 @@
-#include "core/try.h"
+#include "base/try.h"
 #include "note/signed_note.h"
 #include "note/verifier_key.h"
 #include "quenfold/verifier.h"
