@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdint>
 
+#include "encoding/base64.h"
+
 namespace quenfold::encoding {
 namespace {
 
@@ -99,6 +101,19 @@ std::string hex_bytes(std::span<const std::uint8_t> bytes) {
   std::string out;
   out.reserve(bytes.size() * 2);
   for (std::uint8_t b : bytes) out += hex_fixed(b, 2);
+  return out;
+}
+
+std::optional<std::vector<std::uint8_t>> hex_to_bytes(std::string_view digits) {
+  if (digits.size() % 2 != 0) return std::nullopt;
+  std::vector<std::uint8_t> out;
+  out.reserve(digits.size() / 2);
+  for (std::size_t i = 0; i < digits.size(); i += 2) {
+    const int hi = hex_value(digits[i]);
+    const int lo = hex_value(digits[i + 1]);
+    if (hi < 0 || lo < 0) return std::nullopt;
+    out.push_back(static_cast<std::uint8_t>(hi << 4 | lo));
+  }
   return out;
 }
 
