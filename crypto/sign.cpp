@@ -4,6 +4,7 @@
 #include <openssl/ec.h>
 #include <openssl/evp.h>
 #include <openssl/params.h>
+#include <openssl/x509.h>
 #include <sodium.h>
 
 
@@ -37,6 +38,10 @@ const EVP_SIGNATURE* ed448_alg() {
 }
 const EVP_SIGNATURE* ecdsa_sha512_alg() {
   static const EVP_SIGNATURE* const s = fetch_signature("ECDSA-SHA512");
+  return s;
+}
+const EVP_SIGNATURE* ecdsa_sha256_alg() {
+  static const EVP_SIGNATURE* const s = fetch_signature("ECDSA-SHA256");
   return s;
 }
 const EVP_SIGNATURE* ml_dsa_alg(MlDsaParameterSet set) {
@@ -331,6 +336,33 @@ bool verify_ecdsa_p521_sha512(ByteView public_key, ByteView message, ByteView si
   const ossl::OpensslBytes der_owner(der);
   return verify_message(key.get(), ecdsa_sha512_alg(), message,
                         ByteView(der, static_cast<std::size_t>(der_len)));
+}
+
+namespace {
+
+// The P-256 key of a DER SubjectPublicKeyInfo that is consumed exactly;
+// null for anything else.
+ossl::EvpPkey p256_key_of(ByteView spki_der) {
+  const unsigned char* p = spki_der.data();
+  if (spki_der.empty() || spki_der.size() > 1024) return nullptr;
+  ossl::EvpPkey key{d2i_PUBKEY_ex(nullptr, &p, static_cast<long>(spki_der.size()), ossl::context(), nullptr)};
+  if (!key || p != spki_der.data() + spki_der.size() || EVP_PKEY_is_a(key.get(), "EC") != 1) return nullptr;
+  char group[32] = {};
+  std::size_t len = 0;
+  if (EVP_PKEY_get_utf8_string_param(key.get(), OSSL_PKEY_PARAM_GROUP_NAME, group, sizeof group, &len) != 1 ||
+      std::string_view(group, len) != "prime256v1")
+    return nullptr;
+  return key;
+}
+
+}  // namespace
+
+bool is_ecdsa_p256_spki(ByteView spki_der) { return p256_key_of(spki_der) != nullptr; }
+
+bool verify_ecdsa_p256_sha256(ByteView spki_der, ByteView message, ByteView der_signature) {
+  const auto key = p256_key_of(spki_der);
+  // OpenSSL refuses a signature whose DER does not re-encode to itself.
+  return key && !der_signature.empty() && verify_message(key.get(), ecdsa_sha256_alg(), message, der_signature);
 }
 
 bool verify_ml_dsa(MlDsaParameterSet set, ByteView public_key, ByteView message, ByteView signature,

@@ -80,6 +80,14 @@ bool verify_ed448(ByteView public_key, ByteView message, ByteView signature);
 // and a 132-byte raw r || s signature (66 bytes each, big-endian).
 bool verify_ecdsa_p521_sha512(ByteView public_key, ByteView message, ByteView signature);
 
+// Whether `spki_der` is exactly one DER SubjectPublicKeyInfo holding an
+// ECDSA key on P-256, the key RFC 6962 logs sign their tree heads with.
+bool is_ecdsa_p256_spki(ByteView spki_der);
+// ECDSA over P-256 with SHA-256 (RFC 5246 digitally-signed, hash 4,
+// signature 3): a DER SubjectPublicKeyInfo key and a DER ECDSA-Sig-Value.
+// false for any other key type or an encoding that is not exact DER.
+bool verify_ecdsa_p256_sha256(ByteView spki_der, ByteView message, ByteView der_signature);
+
 enum class MlDsaParameterSet : std::uint8_t { MlDsa44, MlDsa65, MlDsa87 };
 // FIPS 204 ML-DSA.Verify (pure) with the given context string (at most 255
 // bytes; tokens always use the empty one).

@@ -44,21 +44,30 @@ struct InclusionProof {
 // one verifier may be used from any number of threads at once.
 class CheckpointVerifier {
  public:
-  // Checkpoints of `origin` signed by at least one note-signing key of
-  // `keys`. The caller ties these keys to `origin` by naming both, so their
-  // names need not equal it (a log may sign its origin under a key of
-  // another name). Cosignature keys in the list are checked and reported as
-  // cosigners, but never stand in for the log's signature.
+  // Checkpoints of `origin` signed by at least one log key of `keys`. The
+  // caller ties these keys to `origin` by naming both, so their names need
+  // not equal it (a log may sign its origin under a key of another name).
+  // Cosigners' keys in the list (cosignature/v1, and subtree/v1 keys not
+  // named `origin`) are checked and reported as cosigners, but never stand
+  // in for the log's signature.
   CheckpointVerifier(std::string origin, VerifierList keys);
   // Checkpoints of `origin` that meet `policy`: signed by one of the
   // policy's log keys named `origin` (C2SP tlog-policy: a log key's name is
   // its origin), and cosigned by the policy's quorum. A policy with no log
   // key for `origin` accepts nothing (log_keys() is empty).
   CheckpointVerifier(std::string origin, WitnessPolicy policy);
-  // As above, and every note-signing key of `log_keys` signs for `origin`
-  // too, whatever its name: a policy that lists only witnesses, or a log
-  // whose key name is not its origin.
+  // As above, and every log key of `log_keys` (as in the first form;
+  // cosigners' keys are left out) signs for `origin` too, whatever its name:
+  // a policy that lists only witnesses, or a log whose key name is not its
+  // origin.
   CheckpointVerifier(std::string origin, VerifierList log_keys, WitnessPolicy policy);
+
+  // A copy that also requires at least `n` distinct log keys to have
+  // signed (LogSignaturesNotMet otherwise): a log that signs with several
+  // keys at once (Ed25519 and ML-DSA-44, RFC 6962 and Ed25519), and a
+  // client that wants more than one of them. 1 is the default; n above the
+  // number of log keys accepts nothing.
+  CheckpointVerifier require_log_signatures(std::size_t n) const;
 
   const std::string& origin() const noexcept;
   // The keys whose signature makes a note the log's statement about

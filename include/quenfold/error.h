@@ -41,6 +41,7 @@ enum class ErrorKind : std::uint8_t {
   MalformedWitnessPolicy,
   WitnessQuorumNotMet,
   BrokenChain,
+  LogSignaturesNotMet,
 };
 
 // Receives a message piece by piece, in order.
@@ -86,6 +87,8 @@ class Error {
   // Link `link` (from 1: between checkpoints link and link + 1) of a
   // checkpoint chain failed with `cause`.
   static Error broken_chain(std::uint64_t link, const Error& cause);
+  // Fewer distinct log keys signed than a verifier requires.
+  static Error log_signatures_not_met(std::uint64_t got, std::uint64_t want);
 
   ErrorKind kind() const noexcept { return kind_; }
   // The detail text of the kinds that carry one (empty otherwise).

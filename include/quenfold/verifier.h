@@ -25,16 +25,26 @@ enum class KeyType : std::uint8_t {
   Ed25519,        // 0x01: Ed25519 over the note body
   Composite,      // 0xFF and the composite label: a post-quantum or hybrid token
   CosignatureV1,  // 0x04: a witness's timestamped Ed25519 checkpoint cosignature
+  Rfc6962,        // 0x05: a log's RFC 6962 tree head signature (C2SP static-ct-api)
+  SubtreeV1,      // 0x06: an ML-DSA-44 subtree/v1 signature (C2SP tlog-cosignature)
 };
-const char* name_of(KeyType t) noexcept;  // "ed25519", "composite", "cosignature/v1"
+// "ed25519", "composite", "cosignature/v1", "rfc6962", "subtree/v1"
+const char* name_of(KeyType t) noexcept;
 
 // A key that verified a signature line: its name and key id, its type, and
-// for a cosignature the POSIX time at which the witness signed.
+// the time the line claims, in the unit its type uses.
 struct Signer {
   std::string name;
   std::uint32_t key_id = 0;
   KeyType type = KeyType::Ed25519;
-  std::optional<std::uint64_t> timestamp;
+  // cosignature/v1 and subtree/v1: the POSIX time in seconds at which the
+  // cosigner signed (a subtree/v1 time of 0 claims no time: none).
+  std::optional<std::uint64_t> timestamp_seconds;
+  // rfc6962: the tree head's timestamp in milliseconds since the POSIX epoch.
+  std::optional<std::uint64_t> timestamp_millis;
+  // An rfc6962 signature covers the tree size and root but not the origin
+  // line (RFC 6962 tree heads do not name their log): false for those.
+  bool covers_origin = true;
   friend bool operator==(const Signer&, const Signer&) = default;
 };
 
@@ -51,7 +61,11 @@ class VerifierList {
  public:
   // Parses every key text in order and stops at the first that fails, with
   // a MalformedVerifierKey error naming its position (from 1), its name and
-  // the reason. Accepts Ed25519, composite and cosignature/v1 keys.
+  // the reason. Accepts every KeyType. An rfc6962 key is written
+  // "<name>+<key id>+base64(0x05 || SubjectPublicKeyInfo DER)" whose key id
+  // is SHA-256(name || 0x0A || 0x05 || log ID)[:4], the log ID being
+  // SHA-256 of the DER (C2SP static-ct-api fixes the key id, no C2SP text
+  // fixes this key encoding); rfc6962_verifier_key writes one.
   static std::expected<VerifierList, Error> parse(std::span<const std::string_view> vkeys);
   static std::expected<VerifierList, Error> parse(std::span<const std::string> vkeys);
 
@@ -60,7 +74,9 @@ class VerifierList {
   // Opens a signed note under the C2SP signed-note rules: lines from keys
   // outside the list are ignored, a line from a listed key that does not
   // verify rejects the note (InvalidSignature), and at least one line must
-  // verify (NoTrustedSignature).
+  // verify (NoTrustedSignature). rfc6962 and subtree/v1 keys sign
+  // checkpoints, not note bodies: open checkpoints with CheckpointVerifier or
+  // WitnessPolicy, where their lines are checked against the parsed body.
   std::expected<OpenedNote, Error> open(std::string_view note_text) const;
 
   std::size_t size() const noexcept;
@@ -77,5 +93,11 @@ class VerifierList {
   explicit VerifierList(std::shared_ptr<const std::vector<note::VerifierKey>> keys);
   std::shared_ptr<const std::vector<note::VerifierKey>> keys_;
 };
+
+// The verifier key of an RFC 6962 log whose checkpoints carry `origin`
+// (static-ct-api names the key after the origin), from its public key as CT
+// log lists publish it: base64 of the SubjectPublicKeyInfo DER. The key must
+// be ECDSA on P-256; failures are MalformedVerifierKey errors.
+std::expected<std::string, Error> rfc6962_verifier_key(std::string_view origin, std::string_view spki_base64);
 
 }  // namespace quenfold

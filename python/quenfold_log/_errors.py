@@ -43,6 +43,7 @@ class ErrorKind(enum.Enum):
     MalformedWitnessPolicy = 25
     WitnessQuorumNotMet = 26
     BrokenChain = 27
+    LogSignaturesNotMet = 28
 
 
 # Whole messages.
@@ -79,6 +80,7 @@ PREFIXES = (
     ('malformed witness policy: ', ErrorKind.MalformedWitnessPolicy),
     ('witness quorum not met: ', ErrorKind.WitnessQuorumNotMet),
     ('checkpoint chain broken between checkpoints ', ErrorKind.BrokenChain),
+    ('log signatures not met: ', ErrorKind.LogSignaturesNotMet),
 )
 # Patterns the whole message matches (no fixed prefix).
 PATTERNS = (

@@ -130,6 +130,7 @@ class ErrorKindRulesTest(unittest.TestCase):
         qf.ErrorKind.BrokenChain:
             "checkpoint chain broken between checkpoints 1 and 2: tree size regression: "
             "size2 (3) < size1 (7)",
+        qf.ErrorKind.LogSignaturesNotMet: "log signatures not met: 1 of the 2 required log keys signed",
     }
     # Texts close to a kind's message that are not the library's.
     NOT_MESSAGES = (

@@ -14,11 +14,13 @@ struct CheckpointVerifier::Impl {
   std::vector<note::VerifierKey> log_keys;
   std::vector<note::VerifierKey> extra_witnesses;  // cosignature keys of a plain key list
   std::optional<WitnessPolicy> policy;
+  std::size_t min_log_keys = 1;
 
   checkpoint::Trust trust(bool with_witnesses) const {
     checkpoint::Trust t;
     t.log_keys = log_keys;
     t.origin = origin;
+    t.min_log_keys = min_log_keys;
     if (!with_witnesses) return t;
     if (policy) {
       const checkpoint::Trust p = policy->trust();
@@ -34,11 +36,17 @@ struct CheckpointVerifier::Impl {
 
 namespace {
 
-// Splits a caller's key list into the log's keys and cosignature keys.
-void add_keys(const VerifierList& keys, std::vector<note::VerifierKey>& logs,
+// Splits a caller's key list into the log's keys and cosigners' keys. A
+// cosignature/v1 key is a witness's by nature; a subtree/v1 (ML-DSA-44)
+// key serves logs and witnesses alike, and is the log's when it carries
+// the log's name.
+void add_keys(const VerifierList& keys, std::string_view origin, std::vector<note::VerifierKey>& logs,
               std::vector<note::VerifierKey>& witnesses) {
-  for (const note::VerifierKey& k : keys.parsed())
-    (k.kind == note::KeyKind::CosignatureV1 ? witnesses : logs).push_back(k);
+  for (const note::VerifierKey& k : keys.parsed()) {
+    const bool cosigner = k.kind == note::KeyKind::CosignatureV1 ||
+                          (k.kind == note::KeyKind::SubtreeV1 && k.name != origin);
+    (cosigner ? witnesses : logs).push_back(k);
+  }
 }
 
 std::expected<VerifiedCheckpoint, Error> open_with(std::string_view note_text, const checkpoint::Trust& trust) {
@@ -51,7 +59,7 @@ std::expected<VerifiedCheckpoint, Error> open_with(std::string_view note_text, c
 CheckpointVerifier::CheckpointVerifier(std::string origin, VerifierList keys) {
   auto impl = std::make_shared<Impl>();
   impl->origin = std::move(origin);
-  add_keys(keys, impl->log_keys, impl->extra_witnesses);
+  add_keys(keys, impl->origin, impl->log_keys, impl->extra_witnesses);
   impl_ = std::move(impl);
 }
 
@@ -64,12 +72,20 @@ CheckpointVerifier::CheckpointVerifier(std::string origin, VerifierList log_keys
   // Cosignature keys given beside a policy are not in its quorum, and a
   // note's lines are checked only against the keys that decide it.
   std::vector<note::VerifierKey> ignored;
-  add_keys(log_keys, impl->log_keys, ignored);
+  add_keys(log_keys, impl->origin, impl->log_keys, ignored);
   for (const note::VerifierKey& k : policy.logs().parsed()) {
     if (k.name == impl->origin) impl->log_keys.push_back(k);
   }
   impl->policy = std::move(policy);
   impl_ = std::move(impl);
+}
+
+CheckpointVerifier CheckpointVerifier::require_log_signatures(std::size_t n) const {
+  auto impl = std::make_shared<Impl>(*impl_);
+  impl->min_log_keys = std::max<std::size_t>(n, 1);
+  CheckpointVerifier out = *this;
+  out.impl_ = std::move(impl);
+  return out;
 }
 
 const std::string& CheckpointVerifier::origin() const noexcept { return impl_->origin; }

@@ -27,7 +27,7 @@ bool in(std::span<const note::VerifierKey> keys, const note::VerifierKey* key) {
   return !keys.empty() && key >= keys.data() && key < keys.data() + keys.size();
 }
 
-Signer signer_of(const note::VerifiedLine& line) { return note::signer_of(*line.key, line.timestamp); }
+Signer signer_of(const note::VerifiedLine& line) { return note::signer_of(*line.key, line.time); }
 
 std::string quorum_failure(const std::vector<Signer>& cosigners) {
   std::string detail =
@@ -70,10 +70,22 @@ std::expected<OpenedCheckpoint, Error> open_checkpoint(std::string_view note_tex
   QUENFOLD_TRY(const auto parsed, note::SignedNote::parse(note_text));
   // A log key is looked up first: should a witness key share a log key's
   // name and id, the line is the log's.
-  QUENFOLD_TRY(const auto lines, parsed.verify_known([&](const note::NoteSignature& sig) {
+  const auto find = [&](const note::NoteSignature& sig) {
     const note::VerifierKey* key = find_in(trust.log_keys, trust.log_index, sig);
     return key != nullptr ? key : find_in(trust.witness_keys, trust.witness_index, sig);
-  }));
+  };
+  // rfc6962 and subtree/v1 lines sign the checkpoint's size and root, not
+  // its text, so they are checked against the parsed body. A body that
+  // does not parse is reported as soon as such a line needs it; until then
+  // the signature checks come first, as for every other key.
+  auto head = parse_checkpoint_body(parsed.body());
+  if (!head) {
+    for (const note::NoteSignature& sig : parsed.signatures()) {
+      const note::VerifierKey* key = find(sig);
+      if (key != nullptr && note::signs_checkpoint(key->kind)) return std::unexpected(head.error());
+    }
+  }
+  QUENFOLD_TRY(const auto lines, parsed.verify_known(find, head ? &*head : nullptr));
 
   OpenedCheckpoint out;
   std::vector<bool> cosigned(trust.witness_keys.size(), false);
@@ -89,13 +101,21 @@ std::expected<OpenedCheckpoint, Error> open_checkpoint(std::string_view note_tex
   }
   if (trust.require_log && out.log_signers.empty()) return std::unexpected(Error::no_trusted_signature());
 
-  QUENFOLD_TRY(out.head, parse_checkpoint_body(parsed.body()));
+  if (!head) return std::unexpected(std::move(head.error()));
+  out.head = std::move(*head);
   if (trust.log_named_by_origin) {
     std::erase_if(out.log_signers, [&](const Signer& s) { return s.name != out.head.origin; });
     if (trust.require_log && out.log_signers.empty()) return std::unexpected(Error::no_trusted_signature());
   }
   if (trust.origin && out.head.origin != *trust.origin)
     return std::unexpected(Error::origin_mismatch(out.head.origin, std::string(*trust.origin)));
+  if (trust.min_log_keys > 1) {
+    std::vector<std::pair<std::string_view, std::uint32_t>> keys;
+    for (const Signer& s : out.log_signers) keys.emplace_back(s.name, s.key_id);
+    std::sort(keys.begin(), keys.end());
+    const auto distinct = static_cast<std::size_t>(std::unique(keys.begin(), keys.end()) - keys.begin());
+    if (distinct < trust.min_log_keys) return std::unexpected(Error::log_signatures_not_met(distinct, trust.min_log_keys));
+  }
   if (trust.quorum != nullptr && !trust.quorum->holds(cosigned))
     return std::unexpected(Error::witness_quorum_not_met(quorum_failure(out.cosigners)));
   out.body = parsed.body();

@@ -65,6 +65,10 @@ struct Trust {
   const Quorum* quorum = nullptr;
   // At least one log line must verify (NoTrustedSignature otherwise).
   bool require_log = true;
+  // At least this many distinct log keys must have signed (a log that signs
+  // with several keys at once, say Ed25519 and ML-DSA-44, and a client that
+  // wants all of them): LogSignaturesNotMet otherwise.
+  std::size_t min_log_keys = 1;
   // A log line counts only when its key's name is the checkpoint's origin
   // (the C2SP tlog-policy binding of log keys to origins).
   bool log_named_by_origin = false;
@@ -88,7 +92,8 @@ struct OpenedCheckpoint {
 // 5. no verified log line whose key is named as the origin, when log keys
 //    are bound to origins by name (NoTrustedSignature);
 // 6. another origin than the expected one (OriginMismatch);
-// 7. the quorum (WitnessQuorumNotMet).
+// 7. fewer distinct log keys than required (LogSignaturesNotMet);
+// 8. the quorum (WitnessQuorumNotMet).
 // A note without a trusted signature thus reports that even when its body
 // is malformed.
 std::expected<OpenedCheckpoint, Error> open_checkpoint(std::string_view note_text, const Trust& trust);

@@ -37,6 +37,9 @@ using note::VerifierKey;
 
 constexpr std::string_view kNone = "none";
 
+// The key types a witness cosigns with (C2SP tlog-cosignature).
+bool is_cosigner_kind(KeyKind kind) noexcept { return kind == KeyKind::CosignatureV1 || kind == KeyKind::SubtreeV1; }
+
 bool is_policy_space(char c) noexcept { return c == ' ' || c == '\t'; }
 
 std::vector<std::string_view> split_items(std::string_view line) {
@@ -71,6 +74,9 @@ class Builder {
   std::optional<std::string> log(std::string_view vkey) {
     auto key = VerifierKey::parse_any(vkey);
     if (!key) return note::key_failure_reason(key.error());
+    // Any log signature type, including subtree/v1 (ML-DSA-44), which logs
+    // publish beside their Ed25519 signatures; cosignature/v1 signs only
+    // witnesses' statements.
     if (key->kind == KeyKind::CosignatureV1)
       return "log key " + encoding::echoed(key->name) + " is a cosignature/v1 key, not a note-signing key";
     if (!log_keys_seen_.insert(key_bytes(*key)).second) return "duplicate log key " + encoding::echoed(key->name);
@@ -82,8 +88,9 @@ class Builder {
     if (auto e = new_name(name)) return e;
     auto key = VerifierKey::parse_any(vkey);
     if (!key) return note::key_failure_reason(key.error());
-    if (key->kind != KeyKind::CosignatureV1)
-      return "witness key " + encoding::echoed(key->name) + " is not a cosignature/v1 key (type 0x04)";
+    if (!is_cosigner_kind(key->kind))
+      return "witness key " + encoding::echoed(key->name) +
+             " is not a cosignature/v1 or subtree/v1 key (type 0x04 or 0x06)";
     if (!witness_keys_seen_.insert(key_bytes(*key)).second)
       return "duplicate witness key " + encoding::echoed(key->name);
     define(name, Node{witnesses_.size(), 0, {}});
@@ -234,8 +241,9 @@ std::expected<WitnessPolicy, Error> WitnessPolicy::threshold(const VerifierList&
       return fail("log key " + encoding::echoed(key.name) + " is a cosignature/v1 key, not a note-signing key");
   }
   for (const VerifierKey& key : witnesses.parsed()) {
-    if (key.kind != KeyKind::CosignatureV1)
-      return fail("witness key " + encoding::echoed(key.name) + " is not a cosignature/v1 key (type 0x04)");
+    if (!is_cosigner_kind(key.kind))
+      return fail("witness key " + encoding::echoed(key.name) +
+                  " is not a cosignature/v1 or subtree/v1 key (type 0x04 or 0x06)");
   }
   const std::size_t n = witnesses.size();
   if (k > n) return fail("threshold " + std::to_string(k) + " exceeds the " + std::to_string(n) + " witnesses");

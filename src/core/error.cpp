@@ -70,6 +70,9 @@ Error Error::witness_quorum_not_met(std::string detail) {
 Error Error::broken_chain(std::uint64_t link, const Error& cause) {
   return {ErrorKind::BrokenChain, link, 0, cause.message()};
 }
+Error Error::log_signatures_not_met(std::uint64_t got, std::uint64_t want) {
+  return {ErrorKind::LogSignaturesNotMet, got, want};
+}
 
 namespace {
 
@@ -152,6 +155,8 @@ void Error::write_message(MessageSink& sink) const {
     case ErrorKind::BrokenChain:
       return put("checkpoint chain broken between checkpoints ", to_string(a_), " and ", to_string(a_ + 1), ": ",
                  text_);
+    case ErrorKind::LogSignaturesNotMet:
+      return put("log signatures not met: ", to_string(a_), " of the ", to_string(b_), " required log keys signed");
   }
   put("unknown error");
 }

@@ -7,6 +7,7 @@
 #include "encoding/base64.h"
 #include "encoding/context.h"
 #include "base/reader.h"
+#include "base/writer.h"
 #include "encoding/text.h"
 #include "quenfold/note.h"
 
@@ -78,8 +79,68 @@ const VerifierKey* find_key(std::span<const VerifierKey> keys, const NoteSignatu
   return key == keys.end() ? nullptr : &*key;
 }
 
-bool verify_line(const VerifierKey& key, std::string_view body, const NoteSignature& sig,
-                 std::optional<std::uint64_t>& timestamp) {
+std::optional<Bytes> subtree_v1_message(std::string_view cosigner, std::uint64_t timestamp, std::string_view origin,
+                                        std::uint64_t start, std::uint64_t end, ByteView hash) {
+  // opaque cosigner_name<1..2^8-1> and log_origin<1..2^8-1>: a name or an
+  // origin that does not fit has no message, so no signature can cover it.
+  if (cosigner.empty() || cosigner.size() > 255 || origin.empty() || origin.size() > 255 || hash.size() != 32)
+    return std::nullopt;
+  encoding::Writer w;
+  w.bytes(kSubtreeV1Label).prefixed(1, cosigner).u64(timestamp).prefixed(1, origin).u64(start).u64(end).bytes(hash);
+  return w.take();
+}
+
+Bytes rfc6962_tree_head_message(std::uint64_t timestamp, std::uint64_t size, ByteView root) {
+  constexpr std::uint8_t kV1 = 0, kTreeHash = 1;
+  encoding::Writer w;
+  w.u8(kV1).u8(kTreeHash).u64(timestamp).u64(size).bytes(root);
+  return w.take();
+}
+
+namespace {
+
+// RFC 5246 SignatureAndHashAlgorithm of an ECDSA P-256 tree head signature.
+constexpr std::uint8_t kHashSha256 = 4;
+constexpr std::uint8_t kSignatureEcdsa = 3;
+
+bool verify_rfc6962(const VerifierKey& key, const NoteSignature& sig, const CheckpointHead& head, SignedTime& time) {
+  // static-ct-api: the key is named after the origin, and a checkpoint it
+  // signs carries no extension lines (the tree head could not cover them).
+  if (key.name != head.origin || !head.extensions.empty()) return false;
+  encoding::Reader r(sig.signature);
+  const auto timestamp = r.u64("timestamp");
+  const auto hash = r.u8("hash algorithm");
+  const auto algorithm = r.u8("signature algorithm");
+  const auto length = r.u16("signature length");
+  if (!timestamp || !hash || !algorithm || !length || *hash != kHashSha256 || *algorithm != kSignatureEcdsa)
+    return false;
+  const auto der = r.bytes(*length, "signature");
+  if (!der || !r.empty()) return false;
+  const Bytes message = rfc6962_tree_head_message(*timestamp, head.size, head.root);
+  if (!crypto::verify_ecdsa_p256_sha256(key.public_key, message, *der)) return false;
+  time.millis = *timestamp;
+  return true;
+}
+
+bool verify_subtree_v1(const VerifierKey& key, const NoteSignature& sig, const CheckpointHead& head,
+                       SignedTime& time) {
+  if (sig.signature.size() != 8 + kMlDsa44SignatureLength) return false;
+  encoding::Reader r(sig.signature);
+  const std::uint64_t t = *r.u64("timestamp");  // 2428 bytes remain
+  if (t > kMaxCosignatureTimestamp) return false;
+  // A checkpoint is the subtree [0, size): a signature over any other start
+  // never stands for it.
+  const auto message = subtree_v1_message(key.name, t, head.origin, 0, head.size, head.root);
+  if (!message || !crypto::verify_ml_dsa(crypto::MlDsaParameterSet::MlDsa44, key.public_key, *message, r.rest()))
+    return false;
+  if (t != 0) time.seconds = t;  // a time of 0 claims none
+  return true;
+}
+
+}  // namespace
+
+bool verify_line(const VerifierKey& key, std::string_view body, const NoteSignature& sig, SignedTime& time,
+                 const CheckpointHead* checkpoint) {
   switch (key.kind) {
     case KeyKind::Ed25519:
       return sig.signature.size() == 64 &&
@@ -97,9 +158,13 @@ bool verify_line(const VerifierKey& key, std::string_view body, const NoteSignat
       if (t > kMaxCosignatureTimestamp) return false;
       const std::string message = cosignature_v1_message(t, body);
       if (!crypto::verify_ed25519_strict(key.public_key, encoding::bytes_of(message), r.rest())) return false;
-      timestamp = t;
+      time.seconds = t;
       return true;
     }
+    case KeyKind::Rfc6962:
+      return checkpoint != nullptr && verify_rfc6962(key, sig, *checkpoint, time);
+    case KeyKind::SubtreeV1:
+      return checkpoint != nullptr && verify_subtree_v1(key, sig, *checkpoint, time);
   }
   return false;
 }

@@ -42,21 +42,38 @@ inline constexpr std::uint64_t kMaxCosignatureTimestamp = (std::uint64_t{1} << 6
 // The message a cosignature/v1 signature covers.
 std::string cosignature_v1_message(std::uint64_t timestamp, std::string_view body);
 
+// C2SP tlog-cosignature, subtree/v1: the signature bytes of a line are a
+// timestamped_signature (u64 big-endian POSIX time, then a 2420-byte
+// ML-DSA-44 signature) over this binary message; a checkpoint is the subtree
+// [0, size) with the checkpoint's root.
+inline constexpr std::string_view kSubtreeV1Label{"subtree/v1\n\0", 12};
+inline constexpr std::size_t kMlDsa44SignatureLength = 2420;
+std::optional<Bytes> subtree_v1_message(std::string_view cosigner, std::uint64_t timestamp, std::string_view origin,
+                                        std::uint64_t start, std::uint64_t end, ByteView hash);
+
+// C2SP static-ct-api: the signature bytes of an rfc6962 line are the tree
+// head's u64 timestamp (milliseconds) and an RFC 5246 digitally-signed
+// value (hash 4, signature 3, u16 length, DER ECDSA signature) over the
+// RFC 6962 TreeHeadSignature: version v1 (0), signature type tree_hash (1),
+// timestamp, tree size and root.
+Bytes rfc6962_tree_head_message(std::uint64_t timestamp, std::uint64_t size, ByteView root);
+
 // The first key whose name and key id both equal the line's, or nullptr.
 const VerifierKey* find_key(std::span<const VerifierKey> keys, const NoteSignature& sig) noexcept;
 
 // Whether one signature line verifies over `body` under its key, by the
-// rules of the key's type. For a cosignature key, `timestamp` receives the
-// time the cosigner signed.
-bool verify_line(const VerifierKey& key, std::string_view body, const NoteSignature& sig,
-                 std::optional<std::uint64_t>& timestamp);
+// rules of the key's type; `time` receives the time the line claims. Keys
+// that sign checkpoint statements (signs_checkpoint) need `checkpoint`, the
+// parsed body: without it their lines do not verify.
+bool verify_line(const VerifierKey& key, std::string_view body, const NoteSignature& sig, SignedTime& time,
+                 const CheckpointHead* checkpoint = nullptr);
 
 // A signature line that verified, and the key it verified under. Both
 // pointers are into the note and the key list it was verified against.
 struct VerifiedLine {
   const NoteSignature* signature;
   const VerifierKey* key;
-  std::optional<std::uint64_t> timestamp;  // cosignature/v1: when the cosigner signed
+  SignedTime time;
 };
 
 class SignedNote {
@@ -74,8 +91,10 @@ class SignedNote {
   // const VerifierKey* for a NoteSignature, nullptr for an unknown key),
   // and no verified line at all is not an error: the caller decides which
   // lines it needs.
+  // `checkpoint` is the parsed body, for keys that sign checkpoints.
   template <class Find>
-  std::expected<std::vector<VerifiedLine>, Error> verify_known(const Find& find) const;
+  std::expected<std::vector<VerifiedLine>, Error> verify_known(const Find& find,
+                                                              const CheckpointHead* checkpoint = nullptr) const;
 
   const std::string& body() const noexcept { return body_; }
   const std::vector<NoteSignature>& signatures() const noexcept { return signatures_; }
@@ -88,7 +107,8 @@ class SignedNote {
 };
 
 template <class Find>
-std::expected<std::vector<VerifiedLine>, Error> SignedNote::verify_known(const Find& find) const {
+std::expected<std::vector<VerifiedLine>, Error> SignedNote::verify_known(const Find& find,
+                                                                        const CheckpointHead* checkpoint) const {
   std::vector<VerifiedLine> verified;
   // Where each distinct (key, signature) pair checked so far stands in
   // `verified`; all of them verified (the first that does not ends the
@@ -102,17 +122,17 @@ std::expected<std::vector<VerifiedLine>, Error> SignedNote::verify_known(const F
     bool repeated = false;
     for (const std::size_t i : checked) {
       if (verified[i].key == key && verified[i].signature->signature == sig.signature) {
-        verified.push_back({&sig, key, verified[i].timestamp});
+        verified.push_back({&sig, key, verified[i].time});
         repeated = true;
         break;
       }
     }
     if (repeated) continue;
-    std::optional<std::uint64_t> timestamp;
-    if (!verify_line(*key, body_, sig, timestamp))
+    SignedTime time;
+    if (!verify_line(*key, body_, sig, time, checkpoint))
       return std::unexpected(Error::invalid_signature(sig.name, sig.key_id));
     checked.push_back(verified.size());
-    verified.push_back({&sig, key, timestamp});
+    verified.push_back({&sig, key, time});
   }
   return verified;
 }

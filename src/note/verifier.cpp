@@ -1,4 +1,7 @@
 #include "base/try.h"
+#include "crypto/sign.h"
+#include "encoding/base64.h"
+#include "encoding/text.h"
 #include "note/signed_note.h"
 #include "note/verifier_key.h"
 #include "quenfold/verifier.h"
@@ -34,6 +37,10 @@ const char* name_of(KeyType t) noexcept {
       return "composite";
     case KeyType::CosignatureV1:
       return "cosignature/v1";
+    case KeyType::Rfc6962:
+      return "rfc6962";
+    case KeyType::SubtreeV1:
+      return "subtree/v1";
   }
   return "unknown";
 }
@@ -73,9 +80,23 @@ std::expected<OpenedNote, Error> VerifierList::open(std::string_view note_text) 
   OpenedNote opened;
   opened.signers.reserve(lines.size());
   for (const note::VerifiedLine& line : lines)
-    opened.signers.push_back(note::signer_of(*line.key, line.timestamp));
+    opened.signers.push_back(note::signer_of(*line.key, line.time));
   opened.body = parsed_note.body();
   return opened;
+}
+
+std::expected<std::string, Error> rfc6962_verifier_key(std::string_view origin, std::string_view spki_base64) {
+  const auto fail = [&](std::string reason) {
+    return std::unexpected(Error::malformed_verifier_key(1, std::string(origin), std::move(reason)));
+  };
+  if (!note::is_valid_key_name(origin)) return fail("the origin is not a valid key name");
+  auto spki = encoding::base64_decode(spki_base64);
+  if (!spki) return fail("public key is not valid base64");
+  if (!crypto::is_ecdsa_p256_spki(*spki)) return fail("public key is not an ECDSA P-256 SubjectPublicKeyInfo");
+  Bytes data{note::kRfc6962KeyType};
+  data.insert(data.end(), spki->begin(), spki->end());
+  return std::string(origin) + "+" + encoding::hex_fixed(note::rfc6962_key_id(origin, *spki), 8) + "+" +
+         encoding::base64_encode(data);
 }
 
 }  // namespace quenfold

@@ -4,6 +4,7 @@
 
 #include "base/try.h"
 #include "crypto/hash.h"
+#include "crypto/sign.h"
 #include "encoding/base64.h"
 #include "encoding/context.h"
 #include "base/reader.h"
@@ -29,7 +30,7 @@ bool has_white_space(std::string_view text) noexcept {
   return false;
 }
 
-std::expected<VerifierKey, Error> parse_key(std::string_view text, bool accept_cosignature);
+std::expected<VerifierKey, Error> parse_key(std::string_view text, bool accept_extended);
 
 }  // namespace
 
@@ -48,7 +49,7 @@ std::uint32_t compute_key_id(std::string_view name, ByteView key_data) {
 
 namespace {
 
-std::expected<VerifierKey, Error> parse_key(std::string_view text, bool accept_cosignature) {
+std::expected<VerifierKey, Error> parse_key(std::string_view text, bool accept_extended) {
   const std::size_t first = text.find('+');
   if (first == std::string_view::npos) return std::unexpected(malformed_key(text));
   const std::size_t second = text.find('+', first + 1);
@@ -62,7 +63,10 @@ std::expected<VerifierKey, Error> parse_key(std::string_view text, bool accept_c
   if (data.empty() || name.empty() || has_white_space(name)) return std::unexpected(malformed_key(text));
 
   const auto declared = static_cast<std::uint32_t>(encoding::Reader::big_endian(id_bytes));
-  const std::uint32_t computed = compute_key_id(name, data);
+  // An RFC 6962 log's key id commits to its log ID, not to the key data.
+  const bool rfc6962 = accept_extended && data[0] == kRfc6962KeyType;
+  const std::uint32_t computed =
+      rfc6962 ? rfc6962_key_id(name, ByteView(data).subspan(1)) : compute_key_id(name, data);
   if (declared != computed)
     return std::unexpected(Error::malformed_signed_note("verifier key id mismatch: declared " +
                                                         encoding::hex_fixed(declared, 8) + ", computed " +
@@ -73,8 +77,18 @@ std::expected<VerifierKey, Error> parse_key(std::string_view text, bool accept_c
   KeyKind kind;
   if (d[0] == kEd25519KeyType) {
     kind = KeyKind::Ed25519;
-  } else if (accept_cosignature && d[0] == kCosignatureV1KeyType) {
+  } else if (accept_extended && d[0] == kCosignatureV1KeyType) {
     kind = KeyKind::CosignatureV1;
+  } else if (rfc6962) {
+    if (!crypto::is_ecdsa_p256_spki(d.subspan(1)))
+      return std::unexpected(
+          Error::malformed_signed_note("rfc6962 key is not an ECDSA P-256 SubjectPublicKeyInfo"));
+    kind = KeyKind::Rfc6962;
+  } else if (accept_extended && d[0] == kSubtreeV1KeyType) {
+    if (d.size() != 1 + kMlDsa44PublicKeyLength)
+      return std::unexpected(Error::malformed_signed_note("subtree/v1 key is " + std::to_string(d.size() - 1) +
+                                                          " bytes, want " + std::to_string(kMlDsa44PublicKeyLength)));
+    kind = KeyKind::SubtreeV1;
   } else if (d.size() >= kPrefix && d[0] == kCompositeKeyType &&
              encoding::text_of(d.subspan(1, kCompositeKeyLabel.size())) == kCompositeKeyLabel) {
     kind = KeyKind::Composite;
@@ -83,7 +97,8 @@ std::expected<VerifierKey, Error> parse_key(std::string_view text, bool accept_c
                                                         encoding::hex_fixed(d[0], 2) + ")"));
   }
   const bool composite = kind == KeyKind::Composite;
-  const bool length_ok = composite ? d.size() > kPrefix : d.size() == 33;
+  const bool sized = kind == KeyKind::Ed25519 || kind == KeyKind::CosignatureV1;
+  const bool length_ok = composite ? d.size() > kPrefix : !sized || d.size() == 33;
   if (!length_ok) return std::unexpected(malformed_key(text));
 
   const ByteView key = composite ? d.subspan(kPrefix) : d.subspan(1);
@@ -91,6 +106,15 @@ std::expected<VerifierKey, Error> parse_key(std::string_view text, bool accept_c
 }
 
 }  // namespace
+
+std::uint32_t rfc6962_key_id(std::string_view name, ByteView spki_der) {
+  static constexpr std::uint8_t kPrefix[2] = {0x0A, kRfc6962KeyType};
+  const auto log_id = crypto::sha256({spki_der});
+  const auto digest = crypto::sha256({encoding::bytes_of(name), kPrefix, log_id});
+  return static_cast<std::uint32_t>(encoding::Reader::big_endian(ByteView(digest).first(4)));
+}
+
+bool signs_checkpoint(KeyKind kind) noexcept { return kind == KeyKind::Rfc6962 || kind == KeyKind::SubtreeV1; }
 
 std::expected<std::vector<VerifierKey>, Error> parse_verifier_keys(std::span<const std::string_view> texts) {
   // Grows as keys parse: a long list of texts that fail early costs
@@ -111,12 +135,17 @@ KeyType key_type_of(KeyKind kind) noexcept {
       return KeyType::Composite;
     case KeyKind::CosignatureV1:
       return KeyType::CosignatureV1;
+    case KeyKind::Rfc6962:
+      return KeyType::Rfc6962;
+    case KeyKind::SubtreeV1:
+      return KeyType::SubtreeV1;
   }
   return KeyType::Ed25519;
 }
 
-Signer signer_of(const VerifierKey& key, std::optional<std::uint64_t> timestamp) {
-  return Signer{key.name, key.key_id, key_type_of(key.kind), timestamp};
+Signer signer_of(const VerifierKey& key, const SignedTime& time) {
+  return Signer{key.name, key.key_id, key_type_of(key.kind), time.seconds, time.millis,
+                key.kind != KeyKind::Rfc6962};
 }
 
 std::string key_failure_reason(const Error& e) {

@@ -16,6 +16,13 @@
 
 namespace quenfold::note {
 
+// The time a verified line claims, in its type's unit.
+struct SignedTime {
+  std::optional<std::uint64_t> seconds;  // cosignature/v1, subtree/v1 (not 0)
+  std::optional<std::uint64_t> millis;   // rfc6962
+  friend bool operator==(const SignedTime&, const SignedTime&) = default;
+};
+
 // Key data of a composite key starts with 0xFF and this label; what follows
 // is a public-key token (tag byte, then the component keys).
 inline constexpr std::string_view kCompositeKeyLabel = "quenfold-log.io/composite-mldsa-ed25519/v1";
@@ -26,22 +33,38 @@ inline constexpr std::uint8_t kCompositeKeyType = 0xFF;
 // C2SP tlog-cosignature: a witness's Ed25519 key signing "cosignature/v1"
 // statements about checkpoints (not note bodies).
 inline constexpr std::uint8_t kCosignatureV1KeyType = 0x04;
+// C2SP static-ct-api: an RFC 6962 log's key (a DER SubjectPublicKeyInfo,
+// ECDSA P-256) signing its tree heads.
+inline constexpr std::uint8_t kRfc6962KeyType = 0x05;
+// C2SP tlog-cosignature: an ML-DSA-44 key signing "subtree/v1" messages,
+// by witnesses and by logs alike.
+inline constexpr std::uint8_t kSubtreeV1KeyType = 0x06;
+inline constexpr std::size_t kMlDsa44PublicKeyLength = 1312;
 
-enum class KeyKind : std::uint8_t { Ed25519, Composite, CosignatureV1 };
+enum class KeyKind : std::uint8_t { Ed25519, Composite, CosignatureV1, Rfc6962, SubtreeV1 };
+
+// Whether lines under keys of this kind sign statements about a checkpoint
+// (its size and root) rather than the note body, so that checking them
+// needs the parsed checkpoint.
+bool signs_checkpoint(KeyKind kind) noexcept;
+
 
 struct VerifierKey {
   std::string name;
   std::uint32_t key_id = 0;
   KeyKind kind = KeyKind::Ed25519;
-  // Ed25519: the 32 key bytes; Composite: the public-key token bytes.
+  // Ed25519, CosignatureV1: the 32 key bytes; Composite: the public-key
+  // token bytes; Rfc6962: the SubjectPublicKeyInfo DER; SubtreeV1: the
+  // 1312-byte ML-DSA-44 key.
   Bytes public_key;
 
   // Every failure is a MalformedSignedNote error; the checks run in a fixed
   // order so that one text always reports the same failure. Only the two
   // note-signing types are accepted.
   static std::expected<VerifierKey, Error> parse(std::string_view text);
-  // As parse, and a cosignature/v1 key (type 0x04, 32-byte Ed25519 key) is
-  // accepted too.
+  // As parse, and the key types of the C++ API are accepted too:
+  // cosignature/v1 (0x04, a 32-byte Ed25519 key), rfc6962 (0x05, whose key
+  // id is computed over the log ID) and subtree/v1 (0x06, ML-DSA-44).
   static std::expected<VerifierKey, Error> parse_any(std::string_view text);
 
   friend bool operator==(const VerifierKey&, const VerifierKey&) = default;
@@ -52,6 +75,9 @@ std::expected<std::vector<VerifierKey>, Error> parse_verifier_keys(std::span<con
 
 // SHA-256(name || 0x0A || key data), first four bytes, big-endian.
 std::uint32_t compute_key_id(std::string_view name, ByteView key_data);
+// An RFC 6962 log's key id: SHA-256(name || 0x0A || 0x05 || log ID)[:4],
+// the log ID being SHA-256 of the SubjectPublicKeyInfo DER.
+std::uint32_t rfc6962_key_id(std::string_view name, ByteView spki_der);
 
 // A name as both verifier keys and signature lines allow it: non-empty, no
 // '+', no Unicode white space.
@@ -62,7 +88,7 @@ KeyType key_type_of(KeyKind kind) noexcept;
 
 // A key as callers see it: name, key id, type, and for a line that
 // verified under a cosignature key the time the cosigner signed.
-Signer signer_of(const VerifierKey& key, std::optional<std::uint64_t> timestamp = std::nullopt);
+Signer signer_of(const VerifierKey& key, const SignedTime& time = {});
 
 // Why a key text failed to parse, without the note-level prefix that the
 // exported operations put before it: what key lists and witness policies

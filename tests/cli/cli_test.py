@@ -587,16 +587,16 @@ class WitnessedCheckpointTest(unittest.TestCase):
                 self.assertEqual(list(out)[-2:], ["log_signers", "cosigners"])
                 self.assertEqual(self.signer_ids(out["log_signers"]), log_signers)
                 self.assertEqual(self.signer_ids(out["cosigners"]), cosigners)
-                self.assertTrue(all("timestamp" not in s for s in out["log_signers"]))
-                stamps = [s["timestamp"] for s in out["cosigners"]]
+                self.assertTrue(all("timestamp_seconds" not in s for s in out["log_signers"]))
+                stamps = [s["timestamp_seconds"] for s in out["cosigners"]]
                 self.assertTrue(all(type(t) is int for t in stamps))
                 # The same content as text: the head, then each signer below its label.
                 text = run(["checkpoint", "--note", self.path("c0.note")] + options).stdout
                 want = ["verified", "origin: " + self.origin, "size: 16", "root: " + head]
                 for label, signers in (("log signers", out["log_signers"]), ("cosigners", out["cosigners"])):
                     for s in signers:
-                        want += [label + ":", "  name: " + s["name"], "  key id: " + s["key_id"]]
-                        want += ["  timestamp: %d" % s["timestamp"]] if "timestamp" in s else []
+                        want += [label + ":", "  name: " + s["name"], "  key id: " + s["key_id"], "  type: " + s["type"]]
+                        want += ["  timestamp seconds: %d" % s["timestamp_seconds"]] if "timestamp_seconds" in s else []
                 self.assertEqual(text.splitlines(), want)
 
     def test_proofs_under_the_policy(self):

@@ -5,6 +5,7 @@
 #include <openssl/evp.h>
 #include <openssl/obj_mac.h>
 #include <openssl/param_build.h>
+#include <openssl/x509.h>
 #include <sodium.h>
 
 #include <stdexcept>
@@ -292,6 +293,72 @@ Bytes Ed25519Signer::sign_with_small_order_r(crypto::ByteView message) const {
   crypto_core_ed25519_scalar_reduce(k, k_wide.data());
   crypto_core_ed25519_scalar_mul(sig.data() + 32, k, a);
   return sig;
+}
+
+MlDsa44Signer MlDsa44Signer::generate(std::uint64_t seed) {
+  MlDsa44Signer s;
+  auto key = ml_dsa_from_seed("ML-DSA-44", derive(0x44, seed, "subtree ml-dsa-44", 32));
+  s.public_key_ = raw_public(key.get());
+  s.key_.reset(key.release(), EVP_PKEY_free);
+  return s;
+}
+
+Bytes MlDsa44Signer::sign(crypto::ByteView message) const { return sign_ml_dsa(key_.get(), "ML-DSA-44", message); }
+
+P256Signer P256Signer::generate(std::uint64_t seed) {
+  // A private scalar in [1, n-1] derived from the seed, and its public point.
+  ossl::EcGroup group{EC_GROUP_new_by_curve_name_ex(ossl::context(), nullptr, NID_X9_62_prime256v1)};
+  ossl::BnCtx bn_ctx{BN_CTX_new_ex(ossl::context())};
+  const Bytes material = derive(0x62, seed, "rfc6962 p-256", 40);
+  ossl::Bignum priv{BN_bin2bn(material.data(), static_cast<int>(material.size()), nullptr)};
+  ossl::Bignum order_minus_one{BN_dup(EC_GROUP_get0_order(group.get()))};
+  if (!group || !bn_ctx || !priv || !order_minus_one) fail("p-256 setup");
+  BN_sub_word(order_minus_one.get(), 1);
+  if (BN_mod(priv.get(), priv.get(), order_minus_one.get(), bn_ctx.get()) != 1) fail("p-256 scalar");
+  BN_add_word(priv.get(), 1);
+  ossl::EcPoint pub{EC_POINT_new(group.get())};
+  if (!pub || EC_POINT_mul(group.get(), pub.get(), priv.get(), nullptr, nullptr, bn_ctx.get()) != 1)
+    fail("p-256 point");
+  Bytes point(65);
+  if (EC_POINT_point2oct(group.get(), pub.get(), POINT_CONVERSION_UNCOMPRESSED, point.data(), point.size(),
+                         bn_ctx.get()) != 65)
+    fail("p-256 encoding");
+  ossl::ParamBld bld{OSSL_PARAM_BLD_new()};
+  if (!bld || OSSL_PARAM_BLD_push_utf8_string(bld.get(), OSSL_PKEY_PARAM_GROUP_NAME, "prime256v1", 0) != 1 ||
+      OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_PRIV_KEY, priv.get()) != 1 ||
+      OSSL_PARAM_BLD_push_octet_string(bld.get(), OSSL_PKEY_PARAM_PUB_KEY, point.data(), point.size()) != 1)
+    fail("p-256 params");
+  ossl::Params params{OSSL_PARAM_BLD_to_param(bld.get())};
+  ossl::EvpPkeyCtx ctx{EVP_PKEY_CTX_new_from_name(ossl::context(), "EC", nullptr)};
+  EVP_PKEY* raw = nullptr;
+  if (!params || !ctx || EVP_PKEY_fromdata_init(ctx.get()) != 1 ||
+      EVP_PKEY_fromdata(ctx.get(), &raw, EVP_PKEY_KEYPAIR, params.get()) != 1)
+    fail("p-256 key");
+  P256Signer s;
+  s.key_.reset(raw, EVP_PKEY_free);
+  unsigned char* der = nullptr;
+  const int len = i2d_PUBKEY(raw, &der);
+  if (len <= 0) fail("p-256 spki");
+  s.spki_.assign(der, der + len);
+  OPENSSL_free(der);
+  return s;
+}
+
+Bytes P256Signer::sign_der(crypto::ByteView message) const {
+  ossl::EvpMdCtx ctx{EVP_MD_CTX_new()};
+  EVP_PKEY_CTX* pctx = nullptr;
+  if (!ctx || EVP_DigestSignInit_ex(ctx.get(), &pctx, "SHA256", ossl::context(), nullptr, key_.get(), nullptr) != 1)
+    fail("p-256 sign init");
+  unsigned int nonce_type = 1;
+  OSSL_PARAM params[] = {OSSL_PARAM_construct_uint(OSSL_SIGNATURE_PARAM_NONCE_TYPE, &nonce_type),
+                         OSSL_PARAM_construct_end()};
+  if (EVP_PKEY_CTX_set_params(pctx, params) != 1) fail("p-256 nonce type");
+  std::size_t len = 0;
+  if (EVP_DigestSign(ctx.get(), nullptr, &len, message.data(), message.size()) != 1) fail("p-256 size");
+  Bytes der(len);
+  if (EVP_DigestSign(ctx.get(), der.data(), &len, message.data(), message.size()) != 1) fail("p-256 sign");
+  der.resize(len);
+  return der;
 }
 
 }  // namespace quenfold::test

@@ -10,6 +10,8 @@
 
 #include "crypto/sign.h"
 
+typedef struct evp_pkey_st EVP_PKEY;
+
 namespace quenfold::test {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -50,6 +52,33 @@ class Ed25519Signer {
  private:
   Bytes seed_;
   Bytes public_key_;
+};
+
+// An ML-DSA-44 key (pure, empty context, deterministic signing): the
+// subtree/v1 signatures of logs and witnesses.
+class MlDsa44Signer {
+ public:
+  static MlDsa44Signer generate(std::uint64_t seed);
+  const Bytes& public_key() const { return public_key_; }  // 1312 bytes
+  Bytes sign(crypto::ByteView message) const;               // 2420 bytes
+
+ private:
+  std::shared_ptr<EVP_PKEY> key_;
+  Bytes public_key_;
+};
+
+// An ECDSA P-256 key with SHA-256 and RFC 6979 nonces, as RFC 6962 logs
+// sign tree heads: the public key as a SubjectPublicKeyInfo DER, the
+// signature as a DER ECDSA-Sig-Value.
+class P256Signer {
+ public:
+  static P256Signer generate(std::uint64_t seed);
+  const Bytes& spki_der() const { return spki_; }
+  Bytes sign_der(crypto::ByteView message) const;
+
+ private:
+  std::shared_ptr<EVP_PKEY> key_;
+  Bytes spki_;
 };
 
 }  // namespace quenfold::test

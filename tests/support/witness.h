@@ -35,4 +35,47 @@ class Cosigner {
   std::shared_ptr<Ed25519Signer> ed_;
 };
 
+// A subtree/v1 (ML-DSA-44) signer of C2SP tlog-cosignature: a witness, or
+// a log signing its own checkpoints this way. Key data 0x06 || key.
+class SubtreeSigner {
+ public:
+  static SubtreeSigner generate(std::string name, std::uint64_t seed);
+  const std::string& name() const { return name_; }
+  std::uint32_t key_id() const { return key_id_of(name_, key_data_); }
+  std::string verifier_key() const { return verifier_key_text(name_, key_data_); }
+
+  // timestamp || ML-DSA-44 over "subtree/v1\n\0" || u8 len || name ||
+  // timestamp || u8 len || origin || start || end || hash.
+  Bytes sign(std::string_view origin, std::uint64_t start, std::uint64_t end, const Bytes& hash,
+             std::uint64_t timestamp) const;
+  // The line for a checkpoint: the subtree [0, size) with its root.
+  std::string checkpoint_line(std::string_view origin, std::uint64_t size, const Bytes& root,
+                              std::uint64_t timestamp) const;
+
+ private:
+  std::string name_;
+  Bytes key_data_;
+  std::shared_ptr<MlDsa44Signer> ml_dsa_;
+};
+
+// An RFC 6962 log signing checkpoints as C2SP static-ct-api says: the key
+// is named after the origin, its key id is SHA-256(origin || 0x0A || 0x05
+// || log ID)[:4] with log ID = SHA-256(SubjectPublicKeyInfo DER), and the
+// signature is the tree head's millisecond timestamp and a digitally-signed
+// TreeHeadSignature.
+class Rfc6962Signer {
+ public:
+  static Rfc6962Signer generate(std::string origin, std::uint64_t seed);
+  const std::string& origin() const { return origin_; }
+  const Bytes& spki_der() const { return p256_->spki_der(); }
+  std::uint32_t key_id() const;
+  std::string verifier_key() const;  // origin+keyid+base64(0x05 || SPKI)
+  Bytes sign(std::uint64_t size, const Bytes& root, std::uint64_t timestamp_ms) const;
+  std::string checkpoint_line(std::uint64_t size, const Bytes& root, std::uint64_t timestamp_ms) const;
+
+ private:
+  std::string origin_;
+  std::shared_ptr<P256Signer> p256_;
+};
+
 }  // namespace quenfold::test

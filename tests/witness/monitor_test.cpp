@@ -49,7 +49,7 @@ TEST_F(Monitor, OriginIsCheckedAfterTheSignatures) {
   ASSERT_EQ(ok->log_signers.size(), 1u);
   EXPECT_EQ(ok->log_signers[0].type, KeyType::Composite);
   ASSERT_EQ(ok->cosigners.size(), 1u);
-  EXPECT_EQ(ok->cosigners[0].timestamp, 77u);
+  EXPECT_EQ(ok->cosigners[0].timestamp_seconds, 77u);
 
   const NoteSigner stranger = NoteSigner::ed25519("stranger", 23);
   struct Case {

@@ -98,7 +98,7 @@ TEST(RealWitnesses, CosignedCheckpointsVerifyWithTheirWitnessesNamed) {
     ASSERT_EQ(opened->cosigners.size(), 2u) << c.log;
     for (std::size_t i = 0; i < 2; ++i) {
       EXPECT_EQ(opened->cosigners[i].name, lines[i].name) << c.log;
-      EXPECT_EQ(opened->cosigners[i].timestamp, lines[i].timestamp) << c.log;
+      EXPECT_EQ(opened->cosigners[i].timestamp_seconds, lines[i].timestamp) << c.log;
       EXPECT_EQ(opened->cosigners[i].type, KeyType::CosignatureV1) << c.log;
     }
     EXPECT_TRUE(opened->log_signers.empty()) << c.log;

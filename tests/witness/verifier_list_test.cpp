@@ -89,9 +89,9 @@ TEST(VerifierList, OpenNamesEverySignerInLineOrder) {
   ASSERT_TRUE(opened.has_value()) << opened.error().message();
   EXPECT_EQ(opened->body, body);
   const std::vector<Signer> want = {
-      {ed.name(), ed.key_id(), KeyType::Ed25519, std::nullopt},
-      {pq.name(), pq.key_id(), KeyType::Composite, std::nullopt},
-      {w.name(), w.key_id(), KeyType::CosignatureV1, 1700000000},
+      {ed.name(), ed.key_id(), KeyType::Ed25519, std::nullopt, std::nullopt, true},
+      {pq.name(), pq.key_id(), KeyType::Composite, std::nullopt, std::nullopt, true},
+      {w.name(), w.key_id(), KeyType::CosignatureV1, 1700000000, std::nullopt, true},
   };
   EXPECT_EQ(opened->signers, want);
   // A repeated line counts again, with the same signer and timestamp.
@@ -101,9 +101,9 @@ TEST(VerifierList, OpenNamesEverySignerInLineOrder) {
   EXPECT_EQ(twice->signers[3], want[2]);
 
   const std::vector<Signer> keys = {
-      {w.name(), w.key_id(), KeyType::CosignatureV1, std::nullopt},
-      {pq.name(), pq.key_id(), KeyType::Composite, std::nullopt},
-      {ed.name(), ed.key_id(), KeyType::Ed25519, std::nullopt},
+      {w.name(), w.key_id(), KeyType::CosignatureV1, std::nullopt, std::nullopt, true},
+      {pq.name(), pq.key_id(), KeyType::Composite, std::nullopt, std::nullopt, true},
+      {ed.name(), ed.key_id(), KeyType::Ed25519, std::nullopt, std::nullopt, true},
   };
   EXPECT_EQ(list.keys(), keys);
 }
@@ -189,7 +189,7 @@ TEST(Cosignature, TimestampedMessageAndLayout) {
     if (c.timestamp) {
       ASSERT_TRUE(r.has_value()) << c.what << ": " << r.error().message();
       ASSERT_EQ(r->signers.size(), 2u) << c.what;
-      EXPECT_EQ(r->signers[1].timestamp, c.timestamp) << c.what;
+      EXPECT_EQ(r->signers[1].timestamp_seconds, c.timestamp) << c.what;
     } else {
       ASSERT_FALSE(r.has_value()) << c.what;
       EXPECT_EQ(r.error().kind(), ErrorKind::InvalidSignature) << c.what;

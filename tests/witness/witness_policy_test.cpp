@@ -74,7 +74,7 @@ TEST(WitnessPolicy, QuorumOfNestedGroups) {
       ASSERT_EQ(r->cosigners.size(), c.cosigners.size()) << what;
       for (std::size_t k = 0; k < c.cosigners.size(); ++k) {
         EXPECT_EQ(r->cosigners[k].name, f.w[c.cosigners[k]].name()) << what;
-        EXPECT_EQ(r->cosigners[k].timestamp, 1000 + c.cosigners[k]) << what;
+        EXPECT_EQ(r->cosigners[k].timestamp_seconds, 1000 + c.cosigners[k]) << what;
       }
       ASSERT_EQ(r->log_signers.size(), 1u);
       EXPECT_EQ(r->log_signers[0].name, f.log.name());
@@ -164,7 +164,8 @@ TEST(WitnessPolicy, ParseFailuresNameTheLine) {
       {"group without members", L + W0 + "group G all\nquorum A\n",
        "malformed witness policy: line 3: want: group <name> all|any|<k> <name>..."},
       {"witness with a log key", L + "witness A " + f.log.verifier_key() + "\nquorum A\n",
-       "malformed witness policy: line 2: witness key \"log.example/a\" is not a cosignature/v1 key (type 0x04)"},
+       "malformed witness policy: line 2: witness key \"log.example/a\" is not a cosignature/v1 or subtree/v1 key "
+       "(type 0x04 or 0x06)"},
       {"log with a witness key", "log " + f.w[0].verifier_key() + "\nquorum none\n",
        "malformed witness policy: line 1: log key \"witness.example/0\" is a cosignature/v1 key, not a "
        "note-signing key"},

@@ -45,8 +45,12 @@ std::vector<Fields> signer_fields(const std::vector<Signer>& signers) {
   std::vector<Fields> out;
   for (const auto& s : signers) {
     Fields f;
-    f.text("name", s.name).text("key_id", encoding::hex_fixed(s.key_id, 8));
-    if (s.timestamp) f.number("timestamp", *s.timestamp);
+    f.text("name", s.name).text("key_id", encoding::hex_fixed(s.key_id, 8)).text("type", name_of(s.type));
+    // Each time under a name that says its unit: cosignatures count
+    // seconds, RFC 6962 tree heads milliseconds.
+    if (s.timestamp_seconds) f.number("timestamp_seconds", *s.timestamp_seconds);
+    if (s.timestamp_millis) f.number("timestamp_millis", *s.timestamp_millis);
+    if (!s.covers_origin) f.flag("covers_origin", false);
     out.push_back(std::move(f));
   }
   return out;

@@ -189,7 +189,7 @@ out_json signers_json(const std::vector<Signer>& signers) {
   out_json out = out_json::array();
   for (const auto& s : signers) {
     out_json o = {{"name", s.name}, {"key_id", encoding::hex_fixed(s.key_id, 8)}};
-    if (s.timestamp) o["timestamp"] = *s.timestamp;
+    if (s.timestamp_seconds) o["timestamp"] = *s.timestamp_seconds;
     out.push_back(std::move(o));
   }
   return out;
