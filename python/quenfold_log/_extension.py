@@ -8,8 +8,9 @@ import enum
 from dataclasses import dataclass
 from typing import Dict, List, Optional, Sequence, Tuple
 
-from ._mixins import HeadFields
+from ._mixins import HeadFields, PairFields
 from ._objects import Handle, extension_call
+from .errors import VerificationError
 from .types import CheckpointHead
 
 NAMESPACE = 'quenfold_log_ext'
@@ -154,7 +155,7 @@ class VerifiedCheckpoint(HeadFields):
 
 
 @dataclass(frozen=True)
-class CheckpointPair:
+class CheckpointPair(PairFields):
     """Two checkpoints proven consistent."""
 
     older: "VerifiedCheckpoint"
@@ -303,7 +304,7 @@ class CheckpointVerifier(Handle):
 
 
 def verify_inclusions(head: "CheckpointHead",
-                      proofs: Sequence["InclusionProof"]) -> List[Optional[Tuple[str, Dict[str, object]]]]:
+                      proofs: Sequence["InclusionProof"]) -> List[Optional[VerificationError]]:
     """Verifies every inclusion proof against one already verified checkpoint head, checking no
     signature again. Returns, in the order of ``proofs``, nothing where a proof holds and the
     rejection where it does not."""

@@ -953,6 +953,7 @@ def render_python_extension(ext: dict) -> str:
     if bases:
         lines.append(f"from ._mixins import {', '.join(bases)}")
     lines.append("from ._objects import Handle, extension_call")
+    lines.append("from .errors import VerificationError")
     if imported:
         lines.append(f"from .types import {', '.join(sorted(imported))}")
     lines += ["", f"NAMESPACE = {ext['namespace']!r}", f"CONTRACT_VERSION = {ext['contract_version']}",
@@ -1024,7 +1025,7 @@ def render_python_extension(ext: dict) -> str:
 
 
 _PY_SCALARS = {"u8": "int", "u16": "int", "u32": "int", "u64": "int", "bool": "bool", "string": "str",
-               "bytes": "bytes", "error": "Tuple[str, Dict[str, object]]"}
+               "bytes": "bytes", "error": "VerificationError"}
 
 
 def python_ext_annotation(t, argument: bool = False) -> str:
