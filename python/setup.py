@@ -1,5 +1,6 @@
-"""Builds the wheel: the pure-Python binding plus its own copy of the
-self-contained libquenfold_log.so.0, which the binding loads first.
+"""Builds the wheel: the pure-Python binding plus its own copies of the
+self-contained libquenfold_log.so.0 and libquenfold_log_ext.so.0, which the
+binding loads first.
 
 The library comes from an existing CMake build directory when
 QUENFOLD_LOG_BUILD_DIR names one (its quenfold_log target is brought up to
@@ -21,6 +22,7 @@ from wheel.bdist_wheel import bdist_wheel
 HERE = pathlib.Path(__file__).resolve().parent
 ROOT = HERE.parent
 SONAME = "libquenfold_log.so.0"
+EXT_SONAME = "libquenfold_log_ext.so.0"
 
 
 def project_version() -> str:
@@ -31,7 +33,7 @@ def project_version() -> str:
     return match.group(1)
 
 
-def built_library() -> pathlib.Path:
+def built_libraries():
     build_dir = os.environ.get("QUENFOLD_LOG_BUILD_DIR")
     if build_dir:
         build = pathlib.Path(build_dir).resolve()
@@ -41,21 +43,25 @@ def built_library() -> pathlib.Path:
             ["bash", "-c", 'source scripts/common.sh && configure_build "$1" '
              "-DCMAKE_BUILD_TYPE=Release -DQUENFOLD_BUILD_TESTS=OFF -DQUENFOLD_BUILD_BENCH=OFF",
              "configure", str(build)], cwd=ROOT, check=True)
-    subprocess.run(["cmake", "--build", str(build), "--target", "quenfold_log"], check=True)
-    library = build / SONAME
-    if not library.exists():
-        raise SystemExit(f"{library} was not built")
-    return library.resolve()
+    subprocess.run(["cmake", "--build", str(build), "--target", "quenfold_log", "quenfold_log_ext"], check=True)
+    libraries = {}
+    for soname in (SONAME, EXT_SONAME):
+        library = build / soname
+        if not library.exists():
+            raise SystemExit(f"{library} was not built")
+        libraries[soname] = library.resolve()
+    return libraries
 
 
 class BuildWithLibrary(build_py):
-    """Adds the library and the version to the package being built."""
+    """Adds the libraries and the version to the package being built."""
 
     def run(self):
         super().run()
         package = pathlib.Path(self.build_lib) / "quenfold_log"
         (package / "_lib").mkdir(parents=True, exist_ok=True)
-        shutil.copyfile(built_library(), package / "_lib" / SONAME)
+        for soname, library in built_libraries().items():
+            shutil.copyfile(library, package / "_lib" / soname)
         (package / "_version.py").write_text(
             f'"""The package\'s version: the library\'s, from its CMake project()."""\n\n'
             f'__version__ = "{project_version()}"\n')

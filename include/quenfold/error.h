@@ -53,6 +53,18 @@ class MessageSink {
   ~MessageSink() = default;
 };
 
+// Receives an error's fields, in order: the numbers and texts that its
+// message is formatted from.
+class FieldSink {
+ public:
+  virtual void u32(std::uint32_t v) = 0;
+  virtual void u64(std::uint64_t v) = 0;
+  virtual void text(std::string_view s) = 0;
+
+ protected:
+  ~FieldSink() = default;
+};
+
 class Error {
  public:
   static Error leaf_index_out_of_range(std::uint64_t index, std::uint64_t size);
@@ -98,6 +110,10 @@ class Error {
   // The same text handed to `sink` in pieces, so that a caller can write it
   // straight into a buffer of its own (message() joins the pieces).
   void write_message(MessageSink& sink) const;
+  // The kind's fields handed to `sink` in the order of the factory's
+  // parameters (a broken chain's cause as its message; a key name as given,
+  // unquoted). Kinds without fields hand over nothing.
+  void write_fields(FieldSink& sink) const;
 
   friend bool operator==(const Error&, const Error&) = default;
 

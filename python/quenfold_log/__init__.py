@@ -3,7 +3,10 @@
 Pure Python over ctypes. The library is found on first use: the copy
 bundled with the installed wheel, else the file named by the
 ``QUENFOLD_LOG_LIBRARY`` environment variable, else the system's
-``libquenfold_log``; ``quenfold_log.load(path)`` picks one explicitly. On load
+``libquenfold_log``; ``quenfold_log.load(path)`` picks one explicitly. The
+extension library, libquenfold_log_ext (VerifierList, WitnessPolicy,
+CheckpointVerifier, verify_inclusions), is found the same way (bundled, else
+``QUENFOLD_LOG_EXT_LIBRARY``, else beside the library) and checked with it. On load
 the library's contract version and checksums are compared with the interface
 this binding was written for, and a mismatched library is refused with
 ``LibraryMismatch`` (``LibraryNotFound`` when there is none).
@@ -17,8 +20,8 @@ when the call itself fails.
     qf.verify_inclusion(4, 7, leaf_hash, proof, root)   # raises on rejection
 """
 
-from ._library import (CATALOGUE, CONTRACT_VERSION, ENV_VARIABLE, Library, default_library,
-                       find_library, load)
+from ._library import (CATALOGUE, CONTRACT_VERSION, ENV_VARIABLE, EXT_ENV_VARIABLE, Library,
+                       default_library, find_extension_library, find_library, load)
 # One function per operation of the catalogue (tools/metadata-gen/catalogue.json),
 # generated with the library's own documentation.
 from ._operations import *  # noqa: F401,F403
@@ -30,15 +33,22 @@ from .types import (CheckpointHead, CheckpointSuite, CommitmentHash, DirectoryMo
 
 __all__ = [
     "__version__", "load", "find_library", "Library", "CATALOGUE", "CONTRACT_VERSION",
-    "ENV_VARIABLE", "VerifyError", "VerificationError", "InternalError", "LibraryMismatch",
+    "ENV_VARIABLE", "EXT_ENV_VARIABLE", "find_extension_library", "VerifyError", "VerificationError", "InternalError", "LibraryMismatch",
     "LibraryNotFound", "ErrorKind",
     "CheckpointHead", "SearchResult", "PolicyPosture", "SecurityLevel", "CheckpointSuite",
     "CommitmentHash", "VrfMode", "DirectoryMode", "KeytransSuite",
 ] + list(CATALOGUE)
 
 
-# ---- compositions: origin-bound checkpoints, keys checked once ---------------------
+# ---- the C++ API's objects, through the extension library ---------------------------
+# Verifier lists, witness policies and origin-bound checkpoint verifiers, held
+# as handles of libquenfold_log_ext (loaded beside the library, checked the
+# same way).
 
-from .monitor import CheckpointVerifier, VerifierKeys, verify_inclusions  # noqa: E402
+from .monitor import (CheckpointPair, CheckpointVerifier, InclusionProof,  # noqa: E402
+                      KeyType, OpenedNote, Signer, VerifiedCheckpoint, VerifierKeys, VerifierList,
+                      WitnessedNote, WitnessPolicy, verify_inclusions)
 
-__all__ += ["CheckpointVerifier", "VerifierKeys", "verify_inclusions"]
+__all__ += ["CheckpointVerifier", "VerifierKeys", "VerifierList", "WitnessPolicy", "verify_inclusions",
+            "Signer", "KeyType", "OpenedNote", "WitnessedNote", "VerifiedCheckpoint", "CheckpointPair",
+            "InclusionProof"]

@@ -196,3 +196,95 @@ def decode_verify_error(data: bytes) -> str:
     message = r.string()
     r.finish()
     return message
+
+
+# ---- values of the extension, by their catalogue type --------------------------------
+# tools/metadata-gen/extension.json writes types as u8..u64, bool, string,
+# bytes, list<T>, optional<T>, record Name, enum Name and error; ``resolve``
+# gives the class of a record or enum name and the field list of a record.
+
+def _generic(t: str):
+    for kind in ("list", "optional"):
+        if t.startswith(kind + "<") and t.endswith(">"):
+            return kind, t[len(kind) + 1:-1]
+    return None, None
+
+
+def encode_value(w: Writer, name: str, t: str, value, resolve) -> None:
+    """Appends ``value`` (of catalogue type ``t``) to ``w``."""
+    if t in ("u8", "u16", "u32", "u64"):
+        bits = {"u8": 8, "u16": 16, "u32": 32, "u64": 64}[t]
+        if isinstance(value, bool) or not isinstance(value, int):
+            raise TypeError(f"{name} must be int, not {type(value).__name__}")
+        if not 0 <= value < 1 << bits:
+            raise ValueError(f"{name} must fit in an unsigned {bits}-bit integer")
+        w._parts.append(value.to_bytes(bits // 8, "big"))
+    elif t == "bool":
+        if not isinstance(value, bool):
+            raise TypeError(f"{name} must be bool, not {type(value).__name__}")
+        w._parts.append(b"\x01" if value else b"\x00")
+    elif t == "string":
+        w.string(name, value)
+    elif t == "bytes":
+        w.bytes(name, value)
+    elif t.startswith("record "):
+        cls, fields = resolve(t)
+        if not isinstance(value, cls):
+            raise TypeError(f"{name} must be a {cls.__name__}, not {type(value).__name__}")
+        for field, field_type in fields:
+            encode_value(w, f"{name}.{field}", field_type, getattr(value, field), resolve)
+    elif t.startswith("enum "):
+        cls, _ = resolve(t)
+        w.enumeration(name, cls, value)
+    else:
+        kind, inner = _generic(t)
+        if kind == "list":
+            items = _sequence(name, value)
+            w.count(len(items))
+            for i, item in enumerate(items):
+                encode_value(w, f"{name}[{i}]", inner, item, resolve)
+        elif kind == "optional":
+            if value is None:
+                w._parts.append(b"\x00")
+            else:
+                w._parts.append(b"\x01")
+                encode_value(w, name, inner, value, resolve)
+        else:
+            raise AssertionError(f"no encoding for type {t}")
+
+
+def decode_value(r: Reader, t: str, resolve):
+    """Reads one value of catalogue type ``t``."""
+    if t == "u8":
+        return r.u8()
+    if t == "u16":
+        return struct.unpack(">H", r._take(2))[0]
+    if t == "u32":
+        return r.u32()
+    if t == "u64":
+        return r.u64()
+    if t == "bool":
+        return r.boolean()
+    if t == "string":
+        return r.string()
+    if t == "bytes":
+        return r.bytes()
+    if t == "error":
+        return resolve(t)(r)
+    if t.startswith("record "):
+        cls, fields = resolve(t)
+        return cls(**{field: decode_value(r, field_type, resolve) for field, field_type in fields})
+    if t.startswith("enum "):
+        cls, _ = resolve(t)
+        return r.enumeration(cls)
+    kind, inner = _generic(t)
+    if kind == "list":
+        return [decode_value(r, inner, resolve) for _ in range(r.count())]
+    if kind == "optional":
+        tag = r.u8()
+        if tag == 0:
+            return None
+        if tag == 1:
+            return decode_value(r, inner, resolve)
+        raise DecodeError("unexpected tag byte for Option")
+    raise AssertionError(f"no decoding for type {t}")

@@ -1,6 +1,6 @@
 """Exceptions raised by the binding."""
 
-from typing import Optional
+from typing import Dict, Optional
 
 # The kinds and the fixed parts of their messages come from the catalogue
 # (tools/metadata-gen/catalogue.json), generated into _errors.py; only the
@@ -36,11 +36,16 @@ class VerificationError(VerifyError):
     exact one-line reason, for example
     "root mismatch: recomputed root does not match the expected root";
     ``kind`` the ``ErrorKind`` it reports (None only for a message that this
-    binding does not know, from a newer library)."""
+    binding does not know, from a newer library). The extension library
+    reports the kind and its ``fields`` (a dict, e.g. ``{"got": ..., "want":
+    ...}`` for OriginMismatch) itself; for the core library's operations the
+    kind is told from the message and ``fields`` is None."""
 
-    def __init__(self, message: str):
+    def __init__(self, message: str, kind: Optional[ErrorKind] = None,
+                 fields: Optional[Dict[str, object]] = None):
         super().__init__(message)
-        self.kind: Optional[ErrorKind] = kind_of(message)
+        self.kind: Optional[ErrorKind] = kind if kind is not None else kind_of(message)
+        self.fields: Optional[Dict[str, object]] = fields
 
 
 class InternalError(VerifyError):

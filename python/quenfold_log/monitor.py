@@ -1,46 +1,43 @@
-"""Checkpoints bound to an expected origin, verifier keys checked once, and
-many proofs under one verified checkpoint, composed from the exported
-operations.
+"""Checkpoints bound to an expected origin, verifier keys parsed once, witness
+policies, and many proofs under one verified checkpoint: the C++ API's
+objects, reached through the extension library (libquenfold_log_ext).
 
     keys = qf.VerifierKeys(open("keys.txt").read().split())   # raises naming a bad key
-    log = qf.CheckpointVerifier("example.com/log", keys)
-    head = log.verify(note)                                   # one signature check
-    failures = qf.verify_inclusions(head, [(index, leaf_hash, proof), ...])
+    log = qf.CheckpointVerifier("example.com/log", keys)      # or policy=qf.WitnessPolicy.parse(text)
+    checkpoint = log.verify(note)                             # .head, .log_signers, .cosigners
+    failures = qf.verify_inclusions(checkpoint, [(index, leaf_hash, proof), ...])
+
+Rejections are ``VerificationError``s whose ``kind`` and ``fields`` come
+from the library.
 """
 
-from typing import Iterable, List, Optional, Sequence, Tuple
+from typing import Iterable, List, Optional, Sequence, Tuple, Union
 
+from . import _extension
+from ._extension import (CheckpointPair, InclusionProof, KeyType, OpenedNote, Signer,
+                         VerifiedCheckpoint, VerifierList, WitnessedNote, WitnessPolicy)
+from ._objects import extension_call
 from .errors import VerificationError
 from .types import CheckpointHead
 
-NO_TRUSTED_SIGNATURE = "note has no verifiable signature from a trusted key"
-_KEY_PREFIX = "malformed signed note: "
-# A well-formed note signed only by a key no list contains: verifying it
-# parses the keys, then fails with NO_TRUSTED_SIGNATURE.
-_PROBE_NOTE = "probe\n\n\u2014 quenfold-log.io/probe AAAAAAA=\n"
+__all__ = ["VerifierList", "VerifierKeys", "WitnessPolicy", "CheckpointVerifier", "verify_inclusions",
+           "Signer", "KeyType", "OpenedNote", "WitnessedNote", "VerifiedCheckpoint", "CheckpointPair",
+           "InclusionProof"]
+
+_PARSE = "uniffi_quenfold_log_ext_fn_constructor_verifierlist_parse"
 
 
-def _quoted(text: str) -> str:
-    return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
-
-
-class VerifierKeys:
-    """Trusted verifier keys, each checked once when the list is made; a
-    rejected key raises ``VerificationError`` naming its position (from 1),
-    its name and the reason. The list is immutable and reusable."""
+class VerifierKeys(VerifierList):
+    """A ``VerifierList`` made from key texts, which it keeps: iterating gives
+    the texts, ``names`` their names. A rejected key raises
+    ``VerificationError`` (kind MalformedVerifierKey) naming its position
+    (from 1), its name and the reason."""
 
     def __init__(self, vkeys: Iterable[str]):
-        from . import verify_signed_note
         keys = tuple(vkeys)
-        for position, key in enumerate(keys, 1):
-            try:
-                verify_signed_note(_PROBE_NOTE, [key])
-            except VerificationError as e:
-                if e.message == NO_TRUSTED_SIGNATURE:
-                    continue
-                reason = e.message[len(_KEY_PREFIX):] if e.message.startswith(_KEY_PREFIX) else e.message
-                name = key.split("+", 1)[0]
-                raise VerificationError(f"verifier key {position} {_quoted(name)}: {reason}") from None
+        list_ = VerifierList._construct(_PARSE, list(keys))
+        self._bind(list_._library, list_._handle)
+        list_._handle = 0   # the handle is this object's now
         self._keys = keys
 
     def __iter__(self):
@@ -51,53 +48,53 @@ class VerifierKeys:
 
     @property
     def names(self) -> List[str]:
-        return [k.split("+", 1)[0] for k in self._keys]
+        return [signer.name for signer in self.keys()]
 
 
-class CheckpointVerifier:
-    """Checkpoints of one log: signed by one of ``keys`` and carrying exactly
-    ``origin``; any other origin raises ``VerificationError``."""
+class CheckpointVerifier(_extension.CheckpointVerifier):
+    """Checkpoints of one log with the expected ``origin``: signed by one of
+    ``keys`` (a ``VerifierList`` or key texts), or meeting ``policy`` (a
+    ``WitnessPolicy``: one of its logs named ``origin`` and its quorum of
+    cosignatures), or both (every note-signing key of ``keys`` also signs
+    for ``origin``). ``verify`` returns a ``VerifiedCheckpoint``, which reads
+    like its head (``origin``, ``size``, ``root``) and names its signers."""
 
-    def __init__(self, origin: str, keys: VerifierKeys):
-        self.origin = origin
-        self.keys = keys if isinstance(keys, VerifierKeys) else VerifierKeys(keys)
+    def __init__(self, origin: str, keys: Union[VerifierList, Iterable[str], None] = None,
+                 policy: Optional[WitnessPolicy] = None):
+        if keys is not None and not isinstance(keys, VerifierList):
+            keys = VerifierKeys(keys)
+        base = _extension.CheckpointVerifier
+        if keys is not None and policy is not None:
+            made = base.with_keys_and_policy(origin, keys, policy)
+        elif policy is not None:
+            made = base.with_policy(origin, policy)
+        elif keys is not None:
+            made = base.with_keys(origin, keys)
+        else:
+            raise TypeError("CheckpointVerifier needs keys, a policy or both")
+        self._bind(made._library, made._handle)
+        made._handle = 0
+        self._origin = origin
+        self.keys = keys
+        self.policy = policy
 
-    def verify(self, note_text: str) -> CheckpointHead:
-        from . import checkpoint_verify
-        head = checkpoint_verify(note_text, list(self.keys))
-        if head.origin != self.origin:
-            raise VerificationError(
-                f"checkpoint origin mismatch: got {_quoted(head.origin)}, want {_quoted(self.origin)}")
-        return head
-
-    def verify_inclusion(self, note_text: str, leaf_index: int, leaf_hash: bytes,
-                         proof: Sequence[bytes]) -> CheckpointHead:
-        """The verified head, once the leaf is proven included under it."""
-        from . import verify_inclusion
-        head = self.verify(note_text)
-        verify_inclusion(leaf_index, head.size, leaf_hash, proof, head.root)
-        return head
-
-    def verify_consistency(self, older_note: str, newer_note: str,
-                           proof: Sequence[bytes]) -> Tuple[CheckpointHead, CheckpointHead]:
-        """Both verified heads, once the newer tree is proven to extend the older."""
-        from . import verify_consistency
-        older = self.verify(older_note)
-        newer = self.verify(newer_note)
-        verify_consistency(older.size, newer.size, proof, older.root, newer.root)
-        return older, newer
+    # The expected origin, as given (the C++ API's origin()).
+    @property
+    def origin(self) -> str:
+        return self._origin
 
 
-def verify_inclusions(head: CheckpointHead,
-                      proofs: Iterable[Tuple[int, bytes, Sequence[bytes]]]) -> List[Optional[VerificationError]]:
-    """Each (leaf_index, leaf_hash, proof) against one already verified head, with
-    no further signature check: None where the proof holds, the rejection otherwise."""
-    from . import verify_inclusion
-    out: List[Optional[VerificationError]] = []
-    for index, leaf_hash, proof in proofs:
-        try:
-            verify_inclusion(index, head.size, leaf_hash, proof, head.root)
-            out.append(None)
-        except VerificationError as e:
-            out.append(e)
-    return out
+def _head_of(head: Union[CheckpointHead, VerifiedCheckpoint]) -> CheckpointHead:
+    return head.head if isinstance(head, VerifiedCheckpoint) else head
+
+
+def verify_inclusions(head: Union[CheckpointHead, VerifiedCheckpoint],
+                      proofs: Iterable[Union[InclusionProof, Tuple[int, bytes, Sequence[bytes]]]]
+                      ) -> List[Optional[VerificationError]]:
+    """Each proof (an ``InclusionProof`` or a (leaf_index, leaf_hash, proof)
+    tuple) against one already verified head, with no further signature
+    check: None where the proof holds, the rejection otherwise."""
+    items = [p if isinstance(p, InclusionProof) else InclusionProof(index=p[0], leaf_hash=bytes(p[1]),
+                                                                    proof=[bytes(h) for h in p[2]])
+             for p in proofs]
+    return extension_call("uniffi_quenfold_log_ext_fn_func_verify_inclusions", _head_of(head), items)

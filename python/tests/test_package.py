@@ -65,13 +65,16 @@ class VersionAndTypingTest(unittest.TestCase):
         package = pathlib.Path(qf.__file__).resolve().parent
         self.assertFalse(package.is_relative_to(ROOT / "python"), package)
         self.assertEqual(LIBRARY_PATH, str(_library.BUNDLED_LIBRARY))
-        needed = subprocess.run(["objdump", "-p", LIBRARY_PATH], capture_output=True, text=True,
-                                check=True).stdout
-        libraries = re.findall(r"^\s*NEEDED\s+(\S+)", needed, re.M)
-        self.assertTrue(libraries)
-        for name in libraries:
-            self.assertNotRegex(name, r"libcrypto|libssl|libsodium",
-                                "the bundled library must carry its cryptography inside")
+        # The extension is bundled beside it and is the one loaded.
+        self.assertEqual(qf.default_library().extension.path, str(_library.BUNDLED_EXT_LIBRARY))
+        for path in (LIBRARY_PATH, str(_library.BUNDLED_EXT_LIBRARY)):
+            needed = subprocess.run(["objdump", "-p", path], capture_output=True, text=True,
+                                    check=True).stdout
+            libraries = re.findall(r"^\s*NEEDED\s+(\S+)", needed, re.M)
+            self.assertTrue(libraries, path)
+            for name in libraries:
+                self.assertNotRegex(name, r"libcrypto|libssl|libsodium|quenfold",
+                                    f"{path} must carry its cryptography inside and stand alone")
 
 
 class ErrorKindTest(OperationTest):

@@ -161,4 +161,59 @@ void Error::write_message(MessageSink& sink) const {
   put("unknown error");
 }
 
+void Error::write_fields(FieldSink& sink) const {
+  switch (kind_) {
+    case ErrorKind::LeafIndexOutOfRange:
+    case ErrorKind::WrongProofSize:
+    case ErrorKind::InvalidHashLength:
+    case ErrorKind::TreeSizeRegression:
+      sink.u64(a_);
+      sink.u64(b_);
+      return;
+    case ErrorKind::RootMismatch:
+    case ErrorKind::EmptyTreeConsistency:
+    case ErrorKind::EqualSizesNonEmptyProof:
+    case ErrorKind::NoTrustedSignature:
+    case ErrorKind::VrfProofInvalid:
+    case ErrorKind::CommitmentMismatch:
+    case ErrorKind::ConiksRootMismatch:
+    case ErrorKind::KeytransRootMismatch:
+      return;
+    case ErrorKind::MalformedCanonicalLeaf:
+    case ErrorKind::MalformedCheckpoint:
+    case ErrorKind::MalformedSignedNote:
+    case ErrorKind::MalformedNamespace:
+    case ErrorKind::Vrf:
+    case ErrorKind::MalformedConiksProof:
+    case ErrorKind::MalformedPolicy:
+    case ErrorKind::MalformedKeytrans:
+    case ErrorKind::WitnessQuorumNotMet:
+      sink.text(text_);
+      return;
+    case ErrorKind::InvalidSignature:
+      sink.text(text_);
+      sink.u32(static_cast<std::uint32_t>(a_));
+      return;
+    case ErrorKind::PostureMismatch:
+    case ErrorKind::OriginMismatch:
+      sink.text(text_);
+      sink.text(text2_);
+      return;
+    case ErrorKind::WrongFixedLength:
+      sink.text(text_);
+      sink.u64(a_);
+      return;
+    case ErrorKind::MalformedVerifierKey:
+      sink.u64(a_);
+      sink.text(text_);
+      sink.text(text2_);
+      return;
+    case ErrorKind::MalformedWitnessPolicy:
+    case ErrorKind::BrokenChain:
+      sink.u64(a_);
+      sink.text(text_);
+      return;
+  }
+}
+
 }  // namespace quenfold

@@ -1,89 +1,22 @@
-// The four buffer-management exports.
-#include <cstdlib>
-#include <cstring>
-#include <new>
+// The four buffer-management exports (their bodies: ffi/buffer_exports.h).
+#include "ffi/buffer_exports.h"
 
-#include "ffi/buffer.h"
-
-using quenfold::ffi::InternalFailure;
-using quenfold::ffi::kMaxCapacity;
-
-namespace {
-
-constexpr RustBuffer kEmpty{0, 0, nullptr};
-
-template <class F>
-auto guarded(RustCallStatus* status, F&& body) noexcept -> decltype(body()) {
-  using R = decltype(body());
-  try {
-    return body();
-  } catch (const InternalFailure& f) {
-    quenfold::ffi::set_failure(status, QUENFOLD_CALL_UNEXPECTED_ERROR, f.message());
-  } catch (const std::bad_alloc&) {
-    quenfold::ffi::set_failure(status, QUENFOLD_CALL_UNEXPECTED_ERROR, "out of memory");
-  } catch (...) {
-    quenfold::ffi::set_failure(status, QUENFOLD_CALL_UNEXPECTED_ERROR, "Unknown panic!");
-  }
-  if constexpr (std::is_void_v<R>) {
-    return;
-  } else {
-    return kEmpty;
-  }
-}
-
-}  // namespace
+namespace buffers = quenfold::ffi::buffers;
 
 extern "C" {
 
 RustBuffer ffi_quenfold_log_rustbuffer_alloc(uint64_t size, RustCallStatus* status) {
-  return guarded(status, [&] {
-    if (size > kMaxCapacity) throw InternalFailure("capacity overflow");
-    if (size == 0) return kEmpty;
-    auto* p = static_cast<uint8_t*>(std::calloc(1, static_cast<std::size_t>(size)));
-    if (p == nullptr) throw std::bad_alloc();
-    return RustBuffer{size, size, p};
-  });
+  return buffers::alloc(size, status);
 }
 
 RustBuffer ffi_quenfold_log_rustbuffer_from_bytes(ForeignBytes bytes, RustCallStatus* status) {
-  return guarded(status, [&] {
-    if (bytes.data == nullptr) {
-      if (bytes.len != 0) throw InternalFailure("null ForeignBytes had non-zero length");
-      return kEmpty;
-    }
-    if (bytes.len < 0) throw InternalFailure("bytes length negative or overflowed");
-    return quenfold::ffi::buffer_from(
-        std::span<const uint8_t>(bytes.data, static_cast<std::size_t>(bytes.len)));
-  });
+  return buffers::from_bytes(bytes, status);
 }
 
-void ffi_quenfold_log_rustbuffer_free(RustBuffer buf, RustCallStatus* status) {
-  // The buffer is the library's from now on, whatever its fields say: the
-  // allocation is released even when an invariant is reported broken.
-  quenfold::ffi::OwnedBuffer owned(buf);
-  guarded(status, [&] {
-    if (auto broken = quenfold::ffi::invariant_violation(buf)) throw InternalFailure(std::string(*broken));
-  });
-}
+void ffi_quenfold_log_rustbuffer_free(RustBuffer buf, RustCallStatus* status) { buffers::free(buf, status); }
 
-RustBuffer ffi_quenfold_log_rustbuffer_reserve(RustBuffer buf, uint64_t additional,
-                                               RustCallStatus* status) {
-  quenfold::ffi::OwnedBuffer owned(buf);
-  return guarded(status, [&]() -> RustBuffer {
-    if (auto broken = quenfold::ffi::invariant_violation(buf)) throw InternalFailure(std::string(*broken));
-    if (additional > kMaxCapacity - buf.len) throw InternalFailure("capacity overflow");
-    const uint64_t required = buf.len + additional;
-    if (buf.capacity >= required) {
-      return owned.take();  // it already has room: hand it back unchanged
-    }
-    uint64_t grown = buf.capacity > kMaxCapacity / 2 ? kMaxCapacity : buf.capacity * 2;
-    if (grown < required) grown = required;
-    auto* p = static_cast<uint8_t*>(std::malloc(static_cast<std::size_t>(grown)));
-    if (p == nullptr) throw std::bad_alloc();
-    if (buf.len != 0) std::memcpy(p, buf.data, static_cast<std::size_t>(buf.len));
-    std::memset(p + buf.len, 0, static_cast<std::size_t>(grown - buf.len));
-    return RustBuffer{grown, buf.len, p};
-  });
+RustBuffer ffi_quenfold_log_rustbuffer_reserve(RustBuffer buf, uint64_t additional, RustCallStatus* status) {
+  return buffers::reserve(buf, additional, status);
 }
 
 }  // extern "C"

@@ -17,10 +17,18 @@
 //                      ffi::arg<ffi::BytesListArg>("proof", proof),
 //                      ffi::arg<ffi::BytesArg>("root", root));
 //   }
+//
+// An object's handle argument is ffi::handle<T>("self", self): lifted to
+// the call's own std::shared_ptr<const T> (ffi/handle.h), refused like an
+// unliftable argument when it is no live T handle. A verifier that returns
+// a std::shared_ptr<const T> gives the caller a new handle. The rejection
+// is lowered by lower_error unless the export names another lowering
+// (call<lower_structured_error>(...), for the extension's error variants).
 #pragma once
 
 #include <expected>
 #include <functional>
+#include <memory>
 #include <new>
 #include <optional>
 #include <span>
@@ -31,6 +39,7 @@
 #include <vector>
 
 #include "ffi/buffer.h"
+#include "ffi/handle.h"
 #include "ffi/lift.h"
 #include "ffi/lower.h"
 #include "quenfold/error.h"
@@ -47,6 +56,18 @@ struct BufferArg {
 template <class Kind>
 BufferArg<Kind> arg(const char* name, RustBuffer buffer) noexcept {
   return {name, buffer};
+}
+
+// An object handle argument: the object type and the declared name.
+template <class T>
+struct HandleArg {
+  const char* name;
+  std::uint64_t handle;
+};
+
+template <class T>
+HandleArg<T> handle(const char* name, std::uint64_t h) noexcept {
+  return {name, h};
 }
 
 namespace detail {
@@ -81,8 +102,29 @@ struct Holder<BufferArg<Kind>> {
 };
 
 template <class T>
+struct Holder<HandleArg<T>> {
+  HandleArg<T> arg;
+  explicit Holder(HandleArg<T> a) noexcept : arg(a) {}
+
+  std::optional<std::shared_ptr<const T>> lift(std::optional<std::string>& failure) const {
+    if (failure) return std::nullopt;
+    auto value = borrow_handle<T>(arg.handle);
+    if (!value) {
+      failure.emplace(std::string("Failed to convert arg '") + arg.name + "':\ninvalid " + HandleType<T>::name +
+                      " handle");
+      return std::nullopt;
+    }
+    return value;
+  }
+};
+
+template <class T>
 struct LiftedType {
   using type = T;
+};
+template <class T>
+struct LiftedType<HandleArg<T>> {
+  using type = std::shared_ptr<const T>;
 };
 template <class Kind>
 struct LiftedType<BufferArg<Kind>> {
@@ -109,10 +151,22 @@ struct Lowered<std::uint32_t> {
   static std::uint32_t failure() noexcept { return 0; }
   static std::uint32_t lower(std::uint32_t v) noexcept { return v; }
 };
+template <>
+struct Lowered<std::uint64_t> {
+  using type = std::uint64_t;
+  static std::uint64_t failure() noexcept { return 0; }
+  static std::uint64_t lower(std::uint64_t v) noexcept { return v; }
+};
+template <class T>
+struct Lowered<std::shared_ptr<const T>> {
+  using type = std::uint64_t;
+  static std::uint64_t failure() noexcept { return 0; }
+  static std::uint64_t lower(const std::shared_ptr<const T>& v) { return make_handle<T>(v); }
+};
 
 }  // namespace detail
 
-template <class Verifier, class... Args>
+template <auto LowerError = &lower_error, class Verifier, class... Args>
 auto call(RustCallStatus* status, Verifier&& verifier, Args... args) noexcept {
   using Expected = std::invoke_result_t<Verifier, const detail::lifted_t<Args>&...>;
   using Value = typename Expected::value_type;
@@ -136,7 +190,7 @@ auto call(RustCallStatus* status, Verifier&& verifier, Args... args) noexcept {
         [&](const auto&... v) { return std::invoke(std::forward<Verifier>(verifier), *v...); },
         lifted);
     if (!result) {
-      RustBuffer err = lower_error(result.error());
+      RustBuffer err = LowerError(result.error());
       if (status != nullptr) {
         status->code = QUENFOLD_CALL_ERROR;
         status->error_buf = err;

@@ -81,6 +81,22 @@ std::expected<std::vector<T>, LiftError> read_list(Reader& r, ReadOne read_one) 
 
 }  // namespace
 
+namespace lifting {
+
+std::expected<std::uint64_t, LiftError> u64(Reader& r) { return read(r.u64("u64")); }
+std::expected<std::size_t, LiftError> count(Reader& r) { return read_count(r); }
+std::expected<ByteView, LiftError> byte_string(Reader& r) { return read_byte_string(r); }
+std::expected<std::string_view, LiftError> string(Reader& r) { return read_string(r); }
+std::expected<std::vector<ByteView>, LiftError> byte_string_list(Reader& r) {
+  return read_list<ByteView>(r, read_byte_string);
+}
+std::expected<std::vector<std::string_view>, LiftError> string_list(Reader& r) {
+  return read_list<std::string_view>(r, read_string);
+}
+std::expected<void, LiftError> finish(const Reader& r) { return read(r.finish("argument")); }
+
+}  // namespace lifting
+
 std::expected<std::string_view, LiftError> lift(StringArg, std::span<const std::uint8_t> buf) {
   return std::string_view(reinterpret_cast<const char*>(buf.data()), buf.size());
 }

@@ -13,6 +13,10 @@
 
 #include "quenfold/types.h"
 
+namespace quenfold::encoding {
+class Reader;
+}
+
 namespace quenfold::ffi {
 
 // A lifting failure: the text that follows "Failed to convert arg '<name>':\n".
@@ -32,5 +36,18 @@ std::expected<std::vector<ByteView>, LiftError> lift(BytesListArg, std::span<con
 std::expected<std::vector<std::string_view>, LiftError> lift(StringListArg, std::span<const std::uint8_t> buf);
 std::expected<std::optional<ByteView>, LiftError> lift(OptionalBytesArg, std::span<const std::uint8_t> buf);
 std::expected<CommitmentHash, LiftError> lift(CommitmentHashArg, std::span<const std::uint8_t> buf);
+
+// The readers behind the kinds above, for argument kinds built from them
+// (records and nested lists): the same wire forms and the same error texts.
+namespace lifting {
+std::expected<std::uint64_t, LiftError> u64(encoding::Reader& r);
+std::expected<std::size_t, LiftError> count(encoding::Reader& r);  // a signed 32-bit count
+std::expected<ByteView, LiftError> byte_string(encoding::Reader& r);
+std::expected<std::string_view, LiftError> string(encoding::Reader& r);
+std::expected<std::vector<ByteView>, LiftError> byte_string_list(encoding::Reader& r);
+std::expected<std::vector<std::string_view>, LiftError> string_list(encoding::Reader& r);
+// The buffer must be consumed exactly.
+std::expected<void, LiftError> finish(const encoding::Reader& r);
+}  // namespace lifting
 
 }  // namespace quenfold::ffi

@@ -39,13 +39,17 @@ RustBuffer lower(ByteView bytes) {
   return w.finish();
 }
 
-RustBuffer lower(const CheckpointHead& head) {
-  ValueWriter w;
+void write(ValueWriter& w, const CheckpointHead& head) {
   w.string(head.origin);
   w.u64(head.size);
   w.bytes(head.root);
   w.count(head.extensions.size());
   for (const auto& e : head.extensions) w.string(e);
+}
+
+RustBuffer lower(const CheckpointHead& head) {
+  ValueWriter w;
+  write(w, head);
   return w.finish();
 }
 

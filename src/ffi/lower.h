@@ -40,6 +40,8 @@ RustBuffer lower(const std::array<std::uint8_t, N>& b) {
   return lower(ByteView(b));
 }
 RustBuffer lower(const CheckpointHead& head);
+// A head's fields appended to a larger value (a record that holds one).
+void write(ValueWriter& w, const CheckpointHead& head);
 RustBuffer lower(const SearchResult& result);
 RustBuffer lower(const PolicyPosture& posture);
 

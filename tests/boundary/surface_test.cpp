@@ -113,19 +113,23 @@ TEST(Surface, FunctionsAreCodeAndMetadataIsReadOnlyData) {
   }
 }
 
-// The library is self-contained: its cryptographic dependencies are linked
-// in (and hidden), so a wheel or a copied .so loads on any glibc system with
-// the C and C++ runtimes and nothing else.
+// The libraries are self-contained: their cryptographic dependencies are
+// linked in (and hidden), so a wheel or a copied .so loads on any glibc
+// system with the C and C++ runtimes and nothing else. The extension library
+// is held to the same rule.
 TEST(Surface, NeedsOnlyTheCAndCxxRuntimes) {
   std::set<std::string> allowed = {"libc.so.6", "libm.so.6", "libstdc++.so.6", "libgcc_s.so.1"};
 #ifdef QUENFOLD_SANITIZER_RUNTIMES
   // A sanitizer build links its runtimes into the library as well.
   allowed.insert({"libasan.so.8", "libubsan.so.1", "libtsan.so.2"});
 #endif
-  const auto& needed = library_image().needed;
-  ASSERT_FALSE(needed.empty()) << "no DT_NEEDED entries read";
-  EXPECT_EQ(std::count(needed.begin(), needed.end(), "libc.so.6"), 1) << "the dynamic section was misread";
-  for (const auto& lib : needed) EXPECT_TRUE(allowed.count(lib) == 1) << "needs " << lib;
+  static const ElfImage extension = read_elf(QUENFOLD_EXT_LIBRARY_PATH);
+  for (const ElfImage* image : {&library_image(), &extension}) {
+    const auto& needed = image->needed;
+    ASSERT_FALSE(needed.empty()) << "no DT_NEEDED entries read";
+    EXPECT_EQ(std::count(needed.begin(), needed.end(), "libc.so.6"), 1) << "the dynamic section was misread";
+    for (const auto& lib : needed) EXPECT_TRUE(allowed.count(lib) == 1) << "needs " << lib;
+  }
 }
 
 }  // namespace

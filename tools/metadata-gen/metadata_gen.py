@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """Writes everything that restates the interface of libquenfold_log, from the
-catalogue in tools/metadata-gen/catalogue.json.
+catalogue in tools/metadata-gen/catalogue.json, and of the extension library
+libquenfold_log_ext, from tools/metadata-gen/extension.json (see "the
+extension library" below).
 
 Outputs (all committed; the build never runs this tool, a test checks they
 are current):
@@ -11,6 +13,9 @@ are current):
   python/quenfold_log/_catalogue.py  the Python binding's operation table
   python/quenfold_log/_operations.py the Python binding's public operations
   python/quenfold_log/_errors.py     the Python binding's error kinds
+and for the extension: src/ffi/extension/metadata.inc, exports.inc,
+cmake/quenfold_log_ext.map, include/quenfold_log_ext.h and
+python/quenfold_log/_extension.py.
 
 Run it again whenever the catalogue changes:
 
@@ -124,7 +129,7 @@ def parse_checksum(function: dict) -> int:
 SCALAR_CODES = {"u8": 0x00, "u16": 0x01, "u32": 0x02, "u64": 0x03, "bool": 0x0A, "string": 0x0B}
 NOTHING = b"\xff"
 _GENERIC = re.compile(r"(list|optional)<(.+)>")
-_NAMED = re.compile(r"(record|enum) ([A-Za-z_][A-Za-z0-9_]*)")
+_NAMED = re.compile(r"(record|enum|object) ([A-Za-z_][A-Za-z0-9_]*)")
 
 
 def short_text(s: str) -> bytes:
@@ -140,7 +145,7 @@ def doc_text(s: str) -> bytes:
 
 
 def named_type(cat: dict, kind: str, name: str) -> bytes:
-    code = {"record": b"\x0d", "enum": b"\x0e"}[kind]
+    code = {"record": b"\x0d", "enum": b"\x0e", "object": b"\x10"}[kind]
     return code + short_text(cat["module"]) + short_text(name)
 
 
@@ -153,9 +158,12 @@ def encode_type(cat: dict, t: str) -> bytes:
     m = _GENERIC.fullmatch(t)
     if m:
         return (b"\x11" if m.group(1) == "list" else b"\x0c") + encode_type(cat, m.group(2))
+    if t == "error" and "variants" in cat["error"]:
+        # The extension's error enum as a value (a rejection in a list of outcomes).
+        return named_type(cat, "enum", cat["error"]["name"])
     m = _NAMED.fullmatch(t)
     if m:
-        declared = cat["records"] if m.group(1) == "record" else cat["enums"]
+        declared = {"record": cat["records"], "enum": cat["enums"], "object": cat.get("objects", [])}[m.group(1)]
         if m.group(2) not in {d["name"] for d in declared}:
             raise CatalogueError(f"{t} is not declared")
         return named_type(cat, m.group(1), m.group(2))
@@ -594,6 +602,476 @@ def render_python_errors(cat: dict) -> str:
     return "\n".join(lines) + "\n"
 
 
+# ---- the extension library -------------------------------------------------------------
+# libquenfold_log_ext exports the C++ API's long-lived values (verifier lists,
+# witness policies, checkpoint verifiers) as object handles, and the batch
+# checks that need them, in the calling convention of libquenfold_log but
+# under a namespace of its own, so that the two libraries share no symbol.
+# Its catalogue is tools/metadata-gen/extension.json:
+#   imports     records of catalogue.json it uses too (declared again under
+#               its own module)
+#   functions   name, arguments, result, doc (as in catalogue.json, without
+#               a checksum: each checksum is derived from the item)
+#   objects     name, doc, constructors [{name, arguments, doc}] and methods
+#               [{name, arguments, result, doc}]; a method's first argument
+#               is the object's handle, written by this tool
+#   records, enums   as in catalogue.json
+#   error       name, doc and one variant per error kind of catalogue.json,
+#               in the same order, each with its fields [{name, type}]; every
+#               variant also carries the message as its last field
+# Types add `object Name` (a handle: u64 in C) and `error` (the error enum as
+# a value, e.g. in list<optional<error>>).
+
+EXTENSION_PATH = os.path.join(HERE, "extension.json")
+EXT_HEADER = os.path.join("include", "quenfold_log_ext.h")
+ITEM_FUNCTION, ITEM_METHOD, ITEM_OBJECT, ITEM_CONSTRUCTOR = b"\x00", b"\x01", b"\x04", b"\x07"
+# How the extension's boundary lifts each buffer-borne argument type.
+EXT_LIFT_KIND = dict(LIFT_KIND, **{"record CheckpointHead": "CheckpointHeadArg",
+                                   "list<record InclusionProof>": "InclusionProofListArg",
+                                   "list<list<bytes>>": "BytesListListArg"})
+MESSAGE_FIELD = {"name": "message", "type": "string"}
+
+
+def load_extension(core: dict, path: str = EXTENSION_PATH) -> dict:
+    with open(path, encoding="utf-8") as f:
+        ext = json.load(f)
+    imported = []
+    for name in ext.get("imports", {}).get("records", []):
+        found = [r for r in core["records"] if r["name"] == name]
+        if not found:
+            raise CatalogueError(f"imported record {name} is not in catalogue.json")
+        imported.append(json.loads(json.dumps(found[0])))
+    ext["records"] = imported + ext["records"]
+    validate_extension(ext, core)
+    return ext
+
+
+def snake(name: str) -> str:
+    return re.sub(r"(?<!^)(?=[A-Z])", "_", name).lower()
+
+
+def ext_callables(ext: dict):
+    """Every exported call of the extension, in export order: the functions,
+    then each object's constructors and methods. A method's arguments start
+    with the handle `self`."""
+    ns = ext["namespace"]
+    prefix = meta_prefix(ext)
+    out = []
+    for f in ext["functions"]:
+        out.append(dict(kind="func", object=None, name=f["name"], arguments=f["arguments"],
+                        result=f["result"], doc=f["doc"], export=f"uniffi_{ns}_fn_func_{f['name']}",
+                        checksum_export=f"uniffi_{ns}_checksum_func_{f['name']}",
+                        symbol=f"{prefix}_FUNC_{f['name'].upper()}", callee=f["name"]))
+    for o in ext["objects"]:
+        lower, upper, obj = o["name"].lower(), o["name"].upper(), snake(o["name"])
+        for c in o["constructors"]:
+            out.append(dict(kind="constructor", object=o["name"], name=c["name"], arguments=c["arguments"],
+                            result=f"object {o['name']}", doc=c["doc"],
+                            export=f"uniffi_{ns}_fn_constructor_{lower}_{c['name']}",
+                            checksum_export=f"uniffi_{ns}_checksum_constructor_{lower}_{c['name']}",
+                            symbol=f"{prefix}_CONSTRUCTOR_{upper}_{c['name'].upper()}",
+                            callee=f"{obj}_{c['name']}"))
+        for m in o["methods"]:
+            out.append(dict(kind="method", object=o["name"], name=m["name"],
+                            arguments=[{"name": "self", "type": f"object {o['name']}"}] + m["arguments"],
+                            result=m["result"], doc=m["doc"],
+                            export=f"uniffi_{ns}_fn_method_{lower}_{m['name']}",
+                            checksum_export=f"uniffi_{ns}_checksum_method_{lower}_{m['name']}",
+                            symbol=f"{prefix}_METHOD_{upper}_{m['name'].upper()}",
+                            callee=f"{obj}_{m['name']}"))
+    return out
+
+
+def validate_extension(ext: dict, core: dict) -> None:
+    _distinct("function", (f["name"] for f in ext["functions"]))
+    _distinct("type", [r["name"] for r in ext["records"]] + [e["name"] for e in ext["enums"]] +
+              [o["name"] for o in ext["objects"]] + [ext["error"]["name"]])
+    kinds = [k["name"] for k in core["error"]["kinds"]]
+    variants = [v["name"] for v in ext["error"]["variants"]]
+    if variants != kinds:
+        raise CatalogueError("the extension's error variants are not catalogue.json's error kinds, in order")
+    for v in ext["error"]["variants"]:
+        _distinct(f"field of error variant {v['name']}:", [fl["name"] for fl in v["fields"]] + ["message"])
+        for fl in v["fields"]:
+            encode_type(ext, fl["type"])
+    for o in ext["objects"]:
+        _distinct(f"constructor of {o['name']}:", (c["name"] for c in o["constructors"]))
+        _distinct(f"method of {o['name']}:", (m["name"] for m in o["methods"]))
+    for c in ext_callables(ext):
+        what = f"{c['object']}.{c['name']}" if c["object"] else c["name"]
+        _distinct(f"argument of {what}:", (a["name"] for a in c["arguments"]))
+        for a in c["arguments"]:
+            encode_type(ext, a["type"])
+        if c["result"] is not None:
+            encode_type(ext, c["result"])
+        if "\n" in c["doc"]:
+            raise CatalogueError(f"documentation of {what} is not one paragraph")
+    for r in ext["records"]:
+        _distinct(f"field of {r['name']}:", (fl["name"] for fl in r["fields"]))
+        for fl in r["fields"]:
+            encode_type(ext, fl["type"])
+    for e in ext["enums"]:
+        _distinct(f"variant of {e['name']}:", (v["name"] for v in e["variants"]))
+
+
+def ext_call_item(ext: dict, c: dict) -> bytes:
+    args = c["arguments"][1:] if c["kind"] == "method" else c["arguments"]
+    if c["kind"] == "func":
+        out = ITEM_FUNCTION + short_text(ext["module"]) + short_text(c["name"])
+    else:
+        code = ITEM_CONSTRUCTOR if c["kind"] == "constructor" else ITEM_METHOD
+        out = code + short_text(ext["module"]) + short_text(c["object"]) + short_text(c["name"])
+    out += b"\x00\x00" + bytes([len(args)])
+    for a in args:
+        out += short_text(a["name"]) + encode_type(ext, a["type"]) + b"\x00\x00"
+    error = named_type(ext, "enum", ext["error"]["name"])
+    return out + b"\x17" + encode_result(ext, c["result"]) + error + doc_text(c["doc"])
+
+
+def ext_checksum(ext: dict, c: dict) -> int:
+    return fold16(fnv1a(ext_call_item(ext, c)))
+
+
+def ext_object_item(ext: dict, o: dict) -> bytes:
+    return ITEM_OBJECT + short_text(ext["module"]) + short_text(o["name"]) + b"\x00" + doc_text(o["doc"])
+
+
+def ext_error_fields(v: dict):
+    return v["fields"] + [MESSAGE_FIELD]
+
+
+def ext_error_item(ext: dict) -> bytes:
+    error = ext["error"]
+    variants = error["variants"]
+    out = b"\x03" + short_text(ext["module"]) + short_text(error["name"]) + b"\x00\x02\x00" + bytes([len(variants)])
+    for v in variants:
+        fields = ext_error_fields(v)
+        out += short_text(v["name"]) + b"\x00" + bytes([len(fields)])
+        for fl in fields:
+            out += short_text(fl["name"]) + b"\x00" + encode_type(ext, fl["type"]) + b"\x00" + doc_text("")
+        out += doc_text("")
+    return out + b"\x00" + doc_text(error["doc"])
+
+
+def ext_items(ext: dict):
+    prefix = meta_prefix(ext)
+    for c in ext_callables(ext):
+        yield c["symbol"], ext_call_item(ext, c), f"{c['export']}: {c['doc']}"
+    for o in ext["objects"]:
+        yield f"{prefix}_INTERFACE_{o['name'].upper()}", ext_object_item(ext, o), f"object {o['name']}"
+    for r in ext["records"]:
+        yield f"{prefix}_RECORD_{r['name'].upper()}", record_item(ext, r), f"record {r['name']}"
+    for e in ext["enums"]:
+        yield f"{prefix}_ENUM_{e['name'].upper()}", enum_item(ext, e), f"enum {e['name']}"
+    error = ext["error"]["name"]
+    yield f"{prefix}_ERROR_{error.upper()}", ext_error_item(ext), f"error {error}"
+    yield f"UNIFFI_META_NAMESPACE_{ext['namespace'].upper()}", namespace_item(ext), f"namespace {ext['namespace']}"
+
+
+def ext_function_exports(ext: dict):
+    ns = ext["namespace"]
+    calls = ext_callables(ext)
+    names = [c["export"] for c in calls]
+    for o in ext["objects"]:
+        names += [f"uniffi_{ns}_fn_clone_{o['name'].lower()}", f"uniffi_{ns}_fn_free_{o['name'].lower()}"]
+    names += [c["checksum_export"] for c in calls]
+    names.append(f"ffi_{ns}_uniffi_contract_version")
+    names += [f"ffi_{ns}_rustbuffer_{b}" for b in ext["scaffolding"]["buffer_functions"]]
+    return names
+
+
+def ext_export_names(ext: dict, generated, core_names):
+    names = ext_function_exports(ext) + [s for s, _, _ in generated]
+    calls = len(ext_callables(ext))
+    want = (2 * calls + 2 * len(ext["objects"]) + 1 + len(ext["scaffolding"]["buffer_functions"]) +
+            calls + len(ext["objects"]) + len(ext["records"]) + len(ext["enums"]) + 2)
+    if len(names) != want:
+        raise CatalogueError(f"{len(names)} extension exports, expected {want}")
+    _distinct("export", names)
+    shared = sorted(set(names) & set(core_names))
+    if shared:
+        raise CatalogueError(f"the extension would export names of libquenfold_log: {', '.join(shared)}")
+    return names
+
+
+def render_ext_map(names) -> str:
+    body = "".join(f"    {n};\n" for n in names)
+    return (
+        "/* Exactly the exported names of libquenfold_log_ext; everything else, the\n"
+        " * core library's own entry points included, stays local. Generated by\n"
+        " * tools/metadata-gen/metadata_gen.py from extension.json. */\n"
+        "{\n  global:\n" + body + "  local:\n    *;\n};\n"
+    )
+
+
+def ext_c_type(t) -> str:
+    if t is None:
+        return "void"
+    if t.startswith("object ") or t == "u64":
+        return "uint64_t"
+    return SCALAR_C.get(t, "RustBuffer")
+
+
+def ext_c_parameters(args) -> str:
+    return ", ".join([f"{ext_c_type(a['type'])} {c_name(a['name'])}" for a in args] + ["RustCallStatus* status"])
+
+
+def ext_lifted_argument(a: dict) -> str:
+    if a["type"] in SCALAR_C:
+        return c_name(a["name"])
+    m = _NAMED.fullmatch(a["type"])
+    if m and m.group(1) == "object":
+        return f'handle<{m.group(2)}>("{a["name"]}", {c_name(a["name"])})'
+    if a["type"] not in EXT_LIFT_KIND:
+        raise CatalogueError(f"the extension cannot lift an argument of type {a['type']}")
+    return f'arg<{EXT_LIFT_KIND[a["type"]]}>("{a["name"]}", {c_name(a["name"])})'
+
+
+def render_ext_exports(ext: dict) -> str:
+    lines = [
+        "// The extension's exports, one line each:",
+        "//   QUENFOLD_EXT_CALL(result, export, (parameters), callee, lifted arguments...)",
+        "//   QUENFOLD_EXT_OBJECT(Type, clone export, free export)",
+        "//   QUENFOLD_EXT_CHECKSUM(export, value)",
+        "//   QUENFOLD_EXT_CONTRACT_VERSION(export, value)",
+        "// Included by src/ffi/extension/exports.cpp inside extern \"C\".",
+        "// " + GENERATED_NOTE,
+        "",
+    ]
+    ns = ext["namespace"]
+    calls = ext_callables(ext)
+    for c in calls:
+        lifted = "".join(", " + ext_lifted_argument(a) for a in c["arguments"])
+        lines.append(f"QUENFOLD_EXT_CALL({ext_c_type(c['result'])}, {c['export']}, "
+                     f"({ext_c_parameters(c['arguments'])}), {c['callee']}{lifted})")
+    lines.append("")
+    for o in ext["objects"]:
+        lower = o["name"].lower()
+        lines.append(f"QUENFOLD_EXT_OBJECT({o['name']}, uniffi_{ns}_fn_clone_{lower}, uniffi_{ns}_fn_free_{lower})")
+    lines.append("")
+    for c in calls:
+        lines.append(f"QUENFOLD_EXT_CHECKSUM({c['checksum_export']}, {ext_checksum(ext, c):#06x})")
+    lines.append(f"QUENFOLD_EXT_CONTRACT_VERSION(ffi_{ns}_uniffi_contract_version, {ext['contract_version']})")
+    return "\n".join(lines) + "\n"
+
+
+def render_ext_header(ext: dict, generated) -> str:
+    ns = ext["namespace"]
+    calls = ext_callables(ext)
+    lines = [
+        "/*",
+        " * quenfold_log_ext: the C++ API's long-lived values and batch checks as a",
+        " * flat C ABI, in the calling convention of quenfold_log.h (RustBuffer",
+        " * arguments and results, a RustCallStatus out-parameter, a checksum per",
+        " * call, a contract version, buffer functions and interface metadata).",
+        " *",
+        " * Objects are handles: a constructor returns a uint64_t handle to a",
+        " * shared, immutable value; methods take it first (as `self`). Handles",
+        " * passed as arguments are borrowed: each call takes its own reference",
+        " * at entry, so the caller keeps its handle and may free it while the",
+        " * call runs on another thread. `clone` returns a new handle to the same",
+        " * value; `free` releases one handle, once. A handle must come from this",
+        " * library and not have been freed (zero, misaligned and other objects'",
+        " * handles are refused with status 2).",
+        " *",
+        " * A rejection (status 1) carries a serialized VerifyError: i32 variant",
+        " * (the error kind, from 1), the kind's fields, then the message, all",
+        " * big-endian as other values. Buffers returned by this library are",
+        " * released with ffi_quenfold_log_ext_rustbuffer_free, never with the",
+        " * core library's function.",
+        " *",
+        f" * {GENERATED_NOTE}",
+        " */",
+        "#ifndef QUENFOLD_LOG_EXT_H",
+        "#define QUENFOLD_LOG_EXT_H",
+        "",
+        "/* RustBuffer, ForeignBytes, RustCallStatus and QUENFOLD_LOG_API. */",
+        '#include "quenfold_log.h"',
+        "",
+        "#ifdef __cplusplus",
+        'extern "C" {',
+        "#endif",
+        "",
+        "/* ---- buffers ------------------------------------------------------------ */",
+        f"QUENFOLD_LOG_API RustBuffer ffi_{ns}_rustbuffer_alloc(uint64_t size, RustCallStatus* status);",
+        f"QUENFOLD_LOG_API RustBuffer ffi_{ns}_rustbuffer_from_bytes(ForeignBytes bytes, RustCallStatus* status);",
+        f"QUENFOLD_LOG_API void ffi_{ns}_rustbuffer_free(RustBuffer buf, RustCallStatus* status);",
+        f"QUENFOLD_LOG_API RustBuffer ffi_{ns}_rustbuffer_reserve(RustBuffer buf, uint64_t additional, RustCallStatus* status);",
+        "",
+        "/* ---- functions, constructors and methods ------------------------------------ */",
+    ]
+    for c in calls:
+        lines.append(f"QUENFOLD_LOG_API {ext_c_type(c['result'])} {c['export']}({ext_c_parameters(c['arguments'])});")
+    lines += ["", "/* ---- handles ---------------------------------------------------------------- */"]
+    for o in ext["objects"]:
+        lower = o["name"].lower()
+        lines.append(f"QUENFOLD_LOG_API uint64_t uniffi_{ns}_fn_clone_{lower}(uint64_t handle, RustCallStatus* status);")
+        lines.append(f"QUENFOLD_LOG_API void uniffi_{ns}_fn_free_{lower}(uint64_t handle, RustCallStatus* status);")
+    lines += ["", "/* ---- checksums and contract version --------------------------------------- */"]
+    for c in calls:
+        lines.append(f"QUENFOLD_LOG_API uint16_t {c['checksum_export']}(void);")
+    lines.append(f"QUENFOLD_LOG_API uint32_t ffi_{ns}_uniffi_contract_version(void);")
+    lines += ["", "/* ---- interface description for bindings generators ----------------------- */",
+              "#define QUENFOLD_EXT_META(name) QUENFOLD_LOG_API extern const uint8_t name[];"]
+    lines += [f"QUENFOLD_EXT_META({s})" for s, _, _ in generated]
+    lines += ["#undef QUENFOLD_EXT_META", "", "#ifdef __cplusplus", "}", "#endif", "",
+              "#endif /* QUENFOLD_LOG_EXT_H */"]
+    return "\n".join(lines) + "\n"
+
+
+def render_ext_metadata(generated) -> str:
+    head = (
+        "// The extension's interface description: one read-only byte array per\n"
+        "// item. Generated by tools/metadata-gen/metadata_gen.py from extension.json.\n"
+        "// Included by src/ffi/extension/catalogue.cpp inside extern \"C\".\n"
+    )
+    return head + "\n" + "\n\n".join(render_array(s, d, c) for s, d, c in generated) + "\n"
+
+
+def python_type_literal(t) -> str:
+    return repr(t)
+
+
+def render_python_extension(ext: dict) -> str:
+    """The Python binding's side of the extension: the call table with the
+    checksums, the records, enums and error variants, and a class per object."""
+    calls = ext_callables(ext)
+    imported = set(ext.get("imports", {}).get("records", []))
+    bases = sorted({r["python_base"] for r in ext["records"] if "python_base" in r})
+    lines = [
+        '"""The extension library (libquenfold_log_ext): its calls, records, enums,',
+        "error variants and objects.",
+        "",
+        GENERATED_NOTE,
+        '"""',
+        "",
+        "import enum",
+        "from dataclasses import dataclass",
+        "from typing import Dict, List, Optional, Sequence, Tuple",
+        "",
+    ]
+    if bases:
+        lines.append(f"from ._mixins import {', '.join(bases)}")
+    lines.append("from ._objects import Handle, extension_call")
+    lines.append("from .errors import VerificationError")
+    if imported:
+        lines.append(f"from .types import {', '.join(sorted(imported))}")
+    lines += ["", f"NAMESPACE = {ext['namespace']!r}", f"CONTRACT_VERSION = {ext['contract_version']}",
+              "# export: (arguments [(name, type)], result type or None, checksum export, checksum)",
+              "CALLS: Dict[str, Tuple[tuple, Optional[str], str, int]] = {"]
+    for c in calls:
+        args = "".join(f"({a['name']!r}, {a['type']!r}), " for a in c["arguments"])
+        lines.append(f"    {c['export']!r}: (({args}), {c['result']!r}, {c['checksum_export']!r}, "
+                     f"{ext_checksum(ext, c)}),")
+    lines += ["}", "# The metadata symbol of every call, by export.", "METADATA: Dict[str, str] = {"]
+    lines += [f"    {c['export']!r}: {c['symbol']!r}," for c in calls]
+    lines += ["}", "# Handle functions of each object: (clone export, free export).",
+              "HANDLES: Dict[str, Tuple[str, str]] = {"]
+    ns = ext["namespace"]
+    for o in ext["objects"]:
+        lower = o["name"].lower()
+        lines.append(f"    {o['name']!r}: ('uniffi_{ns}_fn_clone_{lower}', 'uniffi_{ns}_fn_free_{lower}'),")
+    lines += ["}", "# Record fields in serialized order.", "RECORD_FIELDS: Dict[str, Tuple[Tuple[str, str], ...]] = {"]
+    for r in ext["records"]:
+        fields = "".join(f"({fl['name']!r}, {fl['type']!r}), " for fl in r["fields"])
+        lines.append(f"    {r['name']!r}: ({fields}),")
+    lines += ["}", "# Error variants (from 1) and their fields, the message last.",
+              "ERROR_VARIANTS: Tuple[Tuple[str, Tuple[Tuple[str, str], ...]], ...] = ("]
+    for v in ext["error"]["variants"]:
+        fields = "".join(f"({fl['name']!r}, {fl['type']!r}), " for fl in ext_error_fields(v))
+        lines.append(f"    ({v['name']!r}, ({fields})),")
+    lines += [")", ""]
+    for e in ext["enums"]:
+        lines += ["", f"class {e['name']}(enum.Enum):", f'    """{e["doc"]}"""', ""]
+        lines += [f"    {v['name']} = {i}" for i, v in enumerate(e["variants"], 1)]
+        lines.append("")
+    for r in ext["records"]:
+        if r["name"] in imported:
+            continue
+        base = f"({r['python_base']})" if "python_base" in r else ""
+        lines += ["", "@dataclass(frozen=True)", f"class {r['name']}{base}:", f'    """{r["doc"]}"""', ""]
+        for fl in r["fields"]:
+            lines.append(f"    {fl['name']}: {python_ext_annotation(fl['type'])}")
+        lines.append("")
+    for o in ext["objects"]:
+        lines += ["", f"class {o['name']}(Handle):", python_docstring(o["doc"], "    "), "",
+                  f"    TYPE = {o['name']!r}"]
+        for c in calls:
+            if c["object"] != o["name"]:
+                continue
+            own = c["arguments"][1:] if c["kind"] == "method" else c["arguments"]
+            params = [f"{a['name']}: {python_ext_annotation(a['type'], True)}" for a in own]
+            names = [a["name"] for a in own]
+            if c["kind"] == "constructor":
+                lines += ["", "    @classmethod",
+                          python_def_like(f"    def {c['name']}(", ["cls"] + params, f") -> \"{o['name']}\":"),
+                          python_docstring(c["doc"], "        "),
+                          python_def_like("        return cls._construct(", [repr(c["export"])] + names, ")")]
+            else:
+                lines += ["", python_def_like(f"    def {c['name']}(", ["self"] + params,
+                                              f") -> {python_ext_annotation(c['result'])}:"),
+                          python_docstring(c["doc"], "        "),
+                          python_def_like("        return self._call(", [repr(c["export"])] + names, ")")]
+        lines.append("")
+    for c in calls:
+        if c["kind"] != "func":
+            continue
+        params = [f"{a['name']}: {python_ext_annotation(a['type'], True)}" for a in c["arguments"]]
+        lines += ["", python_def_like(f"def {c['name']}(", params, f") -> {python_ext_annotation(c['result'])}:"),
+                  python_docstring(c["doc"], "    "),
+                  python_def_like("    return extension_call(", [repr(c["export"])] + [a["name"] for a in c["arguments"]], ")"),
+                  ""]
+    return "\n".join(lines).rstrip("\n") + "\n"
+
+
+_PY_SCALARS = {"u8": "int", "u16": "int", "u32": "int", "u64": "int", "bool": "bool", "string": "str",
+               "bytes": "bytes", "error": "VerificationError"}
+
+
+def python_ext_annotation(t, argument: bool = False) -> str:
+    if t is None:
+        return "None"
+    if t in _PY_SCALARS:
+        return _PY_SCALARS[t]
+    m = _GENERIC.fullmatch(t)
+    if m:
+        inner = python_ext_annotation(m.group(2), argument)
+        if m.group(1) == "optional":
+            return f"Optional[{inner}]"
+        return f"Sequence[{inner}]" if argument else f"List[{inner}]"
+    m = _NAMED.fullmatch(t)
+    if m:
+        return f'"{m.group(2)}"'
+    raise CatalogueError(f"the Python binding has no annotation for type {t}")
+
+
+def extension_outputs(core: dict, ext: dict, root: str = ROOT) -> dict:
+    generated = list(ext_items(ext))
+    core_names = export_names(core, list(items_without_tags(core)))
+    names = ext_export_names(ext, generated, core_names)
+    return {
+        os.path.join(root, "src", "ffi", "extension", "metadata.inc"): render_ext_metadata(generated),
+        os.path.join(root, "cmake", "quenfold_log_ext.map"): render_ext_map(names),
+        os.path.join(root, "src", "ffi", "extension", "exports.inc"): render_ext_exports(ext),
+        os.path.join(root, EXT_HEADER): render_ext_header(ext, generated),
+        os.path.join(root, "python", "quenfold_log", "_extension.py"): render_python_extension(ext),
+    }
+
+
+def items_without_tags(cat: dict):
+    """The core's metadata symbols, without searching the checksum tags
+    (only the names are needed)."""
+    prefix = meta_prefix(cat)
+    for f in cat["functions"]:
+        yield f"{prefix}_FUNC_{f['name'].upper()}", b"", ""
+    for r in cat["records"]:
+        yield f"{prefix}_RECORD_{r['name'].upper()}", b"", ""
+    for e in cat["enums"]:
+        yield f"{prefix}_ENUM_{e['name'].upper()}", b"", ""
+    yield f"{prefix}_ERROR_{cat['error']['name'].upper()}", b"", ""
+    yield f"UNIFFI_META_NAMESPACE_{cat['namespace'].upper()}", b"", ""
+
+
 # ---- writing and checking ------------------------------------------------------------
 
 def outputs(cat: dict, root: str = ROOT) -> dict:
@@ -642,6 +1120,12 @@ def main(argv) -> int:
     except CatalogueError as e:
         print(f"tools/metadata-gen/catalogue.json: {e}", file=sys.stderr)
         return 2
+    try:
+        ext = load_extension(cat)
+        files.update(extension_outputs(cat, ext))
+    except CatalogueError as e:
+        print(f"tools/metadata-gen/extension.json: {e}", file=sys.stderr)
+        return 2
     if "--check" in argv:
         stale = stale_files(files)
         if stale:
@@ -658,6 +1142,8 @@ def main(argv) -> int:
             f.write(content)
     for f in cat["functions"]:
         print(f"{f['name']}: checksum {parse_checksum(f):#06x}")
+    for c in ext_callables(ext):
+        print(f"{c['export']}: checksum {ext_checksum(ext, c):#06x}")
     return 0
 
 

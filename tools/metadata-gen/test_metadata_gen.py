@@ -114,6 +114,79 @@ class ValidationTest(unittest.TestCase):
         self.assertIn("Late follows", str(ctx.exception))
 
 
+class ExtensionTest(unittest.TestCase):
+    """The extension's catalogue: checked against the core's, and its
+    checksums are those of its own metadata items."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.core = gen.load()
+        cls.ext = gen.load_extension(cls.core)
+
+    def test_refuses_each_inconsistency_by_name(self):
+        def object_named(c, name):
+            return next(o for o in c["objects"] if o["name"] == name)
+
+        cases = [
+            ("error variants out of the kinds' order",
+             lambda c: c["error"]["variants"].reverse(),
+             "not catalogue.json's error kinds, in order"),
+            ("an error field named like the message",
+             lambda c: c["error"]["variants"][0]["fields"].append({"name": "message", "type": "string"}),
+             "field of error variant LeafIndexOutOfRange: 'message' appears twice"),
+            ("an object named like a record",
+             lambda c: object_named(c, "VerifierList").update(name="Signer"),
+             "type 'Signer' appears twice"),
+            ("a repeated method",
+             lambda c: object_named(c, "WitnessPolicy")["methods"].append(
+                 copy.deepcopy(object_named(c, "WitnessPolicy")["methods"][0])),
+             "method of WitnessPolicy: 'open' appears twice"),
+            ("an argument of an undeclared object",
+             lambda c: object_named(c, "CheckpointVerifier")["constructors"][0]["arguments"][1].update(
+                 type="object VerifierKeys"),
+             "object VerifierKeys is not declared"),
+        ]
+        for what, mutate, message in cases:
+            with self.subTest(what):
+                broken = copy.deepcopy(self.ext)
+                mutate(broken)
+                with self.assertRaises(gen.CatalogueError) as ctx:
+                    gen.validate_extension(broken, self.core)
+                self.assertIn(message, str(ctx.exception))
+
+    def test_shares_no_name_with_the_core_library(self):
+        generated = list(gen.ext_items(self.ext))
+        core_names = gen.export_names(self.core, list(gen.items_without_tags(self.core)))
+        names = gen.ext_export_names(self.ext, generated, core_names)
+        self.assertFalse(set(names) & set(core_names))
+        self.assertTrue(all("quenfold_log_ext" in n.lower() for n in names), names)
+        # A namespace equal to the core's would export the core's names.
+        clash = copy.deepcopy(self.ext)
+        clash["namespace"] = self.core["namespace"]
+        with self.assertRaises(gen.CatalogueError) as ctx:
+            gen.ext_export_names(clash, list(gen.ext_items(clash)), core_names)
+        self.assertIn("would export names of libquenfold_log", str(ctx.exception))
+
+    def test_checksums_are_the_items_hashes(self):
+        items = {symbol: data for symbol, data, _ in gen.ext_items(self.ext)}
+        for c in gen.ext_callables(self.ext):
+            with self.subTest(c["export"]):
+                self.assertEqual(gen.ext_checksum(self.ext, c), gen.fold16(gen.fnv1a(items[c["symbol"]])))
+        # A changed documentation changes the checksum: nothing is tuned.
+        changed = copy.deepcopy(self.ext)
+        changed["functions"][0]["doc"] += " Again."
+        first = gen.ext_callables(self.ext)[0]
+        self.assertNotEqual(gen.ext_checksum(changed, gen.ext_callables(changed)[0]), gen.ext_checksum(self.ext, first))
+
+    def test_refuses_an_argument_the_boundary_cannot_lift(self):
+        broken = copy.deepcopy(self.ext)
+        broken["functions"][0]["arguments"][0]["type"] = "list<record CheckpointHead>"
+        gen.validate_extension(broken, self.core)
+        with self.assertRaises(gen.CatalogueError) as ctx:
+            gen.render_ext_exports(broken)
+        self.assertIn("cannot lift an argument of type list<record CheckpointHead>", str(ctx.exception))
+
+
 class CountsTest(unittest.TestCase):
     """The counts are derived from the catalogue's parts; the committed
     outputs, which a test of the built library compares with its own list,
@@ -174,20 +247,30 @@ class CheckModeTest(unittest.TestCase):
         "python/quenfold_log/_operations.py": ("def checkpoint_parse(body_text: str)",
                                                "def checkpoint_parse(body_text: bytes)"),
         "python/quenfold_log/_errors.py": ("    BrokenChain = 27\n", ""),
+        "src/ffi/extension/metadata.inc": ("const uint8_t UNIFFI_META_QUENFOLD_LOG_EXT_INTERFACE_VERIFIERLIST[",
+                                           "const uint8_t UNIFFI_META_QUENFOLD_LOG_EXT_INTERFACE_VERIFIERKEYS["),
+        "cmake/quenfold_log_ext.map": ("    ffi_quenfold_log_ext_rustbuffer_free;\n", ""),
+        "src/ffi/extension/exports.inc": ("QUENFOLD_EXT_CONTRACT_VERSION(ffi_quenfold_log_ext_uniffi_contract_version, 30)",
+                                          "QUENFOLD_EXT_CONTRACT_VERSION(ffi_quenfold_log_ext_uniffi_contract_version, 29)"),
+        "include/quenfold_log_ext.h": ("void uniffi_quenfold_log_ext_fn_free_verifierlist(", "void uniffi_quenfold_log_ext_fn_drop_verifierlist("),
+        "python/quenfold_log/_extension.py": ("CONTRACT_VERSION = 30\n", "CONTRACT_VERSION = 29\n"),
     }
 
     @classmethod
     def setUpClass(cls):
         # The expected contents are computed once: each run of the generator
         # searches every checksum tag again.
-        cls.expected = {os.path.relpath(p, gen.ROOT): c for p, c in gen.outputs(gen.load()).items()}
+        core = gen.load()
+        outputs = gen.outputs(core)
+        outputs.update(gen.extension_outputs(core, gen.load_extension(core)))
+        cls.expected = {os.path.relpath(p, gen.ROOT): c for p, c in outputs.items()}
 
     def setUp(self):
         self.root = tempfile.mkdtemp()
         self.addCleanup(shutil.rmtree, self.root)
         tool = os.path.join(self.root, "tools", "metadata-gen")
         os.makedirs(tool)
-        for name in ("metadata_gen.py", "catalogue.json"):
+        for name in ("metadata_gen.py", "catalogue.json", "extension.json"):
             shutil.copy(os.path.join(gen.HERE, name), tool)
         for relative in self.expected:
             os.makedirs(os.path.join(self.root, os.path.dirname(relative)), exist_ok=True)
