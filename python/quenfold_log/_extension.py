@@ -70,7 +70,7 @@ HANDLES: Dict[str, Tuple[str, str]] = {
 # Record fields in serialized order.
 RECORD_FIELDS: Dict[str, Tuple[Tuple[str, str], ...]] = {
     'CheckpointHead': (('origin', 'string'), ('size', 'u64'), ('root', 'bytes'), ('extensions', 'list<string>'), ),
-    'Signer': (('name', 'string'), ('key_id', 'u32'), ('key_type', 'enum KeyType'), ('timestamp', 'optional<u64>'), ),
+    'Signer': (('name', 'string'), ('key_id', 'u32'), ('key_type', 'enum KeyType'), ('timestamp_seconds', 'optional<u64>'), ('timestamp_millis', 'optional<u64>'), ('covers_origin', 'bool'), ),
     'OpenedNote': (('body', 'string'), ('signers', 'list<record Signer>'), ),
     'WitnessedNote': (('body', 'string'), ('log_signers', 'list<record Signer>'), ('cosigners', 'list<record Signer>'), ),
     'VerifiedCheckpoint': (('head', 'record CheckpointHead'), ('log_signers', 'list<record Signer>'), ('cosigners', 'list<record Signer>'), ),
@@ -107,6 +107,7 @@ ERROR_VARIANTS: Tuple[Tuple[str, Tuple[Tuple[str, str], ...]], ...] = (
     ('MalformedWitnessPolicy', (('line', 'u64'), ('detail', 'string'), ('message', 'string'), )),
     ('WitnessQuorumNotMet', (('detail', 'string'), ('message', 'string'), )),
     ('BrokenChain', (('link', 'u64'), ('cause', 'string'), ('message', 'string'), )),
+    ('LogSignaturesNotMet', (('got', 'u64'), ('want', 'u64'), ('message', 'string'), )),
 )
 
 
@@ -116,6 +117,8 @@ class KeyType(enum.Enum):
     Ed25519 = 1
     Composite = 2
     CosignatureV1 = 3
+    Rfc6962 = 4
+    SubtreeV1 = 5
 
 
 @dataclass(frozen=True)
@@ -125,7 +128,9 @@ class Signer:
     name: str
     key_id: int
     key_type: "KeyType"
-    timestamp: Optional[int]
+    timestamp_seconds: Optional[int]
+    timestamp_millis: Optional[int]
+    covers_origin: bool
 
 
 @dataclass(frozen=True)

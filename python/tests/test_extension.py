@@ -57,7 +57,7 @@ class ExtensionTest(OperationTest):
         opened = keys.open((EXAMPLES / "log" / "checkpoint-7.note").read_text())
         self.assertTrue(opened.body.startswith(ORIGIN + "\n7\n"))
         self.assertEqual({s.name for s in opened.signers}, {"log.example.org", "log.example.org/pq"})
-        self.assertTrue(all(s.timestamp is None for s in opened.signers))
+        self.assertTrue(all(s.timestamp_seconds is None and s.covers_origin for s in opened.signers))
 
     def test_malformed_keys_report_position_and_name(self):
         cases = [
@@ -81,7 +81,7 @@ class ExtensionTest(OperationTest):
                          ["witness.example.net/w1", "witness.example.org/w2"])
         for s in opened.cosigners:
             self.assertIs(s.key_type, qf.KeyType.CosignatureV1)
-            self.assertGreater(s.timestamp, 0)
+            self.assertGreater(s.timestamp_seconds, 0)
         self.assertKind(qf.ErrorKind.WitnessQuorumNotMet, None, policy.open, without_cosignatures(note))
 
     def test_malformed_policy_names_its_line(self):

@@ -213,6 +213,10 @@ void Error::write_fields(FieldSink& sink) const {
       sink.u64(a_);
       sink.text(text_);
       return;
+    case ErrorKind::LogSignaturesNotMet:
+      sink.u64(a_);
+      sink.u64(b_);
+      return;
   }
 }
 

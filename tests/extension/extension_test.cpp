@@ -85,11 +85,13 @@ void read_signers(WireReader& r, std::vector<std::string>& names, std::vector<st
     names.push_back(r.string());
     r.u32();                        // key id
     const std::int32_t type = r.i32();
-    EXPECT_TRUE(type >= 1 && type <= 3) << type;
-    if (r.u8() == 1) {
+    EXPECT_TRUE(type >= 1 && type <= 5) << type;
+    if (r.u8() == 1) {  // seconds
       const std::uint64_t t = r.u64();
       if (times != nullptr) times->push_back(t);
     }
+    if (r.u8() == 1) r.u64();  // milliseconds
+    EXPECT_EQ(r.u8(), type == 4 ? 0 : 1) << "only rfc6962 signatures leave the origin uncovered";
   }
 }
 Verified read_verified(WireReader& r) {
@@ -415,6 +417,7 @@ TEST(ExtensionErrors, EveryKindLowersItsFields) {
       {Error::witness_quorum_not_met(s), V{s}},
       {Error::broken_chain(3, Error::root_mismatch()),
        V{std::uint64_t{3}, std::string("root mismatch: recomputed root does not match the expected root")}},
+      {Error::log_signatures_not_met(1, 2), V{std::uint64_t{1}, std::uint64_t{2}}},
   };
   ASSERT_EQ(cases.size(), error_variants().size()) << "one row per kind";
   for (std::size_t i = 0; i < cases.size(); ++i) {

@@ -1,6 +1,6 @@
 #include "ffi/extension/operations.h"
 
-#include "core/try.h"
+#include "base/try.h"
 
 namespace quenfold::ffi::ext {
 

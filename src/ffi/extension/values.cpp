@@ -1,8 +1,8 @@
 #include "ffi/extension/values.h"
 
-#include "core/try.h"
+#include "base/try.h"
 #include "ffi/buffer.h"
-#include "encoding/reader.h"
+#include "base/reader.h"
 
 namespace quenfold::ffi {
 
@@ -40,12 +40,11 @@ void write(ValueWriter& w, const Signer& s) {
   w.string(s.name);
   w.u32(s.key_id);
   w.i32(static_cast<std::int32_t>(s.type) + 1);
-  if (s.timestamp) {
-    w.u8(1);
-    w.u64(*s.timestamp);
-  } else {
-    w.u8(0);
+  for (const auto& t : {s.timestamp_seconds, s.timestamp_millis}) {
+    w.u8(t ? 1 : 0);
+    if (t) w.u64(*t);
   }
+  w.u8(s.covers_origin ? 1 : 0);
 }
 
 void write(ValueWriter& w, const std::vector<Signer>& signers) {
