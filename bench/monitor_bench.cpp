@@ -169,10 +169,12 @@ struct MonitorFixture {
     checkpoint(1500, hex_list(tree.consistency_proof(1000, 1500)));
     inclusions(1500);
     for (const auto& line : lines) session += line + "\n";
-    const auto results =
-        quenfold::cli::monitor::run(session, quenfold::CheckpointVerifier(std::string(kOrigin), keys), 1);
-    const auto s = quenfold::cli::monitor::summarize(results);
+    const auto s = run(quenfold::CheckpointVerifier(std::string(kOrigin), keys), 1);
     if (s.verified != s.items || s.items != lines.size()) throw std::runtime_error("monitor fixture does not verify");
+  }
+  quenfold::cli::monitor::Summary run(const quenfold::CheckpointVerifier& verifier, unsigned threads) const {
+    quenfold::cli::monitor::Source source(session);
+    return quenfold::cli::monitor::run(source, verifier, threads);
   }
 };
 
@@ -215,17 +217,16 @@ void BM_Monitor_Engine_2ThreadsVs1(benchmark::State& state) {
     if (cpus.size() == 2) pin_calling_thread(cpus[core]);
     const auto c0 = process_cpu_ns();
     const auto t0 = Clock::now();
-    const auto a = quenfold::cli::monitor::run(f.session, verifier, 1);
+    const auto a = f.run(verifier, 1);
     const auto t1 = Clock::now();
     const auto c1 = process_cpu_ns();
     if (cpus.size() == 2) pthread_setaffinity_np(pthread_self(), sizeof allowed, &allowed);
-    const auto b = quenfold::cli::monitor::run(f.session, verifier, 2);
+    const auto b = f.run(verifier, 2);
     const auto t2 = Clock::now();
     const auto c2 = process_cpu_ns();
     cpu_one += c1 - c0;
     cpu_two += c2 - c1;
-    if (quenfold::cli::monitor::summarize(a).verified != f.lines.size() ||
-        quenfold::cli::monitor::summarize(b).verified != f.lines.size())
+    if (a.verified != f.lines.size() || b.verified != f.lines.size())
       state.SkipWithError("monitor run did not verify");
     one += t1 - t0;
     one_on[core] += t1 - t0;

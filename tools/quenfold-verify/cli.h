@@ -58,6 +58,7 @@ struct Outcome {
   bool verified = false;
   std::string message;  // the rejection's exact text
   Fields fields;
+  int status = 0;  // when not 0, the exit status instead of 1 (monitor: 3, the log forked)
 };
 
 Outcome verified(Fields fields = {});

@@ -139,5 +139,6 @@ int main(int argc, char** argv) {
   } else {
     std::cout << to_text(outcome);
   }
+  if (!outcome.verified && outcome.status != 0) return outcome.status;
   return outcome.verified ? kVerified : kRejected;
 }
