@@ -88,16 +88,17 @@ Outcome monitor_session(const Options& o) {
     if (t < 1 || t > 1024) throw UsageError("--threads must be from 1 to 1024");
     threads = static_cast<unsigned>(t);
   }
-  const CheckpointVerifier verifier = verifier_of(o, origin);
-
   // The session is read as it is verified, never whole: from a file, from
   // standard input, or (given inline) from the argument itself.
   const std::string given = o.has("input") ? o.raw("input") : "-";
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(nullptr, &std::fclose);
-  std::optional<monitor::Source> source;
   if (given == "-") {
     for (const char* other : {"keys", "policy"})
       if (o.has(other) && o.raw(other) == "-") throw UsageError("only one value can come from standard input (-)");
+  }
+  const CheckpointVerifier verifier = verifier_of(o, origin);
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(nullptr, &std::fclose);
+  std::optional<monitor::Source> source;
+  if (given == "-") {
     source.emplace(stdin, "standard input");
   } else if (given.starts_with('@')) {
     const std::string path = given.substr(1);
