@@ -7,12 +7,19 @@
 // for data races.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
+#include <tuple>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "corpus.h"
 #include "monitor.h"
 #include "monitor_line.h"
 #include "quenfold/checkpoint_verifier.h"
@@ -271,7 +278,7 @@ struct Collected {
 };
 
 Collected collect(monitor::Source& source, const CheckpointVerifier& verifier, unsigned threads,
-                  const monitor::Progress& progress = {}) {
+                  const monitor::Progress& progress = {}, std::size_t window_lines = monitor::kWindowLines) {
   Collected c;
   c.summary = monitor::run(
       source, verifier, threads,
@@ -282,7 +289,7 @@ Collected collect(monitor::Source& source, const CheckpointVerifier& verifier, u
         EXPECT_FALSE(r.fork.has_value()) << r.line;
         EXPECT_EQ(r.checkpoint.has_value(), r.type == monitor::ItemType::Checkpoint && !r.error) << r.line;
       },
-      progress);
+      progress, {}, window_lines);
   return c;
 }
 
@@ -322,6 +329,45 @@ TEST(MonitorEngine, AnyThreadCountAndAnySourceGivesTheAnswersOfOneThread) {
     auto f = stream_of(text);
     monitor::Source stream(f.get(), "test");
     EXPECT_EQ(collect(stream, verifier, threads).json, one.json);
+    // Windows of a few lines carry the reference and the latest
+    // checkpoint across thousands of window ends.
+    monitor::Source small(text);
+    EXPECT_EQ(collect(small, verifier, threads, {}, 7).json, one.json);
+  }
+}
+
+// The fuzz target's seeds (tools/make-corpus) are sessions that reach the
+// engine's every decision: their first line is the log's key.
+TEST(MonitorEngine, FuzzSeedsReachEveryVerdict) {
+  const auto dir = std::filesystem::temp_directory_path() / ("quenfold-monitor-seeds-" + std::to_string(::getpid()));
+  corpus::monitor_seeds(dir);
+  struct Want {
+    std::size_t items, verified, stale, forks;
+  };
+  const std::map<std::string, Want> want = {
+      {"grows", {7, 7, 0, 0}},
+      {"stale", {5, 5, 1, 0}},
+      {"fork-same-size", {3, 1, 0, 1}},
+      {"fork-failed-proof", {4, 2, 0, 1}},
+      {"refused-lines", {4, 1, 0, 0}},
+  };
+  std::map<std::string, Want> got;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) {
+    std::ifstream in(e.path(), std::ios::binary);
+    const std::string seed{std::istreambuf_iterator<char>(in), {}};
+    const std::size_t cut = seed.find('\n');
+    const std::vector<std::string> keys = {seed.substr(0, cut)};
+    const CheckpointVerifier verifier("log.example.org/fuzz", *VerifierList::parse(std::span<const std::string>(keys)));
+    monitor::Source source(std::string_view(seed).substr(cut + 1));
+    const monitor::Summary s = monitor::run(source, verifier, 2, {}, {}, {}, 2);
+    got[e.path().filename().string()] = {s.items, s.verified, s.stale, s.forks};
+  }
+  std::filesystem::remove_all(dir);
+  ASSERT_EQ(got.size(), want.size());
+  for (const auto& [name, w] : want) {
+    SCOPED_TRACE(name);
+    const Want& g = got.at(name);
+    EXPECT_EQ(std::tie(g.items, g.verified, g.stale, g.forks), std::tie(w.items, w.verified, w.stale, w.forks));
   }
 }
 

@@ -20,11 +20,6 @@ namespace {
 // Items handed to a thread at a time: large enough that the shared counter
 // is not contended, small enough that the threads finish together.
 constexpr std::size_t kChunk = 16;
-// A window: enough items that the threads' two passes dwarf the hand-over
-// between them, few enough bytes that memory stays small whatever the
-// session's size.
-constexpr std::size_t kWindowLines = 4096;
-constexpr std::size_t kWindowBytes = std::size_t{4} << 20;
 
 // One line's item, its result and what the passes hand each other.
 struct Slot {
@@ -48,7 +43,8 @@ struct Reference {
 
 class Engine {
  public:
-  Engine(const CheckpointVerifier& verifier, unsigned threads) : verifier_(verifier), pool_(threads) {}
+  Engine(const CheckpointVerifier& verifier, unsigned threads, std::size_t window_lines)
+      : verifier_(verifier), pool_(threads), window_lines_(window_lines) {}
 
   Summary run(Source& source, const Each& each, const Progress& progress, const WindowDone& window_done) {
     using Clock = std::chrono::steady_clock;
@@ -57,7 +53,7 @@ class Engine {
     Clock::time_point last_tick = Clock::now();
     for (;;) {
       const std::uint64_t before = source.bytes_read();
-      if (!source.next(lines, kWindowLines, kWindowBytes)) break;
+      if (!source.next(lines, window_lines_, kWindowBytes)) break;
       const std::uint64_t after = source.bytes_read();
       const std::size_t n = lines.size();
       if (slots_.size() < n) slots_.resize(n);
@@ -217,6 +213,7 @@ class Engine {
 
   const CheckpointVerifier& verifier_;
   Pool pool_;
+  std::size_t window_lines_;
   std::vector<Slot> slots_;  // reused from window to window
   std::optional<Reference> reference_;
   std::size_t carried_line_ = 0;
@@ -238,8 +235,8 @@ const char* name_of(ItemType t) noexcept {
 }
 
 Summary run(Source& session, const CheckpointVerifier& verifier, unsigned threads, const Each& each,
-            const Progress& progress, const WindowDone& window_done) {
-  Engine engine(verifier, std::max(1u, threads));
+            const Progress& progress, const WindowDone& window_done, std::size_t window_lines) {
+  Engine engine(verifier, std::max(1u, threads), std::max<std::size_t>(1, window_lines));
   return engine.run(session, each, progress, window_done);
 }
 

@@ -60,6 +60,11 @@ namespace quenfold::cli::monitor {
 inline constexpr std::size_t kMaxLineBytes = std::size_t{1} << 20;
 // Containers nested in one line, the object itself counted.
 inline constexpr std::size_t kMaxDepth = 64;
+// A window: enough lines that the threads' two passes dwarf the hand-over
+// between them, few enough bytes that memory stays small whatever the
+// session's size.
+inline constexpr std::size_t kWindowLines = 4096;
+inline constexpr std::size_t kWindowBytes = std::size_t{4} << 20;
 
 enum class ItemType : std::uint8_t { Checkpoint, Inclusion, Unknown };
 const char* name_of(ItemType t) noexcept;  // "checkpoint", "inclusion", "unknown"
@@ -169,8 +174,10 @@ using WindowDone = std::function<void()>;
 // next window is read. Only the
 // reference and the latest checkpoint are carried from one window to the
 // next. Throws InputError, and std::bad_alloc when memory runs out.
+// `window_lines` (at least 1) is for tests that cross many windows.
 Summary run(Source& session, const CheckpointVerifier& verifier, unsigned threads, const Each& each = {},
-            const Progress& progress = {}, const WindowDone& window_done = {});
+            const Progress& progress = {}, const WindowDone& window_done = {},
+            std::size_t window_lines = kWindowLines);
 
 // One result as a JSON object on one line (roots as lower-case hex).
 std::string to_json_line(const ItemResult& r);
