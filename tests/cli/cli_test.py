@@ -625,7 +625,14 @@ class MonitorTest(unittest.TestCase):
         the system gives: per-line errors and a verdict, never an abort."""
         import resource
 
+        # A sanitizer reserves terabytes of address space for its shadow
+        # memory: under one, the runs go without the limit.
+        binary = pathlib.Path(TOOL).read_bytes()
+        sanitized = any(marker in binary for marker in (b"__asan_init", b"__tsan_init", b"__msan_init"))
+
         def limited(megabytes):
+            if sanitized:
+                return None
             return lambda: resource.setrlimit(resource.RLIMIT_AS, (megabytes << 20, megabytes << 20))
 
         base = [self.origin, "--policy", "@" + MON + "policy.txt"]
@@ -656,6 +663,8 @@ class MonitorTest(unittest.TestCase):
 
         # 256 threads do not fit in 512 MiB of address space: the run goes on
         # with those that started.
+        if sanitized:
+            return
         r = subprocess.run([TOOL, "monitor", "--origin"] + base + ["--input", "@" + MON + "session.jsonl",
                             "--threads", "256", "--json"], capture_output=True, text=True, timeout=120, cwd=ROOT,
                            preexec_fn=limited(512))

@@ -11,7 +11,9 @@
 // that shares the first 16 records and then differs, signed by the log's
 // key, with and without its witnesses), one signed by a stranger, one signed
 // under a log key named other than the origin, the consistency proofs
-// between them, and an inclusion proof line under each.
+// between them, and an inclusion proof line under each; and session-fork.jsonl,
+// in which the log forks.
+#include <stdexcept>
 #include <string>
 
 #include "examples.h"
@@ -141,6 +143,24 @@ void make_monitor(const std::filesystem::path& dir) {
   for (const std::uint64_t size : {std::uint64_t{16}, std::uint64_t{20}, std::uint64_t{29}})
     proofs.emplace_back(std::to_string(size) + "-fork-45", hex_list(forked.consistency_proof(size, 45)));
   inclusions.emplace_back("fork-45", inclusion_line(forked, 30, 45));
+  // A session in which the log forks: a checkpoint of size 20, then one
+  // of size 45 of the other tree, signed and cosigned, whose proof from 20
+  // fails, an inclusion proof under it, and the honest log going on.
+  const auto part = [](const std::vector<std::pair<std::string, std::string>>& parts, const std::string& name) {
+    for (const auto& [k, v] : parts)
+      if (k == name) return v;
+    throw std::runtime_error("no part " + name);
+  };
+  const auto checkpoint_line = [&](const std::string& name, const std::string& proof) {
+    return "{\"type\":\"checkpoint\",\"note\":" + part(notes, name) +
+           (proof.empty() ? "" : ",\"consistency\":" + part(proofs, proof)) + "}\n";
+  };
+  write_file(dir / "session-fork.jsonl", checkpoint_line("20", "") + part(inclusions, "20") + "\n" +
+                                             checkpoint_line("fork-45", "20-fork-45") +
+                                             part(inclusions, "fork-45") + "\n" + checkpoint_line("29", "20-29") +
+                                             part(inclusions, "29") + "\n");
+  // The log's key named other than its origin: --keys ties them.
+  write_file(dir / "session-renamed.jsonl", checkpoint_line("renamed-16", "") + part(inclusions, "16") + "\n");
   write_file(dir / "parts.json", json_object({{"origin", json_string(kOrigin)},
                                               {"notes", json_object(notes)},
                                               {"consistency", json_object(proofs)},
