@@ -7,10 +7,10 @@
 #include <sodium.h>
 
 
+#include "base/try.h"
+#include "base/writer.h"
 #include "crypto/base64.h"
 #include "crypto/ossl.h"
-#include "core/try.h"
-#include "encoding/writer.h"
 
 namespace quenfold::crypto {
 namespace {

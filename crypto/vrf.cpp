@@ -8,6 +8,7 @@
 // the answers are RFC 9381's for every input. SHA-512 is OpenSSL's.
 #include <algorithm>
 
+#include "crypto/ecvrf_domain.h"
 #include "crypto/edwards25519.h"
 #include "crypto/hash.h"
 #include "crypto/ossl.h"
@@ -18,7 +19,8 @@ namespace {
 
 namespace ed = ed25519;
 
-constexpr std::uint8_t kSuite = 0x03;
+// RFC 9381 section 5.5: suite_string of ECVRF-EDWARDS25519-SHA512-TAI.
+constexpr std::uint8_t kSuiteString = 0x03;
 constexpr std::size_t kKeyLen = 32;
 constexpr std::size_t kProofLen = 80;
 constexpr std::size_t kChallengeLen = 16;
@@ -51,11 +53,11 @@ struct HashedPoint {
 // ctr = 0..255 that decodes to a point of more than small order, times the
 // cofactor.
 std::optional<HashedPoint> encode_to_curve(Hasher& sha512, ByteView public_key, ByteView alpha) {
-  static constexpr std::uint8_t kFront = 0x01, kBack = 0x00;
   for (unsigned ctr = 0; ctr < kCounterBudget; ++ctr) {
     const auto c = static_cast<std::uint8_t>(ctr);
-    sha512.update(one(kSuite)).update(one(kFront)).update(public_key).update(alpha);
-    const Bytes64 digest = sha512.update(one(c)).update(one(kBack)).finish();
+    sha512.update(one(kSuiteString)).update(one(ecvrf::kEncodeToCurveDomainSeparatorFront));
+    sha512.update(public_key).update(alpha).update(one(c));
+    const Bytes64 digest = sha512.update(one(ecvrf::kEncodeToCurveDomainSeparatorBack)).finish();
     const auto candidate = ed::decode(encoding_at(digest, 0));
     if (!candidate) continue;
     const ed::Point h = ed::times_cofactor(*candidate);
@@ -70,20 +72,19 @@ std::optional<HashedPoint> encode_to_curve(Hasher& sha512, ByteView public_key, 
 std::array<std::uint8_t, kChallengeLen> challenge(Hasher& sha512, const ed::Encoding& p1,
                                                   const ed::Encoding& p2, const ed::Encoding& p3,
                                                   const ed::Encoding& p4, const ed::Encoding& p5) {
-  static constexpr std::uint8_t kFront = 0x02, kBack = 0x00;
-  sha512.update(one(kSuite)).update(one(kFront));
+  sha512.update(one(kSuiteString)).update(one(ecvrf::kChallengeGenerationDomainSeparatorFront));
   for (const ed::Encoding* p : {&p1, &p2, &p3, &p4, &p5}) sha512.update(*p);
-  const Bytes64 digest = sha512.update(one(kBack)).finish();
+  const Bytes64 digest = sha512.update(one(ecvrf::kChallengeGenerationDomainSeparatorBack)).finish();
   std::array<std::uint8_t, kChallengeLen> c{};
   std::copy_n(digest.begin(), c.size(), c.begin());
   return c;
 }
 
-// RFC 9381 section 5.2: beta = SHA-512(suite || 0x03 || 8·Gamma || 0x00).
+// RFC 9381 section 5.2: beta = SHA-512(suite_string || 0x03 || 8·Gamma || 0x00).
 Bytes64 gamma_to_hash(Hasher& sha512, const ed::Point& gamma) {
-  static constexpr std::uint8_t kFront = 0x03, kBack = 0x00;
   const ed::Encoding gamma8 = ed::encode(ed::times_cofactor(gamma));
-  return sha512.update(one(kSuite)).update(one(kFront)).update(gamma8).update(one(kBack)).finish();
+  sha512.update(one(kSuiteString)).update(one(ecvrf::kProofToHashDomainSeparatorFront)).update(gamma8);
+  return sha512.update(one(ecvrf::kProofToHashDomainSeparatorBack)).finish();
 }
 
 struct Edwards25519PublicKey final : VrfPublicKey {
@@ -97,7 +98,7 @@ struct Edwards25519PublicKey final : VrfPublicKey {
 class EcvrfEdwards25519 final : public Vrf {
  public:
   using Vrf::verify;
-  std::uint8_t suite_string() const noexcept override { return kSuite; }
+  std::uint8_t suite_string() const noexcept override { return kSuiteString; }
 
   std::unique_ptr<const VrfPublicKey> decode_public_key(ByteView public_key) const override {
     auto key = std::make_unique<Edwards25519PublicKey>();

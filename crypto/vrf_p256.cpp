@@ -12,13 +12,15 @@
 #include <cstring>
 #include <optional>
 
+#include "crypto/ecvrf_domain.h"
 #include "crypto/ossl.h"
 #include "crypto/vrf.h"
 
 namespace quenfold::crypto {
 namespace {
 
-constexpr std::uint8_t kSuite = 0x01;
+// RFC 9381 section 5.5: suite_string of ECVRF-P256-SHA256-TAI.
+constexpr std::uint8_t kSuiteString = 0x01;
 constexpr std::size_t kPointLen = 33;
 constexpr std::size_t kScalarLen = 32;
 constexpr std::size_t kChallengeLen = 16;
@@ -199,8 +201,8 @@ struct CurvePoint {
 // RFC 9381 section 5.4.1.1, try and increment: the first counter whose
 // digest, read as the x coordinate of an even-y point, lies on the curve.
 std::optional<CurvePoint> encode_to_curve(ByteView public_key, ByteView alpha, BN_CTX* ctx) {
-  const std::uint8_t front[] = {kSuite, 0x01};
-  const std::uint8_t back = 0x00;
+  const std::uint8_t front[] = {kSuiteString, ecvrf::kEncodeToCurveDomainSeparatorFront};
+  const std::uint8_t back = ecvrf::kEncodeToCurveDomainSeparatorBack;
   Point33 candidate{};
   candidate[0] = 0x02;
   for (int ctr = 0; ctr < kCounterBudget; ++ctr) {
@@ -213,25 +215,25 @@ std::optional<CurvePoint> encode_to_curve(ByteView public_key, ByteView alpha, B
   return std::nullopt;
 }
 
-// RFC 9381 section 5.4.3: the first 16 bytes of SHA-256 over the suite, 0x02,
-// the five encodings and 0x00.
+// RFC 9381 section 5.4.3: the first 16 bytes of SHA-256 over suite_string,
+// 0x02, the five encodings and 0x00.
 std::array<std::uint8_t, kChallengeLen> challenge(const Point33& p1, const Point33& p2,
                                                   const Point33& p3, const Point33& p4,
                                                   const Point33& p5) {
-  const std::uint8_t front[] = {kSuite, 0x02};
-  const std::uint8_t back = 0x00;
+  const std::uint8_t front[] = {kSuiteString, ecvrf::kChallengeGenerationDomainSeparatorFront};
+  const std::uint8_t back = ecvrf::kChallengeGenerationDomainSeparatorBack;
   const Bytes32 d = sha256({front, p1, p2, p3, p4, p5, ByteView(&back, 1)});
   std::array<std::uint8_t, kChallengeLen> c{};
   std::copy_n(d.begin(), c.size(), c.begin());
   return c;
 }
 
-// RFC 9381 section 5.2 (cofactor 1): SHA-256 over the suite, 0x03, the
+// RFC 9381 section 5.2 (cofactor 1): SHA-256 over suite_string, 0x03, the
 // encoding of Gamma and 0x00; the 64-byte output field carries it first and
 // 32 zero bytes after it.
 Bytes64 gamma_to_hash(const Point33& gamma) {
-  const std::uint8_t front[] = {kSuite, 0x03};
-  const std::uint8_t back = 0x00;
+  const std::uint8_t front[] = {kSuiteString, ecvrf::kProofToHashDomainSeparatorFront};
+  const std::uint8_t back = ecvrf::kProofToHashDomainSeparatorBack;
   const Bytes32 d = sha256({front, gamma, ByteView(&back, 1)});
   Bytes64 out{};
   std::copy(d.begin(), d.end(), out.begin());
@@ -246,7 +248,7 @@ struct P256PublicKey final : VrfPublicKey {
 class EcvrfP256 final : public Vrf {
  public:
   using Vrf::verify;
-  std::uint8_t suite_string() const noexcept override { return kSuite; }
+  std::uint8_t suite_string() const noexcept override { return kSuiteString; }
 
   std::unique_ptr<const VrfPublicKey> decode_public_key(ByteView public_key) const override {
     auto key = std::make_unique<P256PublicKey>();

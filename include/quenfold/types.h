@@ -52,11 +52,12 @@ struct SearchResult {
   friend bool operator==(const SearchResult&, const SearchResult&) = default;
 };
 
-// The security posture a verified namespace policy declares. effective_from
-// is the tree position from which this policy version applies, created_at its
-// creation time in Unix milliseconds, policy_hash the 64-byte canonical policy
-// hash and rfc6962_leaf_hash the 32-byte leaf hash of the policy record.
-struct PolicyPosture {
+// What a namespace policy record declares: its namespace, schema version,
+// the five posture choices with the KEYTRANS suite, the tree position from
+// which it applies (effective_from) and its creation time in Unix
+// milliseconds (created_at). Both the parsed record and the PolicyPosture a
+// verification returns are this, so the fields are written down once.
+struct PolicyDeclaration {
   std::string namespace_;
   std::uint32_t policy_schema_version = 0;
   SecurityLevel security_level = SecurityLevel::Cat3;
@@ -67,6 +68,13 @@ struct PolicyPosture {
   KeytransSuite keytrans_suite = KeytransSuite::QuenfoldHybridExp;
   std::uint64_t effective_from = 0;
   std::uint64_t created_at = 0;
+  friend bool operator==(const PolicyDeclaration&, const PolicyDeclaration&) = default;
+};
+
+// The security posture a verified namespace policy declares: its
+// declaration, with policy_hash the 64-byte canonical policy hash and
+// rfc6962_leaf_hash the 32-byte leaf hash of the policy record.
+struct PolicyPosture : PolicyDeclaration {
   Bytes policy_hash;
   Bytes rfc6962_leaf_hash;
   friend bool operator==(const PolicyPosture&, const PolicyPosture&) = default;

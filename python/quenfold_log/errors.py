@@ -1,83 +1,11 @@
 """Exceptions raised by the binding."""
 
-import enum
-import re
 from typing import Optional
 
-
-class ErrorKind(enum.Enum):
-    """Why the library rejected an input: the kinds of the library's one error
-    type, in its declaration order and with its names. The C ABI carries only
-    the message, whose fixed part identifies the kind (see ``kind_of``)."""
-
-    LeafIndexOutOfRange = 0
-    WrongProofSize = 1
-    InvalidHashLength = 2
-    RootMismatch = 3
-    EmptyTreeConsistency = 4
-    TreeSizeRegression = 5
-    EqualSizesNonEmptyProof = 6
-    MalformedCanonicalLeaf = 7
-    MalformedCheckpoint = 8
-    MalformedSignedNote = 9
-    InvalidSignature = 10
-    NoTrustedSignature = 11
-    MalformedNamespace = 12
-    Vrf = 13
-    VrfProofInvalid = 14
-    CommitmentMismatch = 15
-    MalformedConiksProof = 16
-    ConiksRootMismatch = 17
-    MalformedPolicy = 18
-    PostureMismatch = 19
-    MalformedKeytrans = 20
-    KeytransRootMismatch = 21
-    WrongFixedLength = 22
-    # Kinds of the library's C++ API, also raised by this binding's
-    # compositions (VerifierKeys, CheckpointVerifier).
-    MalformedVerifierKey = 23
-    OriginMismatch = 24
-    MalformedWitnessPolicy = 25
-    WitnessQuorumNotMet = 26
-    BrokenChain = 27
-
-
-# The fixed part of each kind's message: a whole message, or a prefix (ending
-# in ": " or a space) followed by the kind's fields.
-_EXACT = {
-    "root mismatch: recomputed root does not match the expected root": ErrorKind.RootMismatch,
-    "consistency proof from an empty tree is meaningless": ErrorKind.EmptyTreeConsistency,
-    "consistency proof between equal sizes must be empty": ErrorKind.EqualSizesNonEmptyProof,
-    "note has no verifiable signature from a trusted key": ErrorKind.NoTrustedSignature,
-    "vrf proof did not verify against the namespace public key": ErrorKind.VrfProofInvalid,
-    "commitment did not open to the claimed value": ErrorKind.CommitmentMismatch,
-    "coniks proof root mismatch: recomputed directory root does not match the expected root":
-        ErrorKind.ConiksRootMismatch,
-    "keytrans proof root mismatch: recomputed root does not match the expected root":
-        ErrorKind.KeytransRootMismatch,
-}
-_PREFIXES = (
-    ("leaf index ", ErrorKind.LeafIndexOutOfRange),
-    ("wrong proof size: ", ErrorKind.WrongProofSize),
-    ("invalid hash length: ", ErrorKind.InvalidHashLength),
-    ("tree size regression: ", ErrorKind.TreeSizeRegression),
-    ("malformed canonical leaf: ", ErrorKind.MalformedCanonicalLeaf),
-    ("malformed checkpoint: ", ErrorKind.MalformedCheckpoint),
-    ("malformed signed note: ", ErrorKind.MalformedSignedNote),
-    ("invalid signature for known key ", ErrorKind.InvalidSignature),
-    ("malformed namespace: ", ErrorKind.MalformedNamespace),
-    ("vrf error: ", ErrorKind.Vrf),
-    ("malformed coniks proof: ", ErrorKind.MalformedConiksProof),
-    ("malformed namespace policy: ", ErrorKind.MalformedPolicy),
-    ("posture mismatch: ", ErrorKind.PostureMismatch),
-    ("malformed keytrans structure: ", ErrorKind.MalformedKeytrans),
-    ("verifier key ", ErrorKind.MalformedVerifierKey),
-    ("checkpoint origin mismatch: ", ErrorKind.OriginMismatch),
-    ("malformed witness policy: ", ErrorKind.MalformedWitnessPolicy),
-    ("witness quorum not met: ", ErrorKind.WitnessQuorumNotMet),
-    ("checkpoint chain broken between checkpoints ", ErrorKind.BrokenChain),
-)
-_WRONG_FIXED_LENGTH = re.compile(r"[a-z0-9_ ]+ must be exactly [0-9]+ bytes")
+# The kinds and the fixed parts of their messages come from the catalogue
+# (tools/metadata-gen/catalogue.json), generated into _errors.py; only the
+# matching is written here.
+from ._errors import EXACT as _EXACT, PATTERNS as _PATTERNS, PREFIXES as _PREFIXES, ErrorKind
 
 
 def kind_of(message: str) -> Optional[ErrorKind]:
@@ -89,8 +17,9 @@ def kind_of(message: str) -> Optional[ErrorKind]:
     for prefix, kind in _PREFIXES:
         if message.startswith(prefix):
             return kind
-    if _WRONG_FIXED_LENGTH.fullmatch(message):
-        return ErrorKind.WrongFixedLength
+    for pattern, kind in _PATTERNS:
+        if pattern.fullmatch(message):
+            return kind
     return None
 
 

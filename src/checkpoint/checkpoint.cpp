@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "core/try.h"
+#include "base/try.h"
 #include "encoding/base64.h"
 #include "encoding/context.h"
 #include "encoding/text.h"

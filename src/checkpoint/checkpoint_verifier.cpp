@@ -1,6 +1,6 @@
+#include "base/try.h"
 #include "checkpoint/checkpoint.h"
 #include "checkpoint/open.h"
-#include "core/try.h"
 #include "quenfold/merkle.h"
 #include "quenfold/checkpoint_verifier.h"
 
@@ -77,7 +77,7 @@ const std::string& CheckpointVerifier::origin() const noexcept { return impl_->o
 std::vector<Signer> CheckpointVerifier::log_keys() const {
   std::vector<Signer> out;
   out.reserve(impl_->log_keys.size());
-  for (const auto& k : impl_->log_keys) out.push_back(Signer{k.name, k.key_id, note::key_type_of(k.kind), std::nullopt});
+  for (const auto& k : impl_->log_keys) out.push_back(note::signer_of(k));
   return out;
 }
 

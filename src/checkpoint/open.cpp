@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "checkpoint/checkpoint.h"
-#include "core/try.h"
+#include "base/try.h"
 #include "encoding/text.h"
 
 namespace quenfold::checkpoint {
@@ -27,9 +27,7 @@ bool in(std::span<const note::VerifierKey> keys, const note::VerifierKey* key) {
   return !keys.empty() && key >= keys.data() && key < keys.data() + keys.size();
 }
 
-Signer signer_of(const note::VerifiedLine& line) {
-  return Signer{line.key->name, line.key->key_id, note::key_type_of(line.key->kind), line.timestamp};
-}
+Signer signer_of(const note::VerifiedLine& line) { return note::signer_of(*line.key, line.timestamp); }
 
 std::string quorum_failure(const std::vector<Signer>& cosigners) {
   std::string detail =

@@ -5,7 +5,7 @@
 
 #include "checkpoint/open.h"
 
-#include "core/try.h"
+#include "base/try.h"
 #include "encoding/text.h"
 #include "note/signed_note.h"
 #include "note/verifier_key.h"

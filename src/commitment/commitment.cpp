@@ -4,7 +4,7 @@
 #include <array>
 
 #include "encoding/context.h"
-#include "encoding/writer.h"
+#include "base/writer.h"
 #include "quenfold/commitment.h"
 
 namespace quenfold {

@@ -4,10 +4,10 @@
 #include <bit>
 
 #include "crypto/vrf.h"
-#include "core/try.h"
+#include "base/try.h"
 #include "encoding/context.h"
 #include "encoding/text.h"
-#include "encoding/writer.h"
+#include "base/writer.h"
 
 namespace quenfold::coniks {
 namespace {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "crypto/hash.h"
-#include "encoding/reader.h"
+#include "base/reader.h"
 #include "quenfold/error.h"
 #include "quenfold/types.h"
 

@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "commitment/commitment.h"
-#include "core/try.h"
+#include "base/try.h"
 #include "coniks/lookup_proof.h"
 #include "encoding/context.h"
 #include "quenfold/coniks.h"

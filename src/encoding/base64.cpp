@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "crypto/base64.h"
+#include "encoding/text.h"
 
 namespace quenfold::encoding {
 namespace {
@@ -54,25 +55,9 @@ int hex_value(char c) noexcept {
   return -1;
 }
 
-bool hex_decode_append(std::string_view text, Bytes& out) {
-  if (text.size() % 2 != 0) return false;
-  const std::size_t at = out.size();
-  out.resize(at + text.size() / 2);
-  for (std::size_t i = 0; i < text.size() / 2; ++i) {
-    const int hi = hex_value(text[2 * i]);
-    const int lo = hex_value(text[2 * i + 1]);
-    if (hi < 0 || lo < 0) {
-      out.resize(at);
-      return false;
-    }
-    out[at + i] = static_cast<std::uint8_t>((hi << 4) | lo);
-  }
-  return true;
-}
-
 std::expected<std::array<std::uint8_t, 4>, Error> hex_decode(std::string_view text) {
   Bytes bytes;
-  if (text.size() != 8 || !hex_decode_append(text, bytes)) return std::unexpected(fail("invalid hex character"));
+  if (text.size() != 8 || !hex_append(text, bytes)) return std::unexpected(fail("invalid hex character"));
   std::array<std::uint8_t, 4> out{};
   std::copy(bytes.begin(), bytes.end(), out.begin());
   return out;

@@ -20,11 +20,6 @@ std::string base64_encode(ByteView data);
 // The value of one hex digit (either case), or -1 if it is none.
 int hex_value(char c) noexcept;
 
-// Hex text (either case, two digits per byte, nothing else) appended to
-// `out` as bytes. False, and `out` as it was, when the text is not that: an
-// odd number of digits, white space, a sign or a prefix are refused.
-bool hex_decode_append(std::string_view text, Bytes& out);
-
 // Exactly eight hex digits (either case) into four bytes, in text order.
 std::expected<std::array<std::uint8_t, 4>, Error> hex_decode(std::string_view text);
 

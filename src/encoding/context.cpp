@@ -1,5 +1,5 @@
 #include "encoding/context.h"
-#include "encoding/writer.h"
+#include "base/writer.h"
 
 #include <array>
 

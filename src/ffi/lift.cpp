@@ -1,7 +1,7 @@
 #include "ffi/lift.h"
 
-#include "core/try.h"
-#include "encoding/reader.h"
+#include "base/try.h"
+#include "base/reader.h"
 #include "encoding/text.h"
 
 namespace quenfold::ffi {

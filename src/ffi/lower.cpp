@@ -6,7 +6,7 @@
 #include <new>
 
 #include "ffi/buffer.h"
-#include "encoding/writer.h"
+#include "base/writer.h"
 
 namespace quenfold::ffi {
 

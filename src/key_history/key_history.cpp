@@ -2,8 +2,8 @@
 
 #include <limits>
 
-#include "core/try.h"
-#include "encoding/writer.h"
+#include "base/try.h"
+#include "base/writer.h"
 #include "quenfold/key_history.h"
 #include "quenfold/merkle.h"
 

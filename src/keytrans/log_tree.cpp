@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "crypto/hash.h"
-#include "core/try.h"
-#include "encoding/writer.h"
+#include "base/try.h"
+#include "base/writer.h"
 
 namespace quenfold::keytrans {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "core/try.h"
+#include "base/try.h"
 #include "crypto/hash.h"
 #include "keytrans/tls.h"
 

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <string>
 
-#include "core/try.h"
-#include "encoding/reader.h"
-#include "encoding/writer.h"
+#include "base/try.h"
+#include "base/reader.h"
+#include "base/writer.h"
 
 namespace quenfold::keytrans {
 namespace {

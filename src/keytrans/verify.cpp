@@ -5,7 +5,7 @@
 #include <string>
 
 #include "commitment/commitment.h"
-#include "core/try.h"
+#include "base/try.h"
 #include "crypto/hash.h"
 #include "encoding/context.h"
 #include "keytrans/ladder.h"

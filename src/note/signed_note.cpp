@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
-#include "core/try.h"
+#include "base/try.h"
 #include "crypto/sign.h"
 #include "encoding/base64.h"
 #include "encoding/context.h"
-#include "encoding/reader.h"
+#include "base/reader.h"
 #include "encoding/text.h"
 #include "quenfold/note.h"
 

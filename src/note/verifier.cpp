@@ -1,4 +1,4 @@
-#include "core/try.h"
+#include "base/try.h"
 #include "note/signed_note.h"
 #include "note/verifier_key.h"
 #include "quenfold/verifier.h"
@@ -63,7 +63,7 @@ std::span<const note::VerifierKey> VerifierList::parsed() const noexcept { retur
 std::vector<Signer> VerifierList::keys() const {
   std::vector<Signer> out;
   out.reserve(keys_->size());
-  for (const auto& k : *keys_) out.push_back(Signer{k.name, k.key_id, note::key_type_of(k.kind), std::nullopt});
+  for (const auto& k : *keys_) out.push_back(note::signer_of(k));
   return out;
 }
 
@@ -73,8 +73,7 @@ std::expected<OpenedNote, Error> VerifierList::open(std::string_view note_text) 
   OpenedNote opened;
   opened.signers.reserve(lines.size());
   for (const note::VerifiedLine& line : lines)
-    opened.signers.push_back(
-        Signer{line.key->name, line.key->key_id, note::key_type_of(line.key->kind), line.timestamp});
+    opened.signers.push_back(note::signer_of(*line.key, line.timestamp));
   opened.body = parsed_note.body();
   return opened;
 }

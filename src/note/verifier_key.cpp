@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
-#include "core/try.h"
+#include "base/try.h"
 #include "crypto/hash.h"
 #include "encoding/base64.h"
 #include "encoding/context.h"
-#include "encoding/reader.h"
+#include "base/reader.h"
 #include "encoding/text.h"
 
 namespace quenfold::note {
@@ -113,6 +113,10 @@ KeyType key_type_of(KeyKind kind) noexcept {
       return KeyType::CosignatureV1;
   }
   return KeyType::Ed25519;
+}
+
+Signer signer_of(const VerifierKey& key, std::optional<std::uint64_t> timestamp) {
+  return Signer{key.name, key.key_id, key_type_of(key.kind), timestamp};
 }
 
 std::string key_failure_reason(const Error& e) {

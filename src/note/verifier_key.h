@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <expected>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -58,6 +59,10 @@ bool is_valid_key_name(std::string_view name) noexcept;
 
 // The public name of a key's type, as verified notes report their signers.
 KeyType key_type_of(KeyKind kind) noexcept;
+
+// A key as callers see it: name, key id, type, and for a line that
+// verified under a cosignature key the time the cosigner signed.
+Signer signer_of(const VerifierKey& key, std::optional<std::uint64_t> timestamp = std::nullopt);
 
 // Why a key text failed to parse, without the note-level prefix that the
 // exported operations put before it: what key lists and witness policies

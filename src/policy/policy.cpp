@@ -6,10 +6,10 @@
 
 #include "crypto/sign.h"
 #include "encoding/context.h"
-#include "core/try.h"
-#include "encoding/reader.h"
+#include "base/try.h"
+#include "base/reader.h"
 #include "encoding/text.h"
-#include "encoding/writer.h"
+#include "base/writer.h"
 #include "keytrans/suite_id.h"
 #include "quenfold/merkle.h"
 
@@ -226,22 +226,10 @@ std::expected<NamespacePolicy, Error> load_verified_policy(ByteView envelope) {
 }
 
 PolicyPosture posture_of(const NamespacePolicy& p) {
-  PolicyPosture out;
-  out.namespace_ = p.namespace_;
-  out.policy_schema_version = p.policy_schema_version;
-  out.security_level = p.security_level;
-  out.checkpoint_suite = p.checkpoint_suite;
-  out.commitment_hash = p.commitment_hash;
-  out.vrf_mode = p.vrf_mode;
-  out.directory_mode = p.directory_mode;
-  out.keytrans_suite = p.keytrans_suite;
-  out.effective_from = p.effective_from;
-  out.created_at = p.created_at;
   const auto policy_hash = p.policy_hash();
   const auto leaf = p.leaf_hash();
-  out.policy_hash.assign(policy_hash.begin(), policy_hash.end());
-  out.rfc6962_leaf_hash.assign(leaf.begin(), leaf.end());
-  return out;
+  return PolicyPosture{static_cast<const PolicyDeclaration&>(p), Bytes(policy_hash.begin(), policy_hash.end()),
+                       Bytes(leaf.begin(), leaf.end())};
 }
 
 }  // namespace quenfold::policy

@@ -46,19 +46,11 @@ inline constexpr std::uint8_t kKeytrans = 2;
 
 inline constexpr std::size_t kPolicyHashLen = 64;
 
-// A parsed (and legal) policy record. The format version it arrived in is
-// deliberately not kept: only the canonical form matters from here on.
-struct NamespacePolicy {
-  std::string namespace_;
-  std::uint32_t policy_schema_version = 0;
-  SecurityLevel security_level = SecurityLevel::Cat3;
-  CheckpointSuite checkpoint_suite = CheckpointSuite::Hybrid;
-  CommitmentHash commitment_hash = CommitmentHash::Sha3_256;
-  VrfMode vrf_mode = VrfMode::Classical;
-  DirectoryMode directory_mode = DirectoryMode::Coniks;
-  KeytransSuite keytrans_suite = KeytransSuite::QuenfoldHybridExp;
-  std::uint64_t effective_from = 0;
-  std::uint64_t created_at = 0;
+// A parsed (and legal) policy record: what it declares, which is also what
+// its posture reports (posture_of), and the link to its predecessor. The
+// format version it arrived in is deliberately not kept: only the canonical
+// form matters from here on.
+struct NamespacePolicy : PolicyDeclaration {
   std::optional<crypto::Bytes64> prev_policy_hash;
 
   // Parses one record filling `record` exactly, then applies the legality

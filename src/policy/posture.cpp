@@ -3,7 +3,7 @@
 #include <string>
 
 #include "crypto/base64.h"
-#include "core/try.h"
+#include "base/try.h"
 #include "encoding/text.h"
 #include "quenfold/policy.h"
 

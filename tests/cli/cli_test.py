@@ -13,9 +13,11 @@ import base64
 import json
 import os
 import pathlib
+import resource
 import shlex
 import subprocess
 import sys
+import tempfile
 import time
 import unittest
 
@@ -268,9 +270,12 @@ class CliTest(unittest.TestCase):
 
                 verdict = json.loads(run([name] + case["tampered"] + ["--json"]).stdout)
                 self.assertEqual(verdict, {"command": name, "verdict": "rejected", "message": message})
+                # --json before the subcommand's name, as the synopsis writes it, says the same.
+                self.assertEqual(json.loads(run(["--json", name] + case["tampered"]).stdout), verdict)
                 good = json.loads(run([name] + case["ok"] + ["--json"]).stdout)
                 assert_typed(self, good, {"command": name, "verdict": "verified", **case.get("json", {})})
                 self.assertNotIn("message", good)
+                self.assertEqual(json.loads(run(["--json", name] + case["ok"]).stdout), good)
         if untested:
             self.skipTest("no tampered-artefact case for: " + ", ".join(untested))
 
@@ -332,11 +337,11 @@ class CliTest(unittest.TestCase):
                 self.assertEqual(r.returncode, 2, r.stdout + r.stderr)
                 self.assertIn(reason, r.stderr)
                 self.assertEqual(r.stdout, "")
-                j = run(args[:1] + ["--json"] + args[1:])
-                self.assertEqual(j.returncode, 2)
-                verdict = json.loads(j.stdout)
-                self.assertEqual(verdict["verdict"], "usage")
-                self.assertIn(reason, verdict["message"])
+                for j in (run(args[:1] + ["--json"] + args[1:]), run(["--json"] + args)):
+                    self.assertEqual(j.returncode, 2)
+                    verdict = json.loads(j.stdout)
+                    self.assertEqual((verdict["command"], verdict["verdict"]), (args[0], "usage"))
+                    self.assertIn(reason, verdict["message"])
 
     def test_bash_completion_follows_the_help(self):
         script = ROOT / "tools" / "quenfold-verify" / "completion.bash"
@@ -355,6 +360,338 @@ comp {shlex.quote(TOOL)} inclusion --root @{M}root
         self.assertEqual(commands.split(), sorted(n for n in self.names if n.startswith("checkpoint-")))
         self.assertEqual(options.split(), ["--root"])
         self.assertEqual(files.split(), sorted("@" + M + f for f in ("root3.hash", "root7.hash")))
+
+
+W = "examples/monitor/"
+CAP = 16 << 20
+BY_STDIN = "only one value can come from standard input (-)"
+
+
+def run_into(args, stdout, stdin=None):
+    """Runs the tool with standard output going to `stdout` (an open file)."""
+    return subprocess.run([TOOL] + list(args), cwd=ROOT, input=stdin, stdout=stdout,
+                          stderr=subprocess.PIPE, text=True, timeout=60)
+
+
+class InputBoundsTest(unittest.TestCase):
+    """No value read from a file or standard input, however long, makes the
+    tool abort: past the cap it is bad usage naming the option."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.TemporaryDirectory()
+        d = pathlib.Path(cls.dir.name)
+        # A proof of exactly the cap is read (and rejected for its length); one byte more is not read.
+        cls.at_cap, cls.over_cap = d / "at-cap.proof", d / "over-cap.proof"
+        cls.at_cap.write_text("0" * CAP)
+        cls.over_cap.write_text("0" * (CAP + 1))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.dir.cleanup()
+
+    def inclusion(self, proof):
+        return ["inclusion", "--index", "0", "--size", "1", "--leaf-hash", "@" + M + "leaf4.hash",
+                "--root", "@" + M + "root7.hash", "--proof", proof]
+
+    def test_values_past_the_cap_are_bad_usage(self):
+        origin = (ROOT / W / "origin.txt").read_text().strip()
+        cases = [  # arguments, standard input, the value named
+            (["checkpoint", "--origin", origin, "--policy", "@/dev/zero", "--note", "@" + L + "checkpoint-7.note"],
+             None, "--policy"),
+            (["note", "--keys", "@/dev/zero", "--note", "@" + L + "checkpoint-7.note"], None, "--keys"),
+            (["note", "--keys", "@" + L + "keys.txt", "--note", "@/dev/zero"], None, "--note"),
+            (["checkpoint", "--keys", "@/dev/urandom", "--note", "@" + L + "checkpoint-7.note"], None, "--keys"),
+            (["monitor", "--origin", origin, "--policy", "@/dev/zero", "--input", "@" + W + "session.jsonl"],
+             None, "--policy"),
+            (self.inclusion("@/dev/zero"), None, "--proof"),
+            (self.inclusion("@" + str(self.over_cap)), None, "--proof"),
+            (self.inclusion("-"), "0" * (CAP + 1), "--proof"),
+        ]
+        for args, stdin, name in cases:
+            with self.subTest(args=args[:1] + [name]):
+                r = run(args, stdin=stdin)
+                self.assertEqual(r.returncode, 2, r.stderr)
+                self.assertIn(f"{name}: larger than 16 MiB", r.stderr)
+                self.assertEqual(r.stdout, "")
+        for proof, stdin in (("@" + str(self.at_cap), None), ("-", "0" * CAP)):
+            with self.subTest(proof=proof, size="at the cap"):
+                r = run(self.inclusion(proof), stdin=stdin)
+                self.assertEqual(r.returncode, 1, r.stderr)
+                self.assertTrue(r.stdout.startswith("rejected: wrong proof size: "), r.stdout)
+
+    def test_running_out_of_memory_is_reported_not_aborted(self):
+        # The least address space in which the tool starts at all (in MiB),
+        # then a run with 8 MiB more: reading a 15 MiB proof cannot fit.
+        def limited(args, mib):
+            def limit():
+                resource.setrlimit(resource.RLIMIT_AS, (mib << 20, mib << 20))
+            return subprocess.run([TOOL] + args, cwd=ROOT, capture_output=True, text=True, timeout=60,
+                                  preexec_fn=limit)
+        low, high = 1, 4096
+        self.assertEqual(limited(["--version"], high).returncode, 0)
+        while low < high:
+            mid = (low + high) // 2
+            if limited(["--version"], mid).returncode == 0:
+                high = mid
+            else:
+                low = mid + 1
+        big = pathlib.Path(self.dir.name) / "15-mib.proof"
+        big.write_text("0" * (15 << 20))
+        for json_first in (False, True):
+            with self.subTest(json=json_first):
+                args = self.inclusion("@" + str(big))
+                r = limited((["--json"] if json_first else []) + args, high + 8)
+                self.assertEqual(r.returncode, 2, r.stdout + r.stderr)
+                if json_first:
+                    self.assertEqual(json.loads(r.stdout), {"command": "inclusion", "verdict": "usage",
+                                                            "message": "out of memory"})
+                else:
+                    self.assertIn("quenfold-verify inclusion: out of memory", r.stderr)
+
+    def test_one_value_from_standard_input(self):
+        origin = (ROOT / W / "origin.txt").read_text().strip()
+        policy = (ROOT / W / "policy.txt").read_text()
+        cases = [  # arguments, standard input (the value read first, which is fine)
+            (["inclusion", "--index", "4", "--size", "7", "--leaf-hash", "-", "--proof", "-",
+              "--root", "@" + M + "root7.hash"], ""),
+            (["checkpoint", "--origin", origin, "--policy", "-", "--note", "-"], policy),
+            (["note", "--keys", "-", "--note", "-"], (ROOT / L / "keys.txt").read_text()),
+            # The session's default is standard input: it cannot also carry the policy.
+            (["monitor", "--origin", origin, "--policy", "-"], policy),
+            (["monitor", "--origin", origin, "--policy", "-", "--input", "-"], policy),
+        ]
+        for args, stdin in cases:
+            with self.subTest(args=args):
+                r = run(args, stdin=stdin)
+                self.assertEqual(r.returncode, 2, r.stdout + r.stderr)
+                self.assertIn(BY_STDIN, r.stderr)
+                self.assertEqual(r.stdout, "")
+        # One value from standard input is fine, the session by default as well.
+        self.assertEqual(run(["checkpoint", "--origin", origin, "--policy", "@" + W + "policy.txt",
+                              "--note", "-"], stdin=witnessed_notes()[0]).returncode, 0)
+        session = (ROOT / W / "session.jsonl").read_text()
+        self.assertEqual(run(["monitor", "--origin", origin, "--policy", "@" + W + "policy.txt"],
+                             stdin=session).returncode, 0)
+
+    def test_a_verdict_that_cannot_be_written_is_not_a_success(self):
+        ok = ["checkpoint", "--note", "@" + L + "checkpoint-7.note", "--keys", "@" + L + "ed25519.vkey"]
+        bad = ["checkpoint", "--note", "@" + L + "checkpoint-7-tampered.note", "--keys", "@" + L + "keys.txt"]
+        for args in (ok, ok + ["--json"], bad, ["--json"] + bad, ["--help"], ["checkpoint", "--help"],
+                     ["--version"]):
+            with self.subTest(args=args):
+                with open("/dev/full", "w") as full:
+                    r = run_into(args, full)
+                self.assertEqual(r.returncode, 2, r.stderr)
+                # The system's reason, when the write that failed is the last one.
+                self.assertRegex(r.stderr, r"^quenfold-verify: cannot write to standard output"
+                                           r"(: No space left on device)?\n$")
+        with tempfile.TemporaryFile("w+") as out:  # the same commands with room to write
+            self.assertEqual(run_into(ok, out).returncode, 0)
+            self.assertEqual(run_into(bad, out).returncode, 1)
+
+    def test_key_files_with_crlf_line_ends(self):
+        with tempfile.TemporaryDirectory() as d:
+            crlf = pathlib.Path(d) / "keys.txt"
+            crlf.write_bytes((ROOT / L / "keys.txt").read_bytes().replace(b"\n", b"\r\n"))
+            self.assertIn(b"\r\n", crlf.read_bytes())
+            for name in ("note", "checkpoint-consistency"):
+                with self.subTest(command=name):
+                    args = [name] + CASES[name]["ok"]
+                    lf = run(args)
+                    self.assertEqual(lf.returncode, 0, lf.stdout + lf.stderr)
+                    with_crlf = run([a.replace("@" + L + "keys.txt", "@" + str(crlf)) for a in args])
+                    self.assertEqual((with_crlf.returncode, with_crlf.stdout, with_crlf.stderr),
+                                     (0, lf.stdout, ""))
+            origin = (ROOT / W / "origin.txt").read_text().strip()
+            log_key = pathlib.Path(d) / "log.vkey"
+            log_key.write_bytes((ROOT / W / "log.vkey").read_text().strip().encode() + b"\r\n")
+            r = run(["checkpoint", "--origin", origin, "--keys", "@" + str(log_key), "--note", "-"],
+                    stdin=witnessed_notes()[0])
+            self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+
+
+def witnessed_notes():
+    """The cosigned checkpoints of the example monitoring session (made by
+    tools/make-examples), in order."""
+    items = [json.loads(line) for line in (ROOT / W / "session.jsonl").read_text().splitlines() if line]
+    return [i["note"] for i in items if i["type"] == "checkpoint"]
+
+
+class WitnessedCheckpointTest(unittest.TestCase):
+    """checkpoint, checkpoint-inclusion and checkpoint-consistency with
+    --origin and a witness --policy, on the example monitoring session: the
+    log's signature, the origin and the quorum are checked, and the signers
+    and cosigners are printed after the head."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.TemporaryDirectory()
+        d = pathlib.Path(cls.dir.name)
+        cls.origin = (ROOT / W / "origin.txt").read_text().strip()
+        items = [json.loads(line) for line in (ROOT / W / "session.jsonl").read_text().splitlines() if line]
+        checkpoints = [n for n, i in enumerate(items) if i["type"] == "checkpoint"]
+        cls.notes = witnessed_notes()
+        for n, note in enumerate(cls.notes):
+            (d / f"c{n}.note").write_text(note)
+        cls.consistency = ",".join(items[checkpoints[1]]["consistency"])
+        cls.inclusion = items[checkpoints[0] + 1]
+        assert cls.inclusion["type"] == "inclusion"
+        policy = (ROOT / W / "policy.txt").read_text()
+        cls.log_key = (ROOT / W / "log.vkey").read_text().strip()
+        cls.witness_keys = [line.split()[2] for line in policy.splitlines() if line.startswith("witness ")]
+        assert len(cls.witness_keys) == 2
+        # The policy without its log line: the log's key comes from --keys.
+        (d / "witnesses.policy").write_text("".join(line + "\n" for line in policy.splitlines()
+                                                    if not line.startswith("log ")))
+        (d / "bad.policy").write_text(policy + "bogus line\n")
+        # Cosigned by nobody, and with the first witness's cosignature broken.
+        lines = cls.notes[0].splitlines(keepends=True)
+        (d / "bare.note").write_text("".join(line for line in lines if "— witness." not in line))
+        w1 = next(n for n, line in enumerate(lines) if line.startswith("— witness.example.net/w1 "))
+        sig = lines[w1].rstrip("\n").split(" ")[2]
+        flipped = sig[:20] + ("A" if sig[20] != "A" else "B") + sig[21:]
+        lines[w1] = lines[w1].replace(sig, flipped)
+        (d / "bad-cosignature.note").write_text("".join(lines))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.dir.cleanup()
+
+    def path(self, name):
+        return "@" + str(pathlib.Path(self.dir.name) / name)
+
+    def policy(self):
+        return ["--origin", self.origin, "--policy", "@" + W + "policy.txt"]
+
+    def signer_ids(self, signers):
+        return [(s["name"], s["key_id"]) for s in signers]
+
+    def test_a_checkpoint_under_the_policy(self):
+        log = (self.origin, self.log_key.split("+")[1])
+        witnesses = [tuple(k.split("+")[:2]) for k in self.witness_keys]
+        head = base64.b64decode(self.notes[0].splitlines()[2]).hex()
+        cases = [  # options, log signers, cosigners
+            (self.policy(), [log], witnesses),
+            (["--origin", self.origin, "--keys", self.log_key], [log], []),
+            (["--origin", self.origin, "--keys", ",".join([self.log_key] + self.witness_keys)], [log], witnesses),
+            (["--origin", self.origin, "--keys", self.log_key, "--policy", self.path("witnesses.policy")],
+             [log], witnesses),
+        ]
+        for options, log_signers, cosigners in cases:
+            with self.subTest(options=options):
+                r = run(["checkpoint", "--note", self.path("c0.note")] + options + ["--json"])
+                self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+                out = json.loads(r.stdout)
+                assert_typed(self, out, {"command": "checkpoint", "verdict": "verified", "origin": self.origin,
+                                         "size": 16, "root": head, "extensions": []})
+                self.assertEqual(list(out)[-2:], ["log_signers", "cosigners"])
+                self.assertEqual(self.signer_ids(out["log_signers"]), log_signers)
+                self.assertEqual(self.signer_ids(out["cosigners"]), cosigners)
+                self.assertTrue(all("timestamp" not in s for s in out["log_signers"]))
+                stamps = [s["timestamp"] for s in out["cosigners"]]
+                self.assertTrue(all(type(t) is int for t in stamps))
+                # The same content as text: the head, then each signer below its label.
+                text = run(["checkpoint", "--note", self.path("c0.note")] + options).stdout
+                want = ["verified", "origin: " + self.origin, "size: 16", "root: " + head]
+                for label, signers in (("log signers", out["log_signers"]), ("cosigners", out["cosigners"])):
+                    for s in signers:
+                        want += [label + ":", "  name: " + s["name"], "  key id: " + s["key_id"]]
+                        want += ["  timestamp: %d" % s["timestamp"]] if "timestamp" in s else []
+                self.assertEqual(text.splitlines(), want)
+
+    def test_proofs_under_the_policy(self):
+        inc = self.inclusion
+        inclusion = ["checkpoint-inclusion", "--note", self.path("c0.note"), "--index", str(inc["index"]),
+                     "--leaf-hash", inc["leaf_hash"], "--proof", ",".join(inc["proof"])] + self.policy()
+        r = run(inclusion + ["--json"])
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        out = json.loads(r.stdout)
+        self.assertEqual((out["size"], len(out["log_signers"]), len(out["cosigners"])), (16, 1, 2))
+        moved = [a if a != str(inc["index"]) else str(inc["index"] + 1) for a in inclusion]
+        self.assertEqual(run(moved).stdout, "rejected: " + ROOT_MISMATCH + "\n")
+
+        consistency = ["checkpoint-consistency", "--older", self.path("c0.note"), "--newer", self.path("c1.note"),
+                       "--proof", self.consistency] + self.policy()
+        r = run(consistency + ["--json"])
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        out = json.loads(r.stdout)
+        self.assertEqual([(out[k]["size"], len(out[k]["cosigners"])) for k in ("older", "newer")], [(16, 2), (29, 2)])
+        swapped = run(["checkpoint-consistency", "--older", self.path("c1.note"), "--newer", self.path("c0.note"),
+                       "--proof", self.consistency] + self.policy())
+        self.assertEqual((swapped.returncode, swapped.stdout),
+                         (1, "rejected: tree size regression: size2 (16) < size1 (29)\n"))
+
+    def test_rejections_under_the_policy(self):
+        cases = [  # command, options, message prefix
+            (["checkpoint", "--note", self.path("bare.note")] + self.policy(), "witness quorum not met: "),
+            (["checkpoint", "--note", self.path("bad-cosignature.note")] + self.policy(),
+             'invalid signature for known key "witness.example.net/w1" '),
+            (["checkpoint", "--note", self.path("c0.note"), "--origin", "other", "--keys", self.log_key],
+             'checkpoint origin mismatch: got "' + self.origin + '", want "other"'),
+            (["checkpoint-inclusion", "--note", self.path("bare.note"), "--index", "0", "--leaf-hash",
+              self.inclusion["leaf_hash"], "--proof", ",".join(self.inclusion["proof"])] + self.policy(),
+             "witness quorum not met: "),
+            (["checkpoint-consistency", "--older", self.path("c0.note"), "--newer", self.path("bare.note"),
+              "--proof", self.consistency] + self.policy(), "witness quorum not met: "),
+        ]
+        for args, prefix in cases:
+            with self.subTest(args=args):
+                r = run(args)
+                self.assertEqual(r.returncode, 1, r.stdout + r.stderr)
+                self.assertTrue(r.stdout.startswith("rejected: " + prefix), r.stdout)
+                self.assertEqual(len(r.stdout.splitlines()), 1)
+        # Without the witnesses' keys the same bare note is the log's own statement.
+        self.assertEqual(run(["checkpoint", "--note", self.path("bare.note"), "--origin", self.origin,
+                              "--keys", self.log_key]).returncode, 0)
+
+    def test_bad_configuration_is_bad_usage(self):
+        bad_key = "bogus+1+2"
+        note_key_error = 'malformed signed note: malformed verifier key: "bogus+1+2"'
+        list_key_error = 'verifier key 1 "bogus": malformed verifier key: "bogus+1+2"'
+        policy_error = 'malformed witness policy: line 7: unknown keyword "bogus"'
+        no_log = ('no key signs for the log "other": give --keys naming the log\'s key, or a --policy whose '
+                  'log line is named "other"')
+        c0, c1 = self.path("c0.note"), self.path("c1.note")
+        cases = [  # arguments, exact message
+            (["note", "--note", c0, "--keys", bad_key], note_key_error),
+            (["checkpoint", "--note", c0, "--keys", self.log_key + "," + bad_key], note_key_error),
+            (["checkpoint-inclusion", "--note", c0, "--keys", bad_key, "--index", "0", "--leaf-hash", "00"],
+             note_key_error),
+            (["checkpoint-consistency", "--older", c0, "--newer", c1, "--keys", bad_key], note_key_error),
+            (["checkpoint", "--note", c0, "--origin", self.origin, "--keys", bad_key], list_key_error),
+            (["checkpoint", "--note", c0, "--origin", self.origin, "--policy", self.path("bad.policy")],
+             policy_error),
+            (["checkpoint-consistency", "--older", c0, "--newer", c1, "--origin", self.origin,
+              "--policy", self.path("bad.policy")], policy_error),
+            (["checkpoint", "--note", c0, "--origin", "other", "--policy", "@" + W + "policy.txt"], no_log),
+            (["checkpoint", "--note", c0, "--origin", self.origin, "--keys", ",".join(self.witness_keys)],
+             no_log.replace('"other"', '"' + self.origin + '"')),
+            (["checkpoint", "--note", c0, "--policy", "@" + W + "policy.txt"], "--policy requires --origin"),
+            (["checkpoint", "--note", c0], "--keys is required (or --origin with --policy)"),
+            (["checkpoint-inclusion", "--note", c0, "--origin", self.origin, "--index", "0", "--leaf-hash", "00"],
+             "--origin needs --keys, --policy or both"),
+        ]
+        for args, message in cases:
+            with self.subTest(args=args):
+                r = run(args)
+                self.assertEqual(r.returncode, 2, r.stdout + r.stderr)
+                self.assertEqual(r.stdout, "")
+                self.assertEqual(r.stderr.splitlines()[0], f"quenfold-verify {args[0]}: {message}")
+                j = run(["--json"] + args)
+                self.assertEqual((j.returncode, json.loads(j.stdout)),
+                                 (2, {"command": args[0], "verdict": "usage", "message": message}))
+        # A note that does not parse, under good keys, is still a verdict on the note.
+        r = run(["note", "--note", "not a note", "--keys", "@" + L + "keys.txt"])
+        self.assertEqual(r.returncode, 1, r.stdout + r.stderr)
+        self.assertTrue(r.stdout.startswith("rejected: malformed signed note: "), r.stdout)
+
+    def test_without_origin_the_output_is_the_head_alone(self):
+        note = (ROOT / L / "checkpoint-7.note").read_text()
+        body = note.split("\n\n")[0].split("\n")
+        r = run(CASES["checkpoint"]["ok"][:0] + ["checkpoint"] + CASES["checkpoint"]["ok"])
+        self.assertEqual(r.stdout, "verified\norigin: %s\nsize: %s\nroot: %s\n%s" % (
+            body[0], body[1], base64.b64decode(body[2]).hex(), "".join("extensions: " + e + "\n" for e in body[3:])))
 
 
 MON = "examples/monitor/"

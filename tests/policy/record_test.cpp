@@ -131,6 +131,8 @@ TEST(PolicyRecord, CanonicalFormsAndHashes) {
     EXPECT_EQ(to_hex(p->policy_hash()), context_hash_hex(c.label, bytes));
     EXPECT_EQ(to_hex(p->leaf_hash()), leaf_hash_hex(bytes));
     const PolicyPosture posture = posture_of(*p);
+    // The posture reports the record's whole declaration, field for field.
+    EXPECT_EQ(static_cast<const PolicyDeclaration&>(posture), static_cast<const PolicyDeclaration&>(*p));
     EXPECT_EQ(posture.policy_schema_version, c.record.policy_schema_version);
     EXPECT_EQ(posture.effective_from, c.record.effective_from);
     EXPECT_EQ(posture.created_at, c.record.created_at);

@@ -55,15 +55,16 @@ struct CatalogueEnum {
   std::vector<std::string> variants;
 };
 
-const std::vector<CatalogueFunction>& catalogue_functions();  // the 26 operations, in order
+const std::vector<CatalogueFunction>& catalogue_functions();  // the operations, in order
 const std::vector<CatalogueRecord>& catalogue_records();
 const std::vector<CatalogueEnum>& catalogue_enums();
 
-// The 12 result kinds of the future scaffolding.
+// The result kinds of the future scaffolding.
 const std::vector<std::string>& future_kinds();
 
-// Every exported name: 26 operations, 26 checksums, the contract version,
-// 4 buffer functions, 48 future functions, 37 metadata symbols.
+// Every exported name, in the linker map's order: the operations, their
+// checksums, the contract version, the buffer functions, the future
+// functions (four per result kind), then the metadata symbols.
 std::vector<std::string> catalogue_function_exports();
 std::vector<std::string> catalogue_data_exports();
 

@@ -2,9 +2,11 @@
 // policy, and which sets of cosignatures meet their quorum.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "quenfold/checkpoint_verifier.h"
 #include "quenfold/witness.h"
 #include "support/notes.h"
 #include "support/witness.h"
@@ -171,6 +173,12 @@ TEST(WitnessPolicy, ParseFailuresNameTheLine) {
            test::verifier_key_text("w", f.w[0].key_data()).substr(2, 8)},
       {"too many items", "log " + f.log.verifier_key() + " url extra\nquorum none\n",
        "malformed witness policy: line 1: want: log <vkey> [<url>]"},
+      // One cosignature must not count in two groups: "all of g1 and g2"
+      // would hold with one witness fewer than it names.
+      {"member of two groups", L + W0 + W1 + "group g1 any A B\ngroup g2 any A\ngroup q all g1 g2\nquorum q\n",
+       "malformed witness policy: line 5: \"A\" is already a member of group \"g1\""},
+      {"group member of two groups", L + W0 + W1 + "group g1 any A\ngroup g2 all g1 B\ngroup g3 any g1\nquorum g3\n",
+       "malformed witness policy: line 6: \"g1\" is already a member of group \"g2\""},
   };
   for (const auto& c : cases) {
     const auto r = WitnessPolicy::parse(c.text);
@@ -198,6 +206,92 @@ TEST(WitnessPolicy, ThresholdForm) {
             "malformed witness policy: threshold 4 exceeds the 3 witnesses");
   EXPECT_EQ(WitnessPolicy::threshold(*witnesses, *witnesses, 1).error().kind(), ErrorKind::MalformedWitnessPolicy);
   EXPECT_EQ(WitnessPolicy::threshold(*logs, *logs, 1).error().kind(), ErrorKind::MalformedWitnessPolicy);
+}
+
+}  // namespace
+}  // namespace quenfold
+
+namespace quenfold {
+namespace {
+
+// tlog-policy binds a log key to the origin its name spells, and the
+// caller may bind further keys to an origin by giving them beside the
+// policy. Every row: who signed, under which verifier, and the outcome.
+TEST(WitnessPolicy, LogKeysSignOnlyForTheirOrigin) {
+  const Fixture f;
+  const NoteSigner log_b = NoteSigner::ed25519("log.example/b", 13);
+  const NoteSigner renamed = NoteSigner::ed25519("sum.example", 14);  // signs origin log.example/a
+  const std::string a_body = "log.example/a\n9\n" + test::base64_of(Bytes(32, 1)) + "\n";
+  const std::string W = "witness A " + f.w[0].verifier_key() + "\n";
+  const auto two_logs =
+      WitnessPolicy::parse("log " + f.log.verifier_key() + "\nlog " + log_b.verifier_key() + "\n" + W + "quorum A\n");
+  const auto witnesses_only = WitnessPolicy::parse(W + "quorum A\n");
+  ASSERT_TRUE(two_logs && witnesses_only);
+  const std::vector<std::string> renamed_key = {renamed.verifier_key()};
+  const auto explicit_keys = VerifierList::parse(std::span<const std::string>(renamed_key));
+  ASSERT_TRUE(explicit_keys);
+  const auto cosigned = [&](const NoteSigner& by) {
+    return test::signed_note(a_body, {&by}) + f.w[0].cosignature_line(a_body, 7);
+  };
+  const CheckpointVerifier by_policy("log.example/a", *two_logs);
+  const CheckpointVerifier by_witnesses("log.example/a", *witnesses_only);
+  const CheckpointVerifier by_keys_and_policy("log.example/a", *explicit_keys, *witnesses_only);
+  struct Case {
+    const char* what;
+    const CheckpointVerifier* verifier;
+    std::string note;
+    std::optional<ErrorKind> error;
+    std::string signer;
+  };
+  const std::vector<Case> cases = {
+      {"the origin's own log", &by_policy, cosigned(f.log), std::nullopt, "log.example/a"},
+      {"another listed log", &by_policy, cosigned(log_b), ErrorKind::NoTrustedSignature, ""},
+      {"witnesses without a log", &by_witnesses, cosigned(f.log), ErrorKind::NoTrustedSignature, ""},
+      {"a key bound beside the policy", &by_keys_and_policy, cosigned(renamed), std::nullopt, "sum.example"},
+      {"bound key, no cosignature", &by_keys_and_policy, test::signed_note(a_body, {&renamed}),
+       ErrorKind::WitnessQuorumNotMet, ""},
+  };
+  for (const auto& c : cases) {
+    const auto r = c.verifier->verify(c.note);
+    if (c.error) {
+      ASSERT_FALSE(r.has_value()) << c.what;
+      EXPECT_EQ(r.error().kind(), *c.error) << c.what << ": " << r.error().message();
+      continue;
+    }
+    ASSERT_TRUE(r.has_value()) << c.what << ": " << r.error().message();
+    ASSERT_EQ(r->log_signers.size(), 1u) << c.what;
+    EXPECT_EQ(r->log_signers[0].name, c.signer) << c.what;
+    ASSERT_EQ(r->cosigners.size(), 1u) << c.what;
+  }
+  EXPECT_EQ(by_policy.log_keys().size(), 1u);
+  EXPECT_TRUE(by_witnesses.log_keys().empty());
+  // The policy on its own binds by name: log B cannot sign for log A.
+  EXPECT_EQ(two_logs->open(cosigned(log_b)).error().kind(), ErrorKind::NoTrustedSignature);
+  ASSERT_TRUE(two_logs->open(cosigned(f.log)).has_value());
+  EXPECT_EQ(two_logs->open(cosigned(f.log))->log_signers.at(0).name, "log.example/a");
+}
+
+// What makes a note the log's own statement is its signature: a note the
+// witnesses did not cosign, or cosigned badly, is still the log's, which is
+// what lets a monitor call two such notes a fork.
+TEST(WitnessPolicy, LogSignatureAloneIgnoresTheQuorum) {
+  const Fixture f;
+  const auto policy = WitnessPolicy::parse(f.example_policy());
+  ASSERT_TRUE(policy.has_value());
+  const CheckpointVerifier verifier("log.example/a", *policy);
+  const std::string body = "log.example/a\n9\n" + test::base64_of(Bytes(32, 1)) + "\n";
+  std::string bad_cosig = f.note({0}, body);
+  bad_cosig[bad_cosig.size() - 3] = bad_cosig[bad_cosig.size() - 3] == 'A' ? 'B' : 'A';
+  for (const std::string& note : {f.note({}, body), bad_cosig}) {
+    EXPECT_FALSE(verifier.verify(note).has_value());
+    const auto own = verifier.verify_log_signature(note);
+    ASSERT_TRUE(own.has_value()) << own.error().message();
+    EXPECT_EQ(own->head.size, 9u);
+    EXPECT_TRUE(own->cosigners.empty());
+  }
+  const NoteSigner other = NoteSigner::ed25519("log.example/a", 99);  // same name, another key
+  EXPECT_EQ(verifier.verify_log_signature(test::signed_note(body, {&other})).error().kind(),
+            ErrorKind::NoTrustedSignature);
 }
 
 }  // namespace

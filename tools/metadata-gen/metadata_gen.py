@@ -1,19 +1,40 @@
 #!/usr/bin/env python3
-"""Writes the interface-description data of libquenfold_log.
+"""Writes everything that restates the interface of libquenfold_log, from the
+catalogue in tools/metadata-gen/catalogue.json.
 
 Outputs (all committed; the build never runs this tool, a test checks they
 are current):
-  src/ffi/metadata.inc   the 37 read-only metadata byte arrays
+  src/ffi/metadata.inc   one read-only metadata byte array per item
   cmake/quenfold_log.map the linker version script: exactly the exported names
   src/ffi/exports.inc    the exported operations and their checksum functions
   include/quenfold_log.h the block of operation and checksum prototypes
-  python/quenfold_log/_catalogue.py the Python binding's operation table
+  python/quenfold_log/_catalogue.py  the Python binding's operation table
+  python/quenfold_log/_operations.py the Python binding's public operations
+  python/quenfold_log/_errors.py     the Python binding's error kinds
 
-Run it again whenever a signature, a record, an enum or a documentation text
-changes:
+Run it again whenever the catalogue changes:
 
     python3 tools/metadata-gen/metadata_gen.py           # rewrite them all
     python3 tools/metadata-gen/metadata_gen.py --check   # only compare
+
+The catalogue is JSON rather than Python so that it stays pure data: nothing
+in it can compute, and any reader (this tool, the Python binding's tests, a
+C++ test, CMake's string(JSON)) takes it as it is without running code.
+Its shape:
+  functions  name, arguments [{name, type}], result (a type, null for none),
+             checksum (the published value, hex), doc (one paragraph)
+  records    name, fields [{name, type, doc}], doc
+  enums      name, variants [{name, doc}], doc (variants in index order)
+  error      the one error type: name, doc, its one variant {name, doc}, and
+             kinds: the C++ ErrorKind values in declaration order, each with
+             the fixed part of its message (exactly one of "message" for a
+             whole text, "prefix", or "pattern", a regular expression the
+             whole message matches); "cxx_api_only" marks the kinds that no
+             exported operation reports
+  scaffolding the buffer functions and the future functions (one per
+             operation and result kind) every generated binding expects
+Types are written u8, u16, u32, u64, bool, string, bytes, list<T>,
+optional<T>, record Name and enum Name.
 
 Checksums. A bindings generator reading this metadata computes each
 function's checksum from its item bytes: 64-bit FNV-1a over the whole item,
@@ -26,16 +47,84 @@ freely; the tag is recomputed.
 """
 
 import itertools
+import json
 import os
+import re
 import sys
 import textwrap
 
-MODULE = "quenfold_log::ffi"
-NAMESPACE = "quenfold_log"
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.abspath(os.path.join(HERE, "..", ".."))
+CATALOGUE_PATH = os.path.join(HERE, "catalogue.json")
 
-# ---- type encoding -----------------------------------------------------------
-U8, U16, U32, U64, BOOL, STRING = b"\x00", b"\x01", b"\x02", b"\x03", b"\x0a", b"\x0b"
+
+class CatalogueError(Exception):
+    """The catalogue is not a consistent description of an interface."""
+
+
+# ---- reading the catalogue ------------------------------------------------------
+
+def load(path: str = CATALOGUE_PATH) -> dict:
+    with open(path, encoding="utf-8") as f:
+        catalogue = json.load(f)
+    validate(catalogue)
+    return catalogue
+
+
+def _distinct(what: str, names) -> None:
+    seen = set()
+    for name in names:
+        if name in seen:
+            raise CatalogueError(f"{what} {name!r} appears twice")
+        seen.add(name)
+
+
+def validate(cat: dict) -> None:
+    """Checks what the encoders below rely on, so that a mistake in the data
+    is reported by name instead of surfacing as a wrong byte."""
+    _distinct("function", (f["name"] for f in cat["functions"]))
+    _distinct("type", [r["name"] for r in cat["records"]] + [e["name"] for e in cat["enums"]])
+    _distinct("error kind", (k["name"] for k in cat["error"]["kinds"]))
+    for f in cat["functions"]:
+        _distinct(f"argument of {f['name']}:", (a["name"] for a in f["arguments"]))
+        for a in f["arguments"]:
+            encode_type(cat, a["type"])
+        if f["result"] is not None:
+            encode_type(cat, f["result"])
+        checksum = parse_checksum(f)
+        if not 0 <= checksum <= 0xFFFF:
+            raise CatalogueError(f"checksum of {f['name']} is not 16 bits")
+        if "\n" in f["doc"]:
+            raise CatalogueError(f"documentation of {f['name']} is not one paragraph")
+    for r in cat["records"]:
+        _distinct(f"field of {r['name']}:", (fl["name"] for fl in r["fields"]))
+        for fl in r["fields"]:
+            encode_type(cat, fl["type"])
+    for e in cat["enums"]:
+        _distinct(f"variant of {e['name']}:", (v["name"] for v in e["variants"]))
+    for k in cat["error"]["kinds"]:
+        rules = [r for r in ("message", "prefix", "pattern") if r in k]
+        if len(rules) != 1:
+            raise CatalogueError(f"error kind {k['name']} needs exactly one of message, prefix, pattern")
+        if "pattern" in k:
+            try:
+                re.compile(k["pattern"])
+            except re.error as e:
+                raise CatalogueError(f"pattern of error kind {k['name']}: {e}") from None
+
+
+def parse_checksum(function: dict) -> int:
+    try:
+        return int(function["checksum"], 16)
+    except (TypeError, ValueError):
+        raise CatalogueError(f"checksum of {function['name']} is not a hex number") from None
+
+
+# ---- type encoding ---------------------------------------------------------------
+SCALAR_CODES = {"u8": 0x00, "u16": 0x01, "u32": 0x02, "u64": 0x03, "bool": 0x0A, "string": 0x0B}
 NOTHING = b"\xff"
+_GENERIC = re.compile(r"(list|optional)<(.+)>")
+_NAMED = re.compile(r"(record|enum) ([A-Za-z_][A-Za-z0-9_]*)")
 
 
 def short_text(s: str) -> bytes:
@@ -50,228 +139,32 @@ def doc_text(s: str) -> bytes:
     return len(b).to_bytes(2, "little") + b
 
 
-def optional(t: bytes) -> bytes:
-    return b"\x0c" + t
+def named_type(cat: dict, kind: str, name: str) -> bytes:
+    code = {"record": b"\x0d", "enum": b"\x0e"}[kind]
+    return code + short_text(cat["module"]) + short_text(name)
 
 
-def record(name: str) -> bytes:
-    return b"\x0d" + short_text(MODULE) + short_text(name)
+def encode_type(cat: dict, t: str) -> bytes:
+    """The metadata bytes of a type written in the catalogue's notation."""
+    if t in SCALAR_CODES:
+        return bytes([SCALAR_CODES[t]])
+    if t == "bytes":
+        return b"\x11" + bytes([SCALAR_CODES["u8"]])
+    m = _GENERIC.fullmatch(t)
+    if m:
+        return (b"\x11" if m.group(1) == "list" else b"\x0c") + encode_type(cat, m.group(2))
+    m = _NAMED.fullmatch(t)
+    if m:
+        declared = cat["records"] if m.group(1) == "record" else cat["enums"]
+        if m.group(2) not in {d["name"] for d in declared}:
+            raise CatalogueError(f"{t} is not declared")
+        return named_type(cat, m.group(1), m.group(2))
+    raise CatalogueError(f"unknown type {t!r}")
 
 
-def enum(name: str) -> bytes:
-    return b"\x0e" + short_text(MODULE) + short_text(name)
+def encode_result(cat: dict, t) -> bytes:
+    return NOTHING if t is None else encode_type(cat, t)
 
-
-def list_of(t: bytes) -> bytes:
-    return b"\x11" + t
-
-
-def result(ok: bytes, err: bytes) -> bytes:
-    return b"\x17" + ok + err
-
-
-BYTES = list_of(U8)
-VERIFY_ERROR = enum("VerifyError")
-
-# ---- the catalogue -----------------------------------------------------------
-# (operation, [(argument, type)], result type, published checksum, documentation)
-
-KEY_HISTORY_ARGS = [
-    ("seq", U64),
-    ("ts_ms", U64),
-    ("enc_x25519", BYTES),
-    ("enc_pq", BYTES),
-    ("signing_pub", BYTES),
-    ("prev_entry_hash", optional(BYTES)),
-]
-DIRECTORY_ARGS = [
-    ("namespace", STRING),
-    ("vrf_public", BYTES),
-    ("root", BYTES),
-    ("identity", BYTES),
-    ("proof", BYTES),
-]
-KEYTRANS_ARGS = [
-    ("context", STRING),
-    ("vrf_public", BYTES),
-    ("root", BYTES),
-    ("label", BYTES),
-    ("proof", BYTES),
-]
-
-FUNCTIONS = [
-    ("verify_inclusion",
-     [("index", U64), ("size", U64), ("leaf_hash", BYTES), ("proof", list_of(BYTES)), ("root", BYTES)],
-     NOTHING, 0x5D09,
-     "Verifies an RFC 6962 inclusion proof. `leaf_hash` and `root` are 32-byte SHA-256 hashes and "
-     "`proof` is the audit path, an ordered list of 32-byte hashes. Succeeds exactly when the leaf "
-     "at `index` in a tree of `size` leaves is included under `root`."),
-    ("verify_consistency",
-     [("size1", U64), ("size2", U64), ("proof", list_of(BYTES)), ("root1", BYTES), ("root2", BYTES)],
-     NOTHING, 0x11AD,
-     "Verifies an RFC 6962 consistency proof. `root1` and `root2` are the 32-byte roots of the tree "
-     "at `size1` and `size2` leaves. Succeeds exactly when the `size2` tree is an append-only "
-     "extension of the `size1` tree: the monitor's anti-equivocation check."),
-    ("key_history_v1_canonical_bytes", KEY_HISTORY_ARGS, BYTES, 0x18EA,
-     "Returns the canonical leaf bytes of a `brackle/key-history/v1` entry. A missing or empty "
-     "`prev_entry_hash` is the genesis sentinel."),
-    ("key_history_v1_entry_hash", KEY_HISTORY_ARGS, BYTES, 0x63E0,
-     "Returns the 64-byte chain hash of a `brackle/key-history/v1` entry: SHA3-512 of its "
-     "canonical bytes, bound to the `brackle/key-history/v1` context label."),
-    ("key_history_entry_hash_with_context", [("context", STRING)] + KEY_HISTORY_ARGS, BYTES, 0x9EC4,
-     "Returns the 64-byte chain hash of a key-history entry under the caller's `context` label "
-     "instead of `brackle/key-history/v1`, so that any application can brand its own leaves."),
-    ("key_history_v1_rfc6962_leaf_hash", KEY_HISTORY_ARGS, BYTES, 0x6FFF,
-     "Returns the 32-byte RFC 6962 leaf hash of a `brackle/key-history/v1` entry: SHA-256 of 0x00 "
-     "followed by its canonical bytes, ready for `verify_inclusion`."),
-    ("verify_signed_note", [("note_text", STRING), ("vkeys", list_of(STRING))], U32, 0x9603,
-     "Verifies a signed note against the trusted verifier keys in `vkeys` and returns the number "
-     "of trusted signature lines that verified, which is always at least 1. A bad signature from "
-     "a trusted key rejects the note."),
-    ("checkpoint_verify", [("note_text", STRING), ("vkeys", list_of(STRING))], record("CheckpointHead"),
-     0xDC15,
-     "Parses and verifies a signed checkpoint note against the trusted verifier keys in `vkeys` "
-     "and returns its verified head. Fails on a malformed body or when no trusted signature "
-     "verifies."),
-    ("checkpoint_parse", [("body_text", STRING)], record("CheckpointHead"), 0xFCBF,
-     "Parses an already trusted checkpoint body, without any signature check, and returns its "
-     "head."),
-    ("checkpoint_verify_inclusion",
-     [("note_text", STRING), ("vkeys", list_of(STRING)), ("leaf_index", U64), ("leaf_hash", BYTES),
-      ("proof", list_of(BYTES))],
-     NOTHING, 0x5787,
-     "Verifies the checkpoint note with `vkeys`, then the RFC 6962 inclusion proof of `leaf_hash` "
-     "at `leaf_index` against that checkpoint's tree size and root."),
-    ("checkpoint_verify_consistency",
-     [("older_note", STRING), ("newer_note", STRING), ("vkeys", list_of(STRING)),
-      ("proof", list_of(BYTES))],
-     NOTHING, 0x13C9,
-     "Verifies both checkpoint notes with `vkeys` and that `proof` shows them to be consistent "
-     "append-only views of the same log."),
-    ("coniks_verify_lookup", DIRECTORY_ARGS, BYTES, 0xF72B,
-     "Verifies a CONIKS presence proof for `identity` against the 64-byte directory `root` of "
-     "`namespace`, with the directory's ECVRF public key `vrf_public`. `proof` is the canonical "
-     "lookup-proof bytes. Returns the proven value."),
-    ("coniks_verify_absence", DIRECTORY_ARGS, NOTHING, 0x534E,
-     "Verifies a CONIKS absence proof: succeeds exactly when `identity` is provably absent under "
-     "the 64-byte directory `root` of `namespace`."),
-    ("verify_commitment",
-     [("context", STRING), ("commitment", BYTES), ("value", BYTES), ("opening", BYTES)],
-     NOTHING, 0xFA0A,
-     "Verifies a commitment. `commitment` is 64 bytes and `opening` 32 bytes; succeeds exactly "
-     "when `commitment` equals the SHA3-512 of `opening` followed by `value`, bound to the "
-     "`context` label."),
-    ("signed_policy_verify", [("envelope", BYTES)], record("PolicyPosture"), 0x18A0,
-     "Parses and verifies a signed namespace policy envelope (its canonical bytes) and returns "
-     "the declared posture."),
-    ("policy_enforce_checkpoint_signing_key", [("envelope", BYTES), ("public_key", STRING)],
-     NOTHING, 0x719E,
-     "Verifies the signed policy `envelope` and enforces that the checkpoint signing key "
-     "`public_key`, the opaque base64 public-key token, is of the checkpoint suite and security "
-     "level the policy declares."),
-    ("policy_enforce_checkpoint_signature", [("envelope", BYTES), ("signature", STRING)],
-     NOTHING, 0x9AD7,
-     "Verifies the signed policy `envelope` and enforces that the checkpoint signature "
-     "`signature`, the opaque base64 signature token, is of the checkpoint suite and security "
-     "level the policy declares."),
-    ("policy_enforce_vrf_suite_id", [("envelope", BYTES), ("observed_suite_id", U8)],
-     NOTHING, 0x9546,
-     "Verifies the signed policy `envelope` and enforces that its declared directory VRF suite id "
-     "equals `observed_suite_id`."),
-    ("policy_enforce_commitment_hash", [("envelope", BYTES), ("observed", enum("CommitmentHash"))],
-     NOTHING, 0x412C,
-     "Verifies the signed policy `envelope` and enforces that its declared commitment hash "
-     "equals `observed`."),
-    ("policy_enforce_directory_backend", [("envelope", BYTES), ("observed_backend_id", U16)],
-     NOTHING, 0xFDFB,
-     "Verifies the signed policy `envelope` and enforces that its declared directory backend "
-     "equals `observed_backend_id`, the raw 16-bit code (0x0001 for the prefix-tree directory, "
-     "0xF004 for the experimental combined-tree directory)."),
-    ("keytrans_verify_search", KEYTRANS_ARGS, record("SearchResult"), 0xCFA5,
-     "Verifies a greatest-version search proof for `label` against the 32-byte combined-tree "
-     "`root` under the experimental suite, and returns whether the label is present with its "
-     "bound value."),
-    ("keytrans_verify_fixed_version", KEYTRANS_ARGS, record("SearchResult"), 0x8A54,
-     "Verifies a fixed-version search proof for `label` against the 32-byte combined-tree `root` "
-     "under the experimental suite, and returns whether that version is present with its value."),
-    ("keytrans_verify_monitor", KEYTRANS_ARGS, NOTHING, 0x37DE,
-     "Verifies a monitoring proof for `label` against the 32-byte combined-tree `root` under the "
-     "experimental suite: every step of the binary ladder must be an inclusion under the root."),
-    ("keytrans_verify_search_suite", [("suite_id", U16)] + KEYTRANS_ARGS, record("SearchResult"),
-     0xE8EC,
-     "As `keytrans_verify_search`, under the explicitly given 16-bit suite id `suite_id`."),
-    ("keytrans_verify_fixed_version_suite", [("suite_id", U16)] + KEYTRANS_ARGS,
-     record("SearchResult"), 0x1E22,
-     "As `keytrans_verify_fixed_version`, under the explicitly given 16-bit suite id `suite_id`."),
-    ("keytrans_verify_monitor_suite", [("suite_id", U16)] + KEYTRANS_ARGS, NOTHING, 0xF697,
-     "As `keytrans_verify_monitor`, under the explicitly given 16-bit suite id `suite_id`."),
-]
-
-# (record, [(field, type, documentation)], documentation)
-RECORDS = [
-    ("CheckpointHead", [
-        ("origin", STRING, "The log origin line."),
-        ("size", U64, "Tree size: the number of leaves."),
-        ("root", BYTES, "The 32-byte RFC 6962 root hash at `size`."),
-        ("extensions", list_of(STRING), "The checkpoint's extension lines, in order."),
-    ], "The head of a verified (or trusted) checkpoint."),
-    ("SearchResult", [
-        ("present", BOOL, "Whether the label is present in the directory."),
-        ("value", optional(BYTES), "The bound value when present, otherwise absent."),
-    ], "The outcome of a verified key-transparency search."),
-    ("PolicyPosture", [
-        ("namespace", STRING, "The namespace the policy governs."),
-        ("policy_schema_version", U32, "Version of the policy record schema."),
-        ("security_level", enum("SecurityLevel"), "Declared security category."),
-        ("checkpoint_suite", enum("CheckpointSuite"), "Declared checkpoint signature suite."),
-        ("commitment_hash", enum("CommitmentHash"), "Declared commitment hash."),
-        ("vrf_mode", enum("VrfMode"), "Declared VRF mode of the directory."),
-        ("directory_mode", enum("DirectoryMode"), "Declared directory kind."),
-        ("keytrans_suite", enum("KeytransSuite"), "Declared key-transparency cipher suite."),
-        ("effective_from", U64, "Tree position from which this policy version takes effect."),
-        ("created_at", U64, "Creation time, Unix milliseconds."),
-        ("policy_hash", BYTES, "The 64-byte canonical policy hash."),
-        ("rfc6962_leaf_hash", BYTES, "The 32-byte RFC 6962 leaf hash of the policy record."),
-    ], "The security posture a verified signed namespace policy declares."),
-]
-
-# (enum, [(variant, documentation)], documentation)
-ENUMS = [
-    ("SecurityLevel", [
-        ("Cat3", "Security category 3."),
-        ("Cat5", "Security category 5."),
-    ], "Security category of a namespace."),
-    ("CheckpointSuite", [
-        ("Hybrid", "Additive hybrid: classical plus post-quantum signatures."),
-        ("HybridMatched", "Hybrid with matched security levels."),
-        ("PureCnsa2", "Post-quantum signatures only."),
-    ], "Signature suite of a namespace's checkpoints."),
-    ("CommitmentHash", [
-        ("Sha3_256", "SHA3-256."),
-        ("Sha3_512", "SHA3-512."),
-    ], "Hash function of the directory's commitments."),
-    ("VrfMode", [
-        ("Classical", "ECVRF-EDWARDS25519-SHA512-TAI (RFC 9381)."),
-        ("HybridOutput", "Classical VRF with a hybrid output."),
-        ("PurePqExperimental", "Experimental post-quantum VRF."),
-    ], "VRF mode of a namespace's directory."),
-    ("DirectoryMode", [
-        ("Coniks", "Prefix-tree directory."),
-        ("Keytrans", "Combined-tree directory."),
-    ], "Kind of directory a namespace runs."),
-    ("KeytransSuite", [
-        ("QuenfoldHybridExp", "Experimental hybrid suite."),
-        ("Kt128Sha256Ed25519", "KT_128_SHA256_Ed25519."),
-        ("Kt128Sha256P256", "KT_128_SHA256_P256."),
-    ], "Cipher suite of a combined-tree directory."),
-]
-
-ERROR_DOC = "A verification failure: the input was rejected."
-ERROR_VARIANT_DOC = "The artefact did not verify; carries the one-line reason."
-
-# Every other export (the verifiers and checksums are derived from FUNCTIONS).
-FUTURE_KINDS = ["u8", "i8", "u16", "i16", "u32", "i32", "u64", "i64", "f32", "f64", "rust_buffer", "void"]
-BUFFER_EXPORTS = ["alloc", "from_bytes", "free", "reserve"]
 
 # ---- checksum tuning -----------------------------------------------------------
 FNV_OFFSET = 0xCBF29CE484222325
@@ -293,18 +186,23 @@ def fold16(h: int) -> int:
     return (h ^ (h >> 16) ^ (h >> 32) ^ (h >> 48)) & 0xFFFF
 
 
-def function_head(name, args, ret) -> bytes:
-    out = b"\x00" + short_text(MODULE) + short_text(name) + b"\x00\x00" + bytes([len(args)])
-    for arg, t in args:
-        out += short_text(arg) + t + b"\x00\x00"
-    return out + result(ret, VERIFY_ERROR)
+# ---- metadata items ----------------------------------------------------------------
+
+def function_head(cat: dict, f: dict) -> bytes:
+    args = f["arguments"]
+    out = b"\x00" + short_text(cat["module"]) + short_text(f["name"]) + b"\x00\x00" + bytes([len(args)])
+    for a in args:
+        out += short_text(a["name"]) + encode_type(cat, a["type"]) + b"\x00\x00"
+    error = named_type(cat, "enum", cat["error"]["name"])
+    return out + b"\x17" + encode_result(cat, f["result"]) + error
 
 
-def function_item(name, args, ret, checksum, doc) -> bytes:
+def function_item(cat: dict, f: dict) -> bytes:
     """The function's item, its documentation ending in the tag that makes
-    the item hash to `checksum`."""
-    head = function_head(name, args, ret)
-    base = doc + TAG_PREFIX
+    the item hash to the published checksum."""
+    checksum = parse_checksum(f)
+    head = function_head(cat, f)
+    base = f["doc"] + TAG_PREFIX
     total = len((base + "x" * TAG_LENGTH).encode("utf-8"))
     # Everything before the tag is fixed (the tag's length is), so hash it once.
     state = fnv1a(head + total.to_bytes(2, "little") + base.encode("utf-8"))
@@ -314,44 +212,55 @@ def function_item(name, args, ret, checksum, doc) -> bytes:
             item = head + doc_text(base + t.decode("ascii"))
             assert fold16(fnv1a(item)) == checksum
             return item
-    raise SystemExit(f"no checksum tag reaches {checksum:#06x} for {name}")
+    raise SystemExit(f"no checksum tag reaches {checksum:#06x} for {f['name']}")
 
 
-def record_item(name, fields, doc) -> bytes:
-    out = b"\x02" + short_text(MODULE) + short_text(name) + b"\x00" + bytes([len(fields)])
-    for field, t, fdoc in fields:
-        out += short_text(field) + b"\x00" + t + b"\x00" + doc_text(fdoc)
-    return out + doc_text(doc)
+def record_item(cat: dict, r: dict) -> bytes:
+    fields = r["fields"]
+    out = b"\x02" + short_text(cat["module"]) + short_text(r["name"]) + b"\x00" + bytes([len(fields)])
+    for fl in fields:
+        out += short_text(fl["name"]) + b"\x00" + encode_type(cat, fl["type"]) + b"\x00" + doc_text(fl["doc"])
+    return out + doc_text(r["doc"])
 
 
-def enum_item(name, variants, doc) -> bytes:
-    out = b"\x03" + short_text(MODULE) + short_text(name) + b"\x00\x00\x00" + bytes([len(variants)])
-    for variant, vdoc in variants:
-        out += short_text(variant) + b"\x00\x00\x00" + doc_text(vdoc)
-    return out + b"\x00" + doc_text(doc)
+def enum_item(cat: dict, e: dict) -> bytes:
+    variants = e["variants"]
+    out = b"\x03" + short_text(cat["module"]) + short_text(e["name"]) + b"\x00\x00\x00" + bytes([len(variants)])
+    for v in variants:
+        out += short_text(v["name"]) + b"\x00\x00\x00" + doc_text(v["doc"])
+    return out + b"\x00" + doc_text(e["doc"])
 
 
-def error_item() -> bytes:
-    out = b"\x03" + short_text(MODULE) + short_text("VerifyError") + b"\x00\x02\x00" + b"\x01"
-    out += short_text("Verification") + b"\x00" + doc_text(ERROR_VARIANT_DOC)
-    return out + b"\x00" + doc_text(ERROR_DOC)
+def error_item(cat: dict) -> bytes:
+    error = cat["error"]
+    variant = error["variant"]
+    out = b"\x03" + short_text(cat["module"]) + short_text(error["name"]) + b"\x00\x02\x00" + b"\x01"
+    out += short_text(variant["name"]) + b"\x00" + doc_text(variant["doc"])
+    return out + b"\x00" + doc_text(error["doc"])
 
 
-def namespace_item() -> bytes:
-    return b"\x06" + short_text(NAMESPACE) + short_text(NAMESPACE)
+def namespace_item(cat: dict) -> bytes:
+    return b"\x06" + short_text(cat["namespace"]) + short_text(cat["namespace"])
 
 
-def items():
-    for name, args, ret, checksum, doc in FUNCTIONS:
-        item = function_item(name, args, ret, checksum, doc)
+def meta_prefix(cat: dict) -> str:
+    return f"UNIFFI_META_{cat['namespace'].upper()}"
+
+
+def items(cat: dict):
+    """(symbol, bytes, comment) of every metadata item, in export order."""
+    prefix = meta_prefix(cat)
+    for f in cat["functions"]:
+        item = function_item(cat, f)
         tag = item[-TAG_LENGTH:].decode("ascii")
-        yield f"UNIFFI_META_QUENFOLD_LOG_FUNC_{name.upper()}", item, f"{name}: {doc}{TAG_PREFIX}{tag}"
-    for name, fields, doc in RECORDS:
-        yield f"UNIFFI_META_QUENFOLD_LOG_RECORD_{name.upper()}", record_item(name, fields, doc), f"record {name}"
-    for name, variants, doc in ENUMS:
-        yield f"UNIFFI_META_QUENFOLD_LOG_ENUM_{name.upper()}", enum_item(name, variants, doc), f"enum {name}"
-    yield "UNIFFI_META_QUENFOLD_LOG_ERROR_VERIFYERROR", error_item(), "error VerifyError"
-    yield "UNIFFI_META_NAMESPACE_QUENFOLD_LOG", namespace_item(), "namespace quenfold_log"
+        yield f"{prefix}_FUNC_{f['name'].upper()}", item, f"{f['name']}: {f['doc']}{TAG_PREFIX}{tag}"
+    for r in cat["records"]:
+        yield f"{prefix}_RECORD_{r['name'].upper()}", record_item(cat, r), f"record {r['name']}"
+    for e in cat["enums"]:
+        yield f"{prefix}_ENUM_{e['name'].upper()}", enum_item(cat, e), f"enum {e['name']}"
+    error = cat["error"]["name"]
+    yield f"{prefix}_ERROR_{error.upper()}", error_item(cat), f"error {error}"
+    yield f"UNIFFI_META_NAMESPACE_{cat['namespace'].upper()}", namespace_item(cat), f"namespace {cat['namespace']}"
 
 
 def render_array(symbol: str, data: bytes, doc: str) -> str:
@@ -376,14 +285,48 @@ def render_metadata(generated) -> str:
     return head + "\n" + "\n\n".join(render_array(s, d, c) for s, d, c in generated) + "\n"
 
 
-def export_names(generated):
-    names = [f"uniffi_quenfold_log_fn_func_{f[0]}" for f in FUNCTIONS]
-    names += [f"uniffi_quenfold_log_checksum_func_{f[0]}" for f in FUNCTIONS]
-    names.append("ffi_quenfold_log_uniffi_contract_version")
-    names += [f"ffi_quenfold_log_rustbuffer_{b}" for b in BUFFER_EXPORTS]
-    for k in FUTURE_KINDS:
-        names += [f"ffi_quenfold_log_rust_future_{op}_{k}" for op in ("poll", "complete", "cancel", "free")]
-    names += [s for s, _, _ in generated]
+# ---- the exported names ---------------------------------------------------------------
+
+def function_exports(cat: dict):
+    """Every exported function name, in the linker map's order."""
+    ns = cat["namespace"]
+    scaffolding = cat["scaffolding"]
+    names = [f"uniffi_{ns}_fn_func_{f['name']}" for f in cat["functions"]]
+    names += [f"uniffi_{ns}_checksum_func_{f['name']}" for f in cat["functions"]]
+    names.append(f"ffi_{ns}_uniffi_contract_version")
+    names += [f"ffi_{ns}_rustbuffer_{b}" for b in scaffolding["buffer_functions"]]
+    for k in scaffolding["future_kinds"]:
+        names += [f"ffi_{ns}_rust_future_{op}_{k}" for op in scaffolding["future_operations"]]
+    return names
+
+
+def expected_counts(cat: dict) -> dict:
+    """How many of each export the catalogue describes, counted from its
+    parts rather than from the generated lists they are checked against."""
+    scaffolding = cat["scaffolding"]
+    operations = len(cat["functions"])
+    counts = {
+        "operations": operations,
+        "checksums": operations,
+        "contract_version": 1,
+        "buffer_functions": len(scaffolding["buffer_functions"]),
+        "future_functions": len(scaffolding["future_kinds"]) * len(scaffolding["future_operations"]),
+        # a function item each, a record and an enum item each, the error
+        # and the namespace
+        "metadata_symbols": operations + len(cat["records"]) + len(cat["enums"]) + 2,
+    }
+    counts["exports"] = sum(counts.values())
+    return counts
+
+
+def export_names(cat: dict, generated):
+    names = function_exports(cat) + [s for s, _, _ in generated]
+    counts = expected_counts(cat)
+    if len(generated) != counts["metadata_symbols"]:
+        raise CatalogueError(f"{len(generated)} metadata items, expected {counts['metadata_symbols']}")
+    if len(names) != counts["exports"]:
+        raise CatalogueError(f"{len(names)} exports, expected {counts['exports']}")
+    _distinct("export", names)
     return names
 
 
@@ -397,22 +340,17 @@ def render_map(names) -> str:
     )
 
 
-# ---- the code the catalogue writes ------------------------------------------
-# Adding an operation means adding it to FUNCTIONS and writing its verifier
-# `quenfold::<operation>` (declared in include/quenfold/); the export, its
-# prototype, its checksum function, its linker-map entry and the Python
-# binding's table entry are written from here.
+# ---- the C code the catalogue writes ------------------------------------------
+# Adding an operation means adding it to catalogue.json and writing its
+# verifier `quenfold::<operation>` (declared in include/quenfold/); the export,
+# its prototype, its checksum function, its linker-map entry and the Python
+# binding's function are written from here.
 
-SCALAR_C = {U8: "uint8_t", U16: "uint16_t", U32: "uint32_t", U64: "uint64_t"}
+SCALAR_C = {"u8": "uint8_t", "u16": "uint16_t", "u32": "uint32_t", "u64": "uint64_t"}
 # How the boundary lifts each buffer-borne argument type (src/ffi/lift.h).
-LIFT_KIND = {STRING: "StringArg", BYTES: "BytesArg", list_of(BYTES): "BytesListArg",
-             list_of(STRING): "StringListArg", optional(BYTES): "OptionalBytesArg",
-             enum("CommitmentHash"): "CommitmentHashArg"}
-# The Python binding's names of the same argument and result types.
-PYTHON_KIND = {U8: "u8", U16: "u16", U32: "u32", U64: "u64", STRING: "string", BYTES: "bytes",
-               list_of(BYTES): "bytes_list", list_of(STRING): "string_list",
-               optional(BYTES): "optional_bytes", enum("CommitmentHash"): "commitment_hash"}
-RECORD_NAMES = {record(name): name for name, _, _ in RECORDS}
+LIFT_KIND = {"string": "StringArg", "bytes": "BytesArg", "list<bytes>": "BytesListArg",
+             "list<string>": "StringListArg", "optional<bytes>": "OptionalBytesArg",
+             "enum CommitmentHash": "CommitmentHashArg"}
 
 C_KEYWORDS = {"namespace"}
 GENERATED_NOTE = "Generated by tools/metadata-gen/metadata_gen.py from its catalogue; do not edit."
@@ -422,30 +360,40 @@ def c_name(arg: str) -> str:
     return arg + "_" if arg in C_KEYWORDS else arg
 
 
-def c_type(t: bytes) -> str:
+def c_type(t: str) -> str:
     return SCALAR_C.get(t, "RustBuffer")
 
 
-def c_result(t: bytes) -> str:
-    return "void" if t == NOTHING else c_type(t)
+def c_result(t) -> str:
+    return "void" if t is None else c_type(t)
 
 
 def c_parameters(args) -> str:
-    return ", ".join([f"{c_type(t)} {c_name(a)}" for a, t in args] + ["RustCallStatus* status"])
+    return ", ".join([f"{c_type(a['type'])} {c_name(a['name'])}" for a in args] + ["RustCallStatus* status"])
 
 
-def render_prototypes() -> str:
+def render_prototypes(cat: dict) -> str:
+    ns = cat["namespace"]
     lines = [f"/* {GENERATED_NOTE} */"]
-    for name, args, ret, _, _ in FUNCTIONS:
-        lines.append(f"QUENFOLD_LOG_API {c_result(ret)} uniffi_quenfold_log_fn_func_{name}({c_parameters(args)});")
+    for f in cat["functions"]:
+        lines.append(f"QUENFOLD_LOG_API {c_result(f['result'])} uniffi_{ns}_fn_func_{f['name']}"
+                     f"({c_parameters(f['arguments'])});")
     lines.append("")
     lines.append("/* ---- checksums and contract version --------------------------------------- */")
-    for name, _, _, _, _ in FUNCTIONS:
-        lines.append(f"QUENFOLD_LOG_API uint16_t uniffi_quenfold_log_checksum_func_{name}(void);")
+    for f in cat["functions"]:
+        lines.append(f"QUENFOLD_LOG_API uint16_t uniffi_{ns}_checksum_func_{f['name']}(void);")
     return "\n".join(lines) + "\n"
 
 
-def render_exports() -> str:
+def lifted_argument(a: dict) -> str:
+    if a["type"] in SCALAR_C:
+        return c_name(a["name"])
+    if a["type"] not in LIFT_KIND:
+        raise CatalogueError(f"the boundary cannot lift an argument of type {a['type']}")
+    return f'arg<{LIFT_KIND[a["type"]]}>("{a["name"]}", {c_name(a["name"])})'
+
+
+def render_exports(cat: dict) -> str:
     lines = [
         "// The exported verifier operations and their checksum functions, one line",
         "// each: QUENFOLD_EXPORT(result, operation, (parameters), lifted arguments...)",
@@ -454,22 +402,56 @@ def render_exports() -> str:
         "// " + GENERATED_NOTE,
         "",
     ]
-    for name, args, ret, _, _ in FUNCTIONS:
-        lifted = [c_name(a) if t in SCALAR_C else f'arg<{LIFT_KIND[t]}>("{a}", {c_name(a)})' for a, t in args]
-        lines.append(f"QUENFOLD_EXPORT({c_result(ret)}, {name}, ({c_parameters(args)}), {', '.join(lifted)})")
+    for f in cat["functions"]:
+        lifted = ", ".join(lifted_argument(a) for a in f["arguments"])
+        lines.append(f"QUENFOLD_EXPORT({c_result(f['result'])}, {f['name']}, ({c_parameters(f['arguments'])}), {lifted})")
     lines.append("")
-    for name, _, _, checksum, _ in FUNCTIONS:
-        lines.append(f"QUENFOLD_CHECKSUM({name}, {checksum:#06x})")
+    for f in cat["functions"]:
+        lines.append(f"QUENFOLD_CHECKSUM({f['name']}, {parse_checksum(f):#06x})")
     return "\n".join(lines) + "\n"
 
 
-def python_kind(t: bytes):
-    if t == NOTHING:
+HEADER_BEGIN = "/* ---- verifier operations -------------------------------------------------- */\n"
+HEADER_END = "QUENFOLD_LOG_API uint32_t ffi_quenfold_log_uniffi_contract_version(void);\n"
+
+
+def render_header(cat: dict, current: str) -> str:
+    """The public header with its operation block rewritten in place."""
+    begin = current.index(HEADER_BEGIN) + len(HEADER_BEGIN)
+    end = current.index(HEADER_END, begin)
+    return current[:begin] + render_prototypes(cat) + current[end:]
+
+
+# ---- the Python binding ------------------------------------------------------------
+# The binding's names of the argument and result types (python/quenfold_log/
+# _library.py lowers and lifts by these); records go by their own name.
+PYTHON_KIND = {"u8": "u8", "u16": "u16", "u32": "u32", "u64": "u64", "string": "string",
+               "bytes": "bytes", "list<bytes>": "bytes_list", "list<string>": "string_list",
+               "optional<bytes>": "optional_bytes", "enum CommitmentHash": "commitment_hash"}
+# The annotations of the binding's functions: what a caller passes for an
+# argument, and what it gets back. Records and enums are the classes of
+# python/quenfold_log/types.py.
+PYTHON_ARGUMENT = {"u8": "int", "u16": "int", "u32": "int", "u64": "int", "bool": "bool",
+                   "string": "str", "bytes": "bytes", "list<bytes>": "Sequence[bytes]",
+                   "list<string>": "Sequence[str]", "optional<bytes>": "Optional[bytes]"}
+PYTHON_RESULT = {"u8": "int", "u16": "int", "u32": "int", "u64": "int", "bool": "bool",
+                 "string": "str", "bytes": "bytes", "list<bytes>": "List[bytes]",
+                 "list<string>": "List[str]", "optional<bytes>": "Optional[bytes]"}
+LINE_WIDTH = 99
+
+
+def python_kind(t):
+    if t is None:
         return None
-    return RECORD_NAMES.get(t) or PYTHON_KIND[t]
+    m = _NAMED.fullmatch(t)
+    if m and m.group(1) == "record":
+        return m.group(2)
+    if t not in PYTHON_KIND:
+        raise CatalogueError(f"the Python binding has no kind for type {t}")
+    return PYTHON_KIND[t]
 
 
-def render_python_catalogue() -> str:
+def render_python_catalogue(cat: dict) -> str:
     lines = [
         f'"""The operations of libquenfold_log, their arguments, results and checksums.\n\n{GENERATED_NOTE}\n"""',
         "",
@@ -478,58 +460,206 @@ def render_python_catalogue() -> str:
         "# operation: (arguments, result kind or None, checksum)",
         "CATALOGUE: Dict[str, Tuple[tuple, Optional[str], int]] = {",
     ]
-    for name, args, ret, checksum, _ in FUNCTIONS:
-        arguments = "".join(f"({a!r}, {python_kind(t)!r}), " for a, t in args)
-        lines.append(f"    {name!r}: (({arguments}), {python_kind(ret)!r}, {checksum}),")
+    for f in cat["functions"]:
+        arguments = "".join(f"({a['name']!r}, {python_kind(a['type'])!r}), " for a in f["arguments"])
+        lines.append(f"    {f['name']!r}: (({arguments}), {python_kind(f['result'])!r}, {parse_checksum(f)}),")
     lines.append("}")
     return "\n".join(lines) + "\n"
 
 
-HEADER_BEGIN = "/* ---- verifier operations -------------------------------------------------- */\n"
-HEADER_END = "QUENFOLD_LOG_API uint32_t ffi_quenfold_log_uniffi_contract_version(void);\n"
+def python_annotation(t, table) -> str:
+    if t is None:
+        return "None"
+    m = _NAMED.fullmatch(t)
+    if m:
+        return m.group(2)
+    return table[t]
 
 
-def render_header(current: str) -> str:
-    """The public header with its operation block rewritten in place."""
-    begin = current.index(HEADER_BEGIN) + len(HEADER_BEGIN)
-    end = current.index(HEADER_END, begin)
-    return current[:begin] + render_prototypes() + current[end:]
+def python_docstring(doc: str, indent: str) -> str:
+    """The catalogue's paragraph as a docstring: code spans in reST's double
+    backquotes, wrapped to the line width."""
+    text = re.sub(r"`([^`]+)`", r"``\1``", doc)
+    lines = textwrap.wrap(text, width=LINE_WIDTH - len(indent) - 6)
+    lines[0] = '"""' + lines[0]
+    lines[-1] += '"""'
+    return "\n".join(indent + line for line in lines)
 
 
-def main() -> int:
-    root = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
-    generated = list(items())
-    assert len(generated) == 37
-    names = export_names(generated)
-    assert len(names) == len(set(names)) == 26 + 26 + 1 + 4 + 48 + 37
+def python_def_like(opening: str, pieces, closing: str) -> str:
+    """`opening` + the comma-separated `pieces` + `closing`, continued under
+    the opening parenthesis where a line would grow too long."""
+    lines, current = [], opening
+    for i, p in enumerate(pieces):
+        piece = p + ("," if i + 1 < len(pieces) else closing)
+        sep = "" if current.endswith("(") else " "
+        if len(current) + len(sep) + len(piece) > LINE_WIDTH and not current.endswith("("):
+            lines.append(current)
+            current = " " * len(opening) + piece
+        else:
+            current += sep + piece
+    lines.append(current)
+    return "\n".join(lines)
+
+
+def python_call(f: dict) -> str:
+    head = "    " + ("return " if f["result"] is not None else "") + "_call("
+    return python_def_like(head, [repr(f["name"])] + [a["name"] for a in f["arguments"]], ")")
+
+
+def render_python_operations(cat: dict) -> str:
+    typing_names, type_names = set(), set()
+    functions = []
+    for f in cat["functions"]:
+        parameters = []
+        for a in f["arguments"]:
+            annotation = python_annotation(a["type"], PYTHON_ARGUMENT)
+            parameters.append(f"{a['name']}: {annotation}")
+        result = python_annotation(f["result"], PYTHON_RESULT)
+        for annotation in [p.split(": ", 1)[1] for p in parameters] + [result]:
+            typing_names.update(n for n in ("List", "Optional", "Sequence") if n + "[" in annotation)
+        for t in [a["type"] for a in f["arguments"]] + [f["result"]]:
+            m = _NAMED.fullmatch(t or "")
+            if m:
+                type_names.add(m.group(2))
+        functions.append("\n".join([
+            python_def_like(f"def {f['name']}(", parameters, f") -> {result}:"),
+            python_docstring(f["doc"], "    "),
+            python_call(f),
+        ]))
+    lines = [
+        '"""The operations of libquenfold_log, one function each: its arguments are',
+        "lowered, the library's export called, and its result lifted (or its",
+        "rejection raised) by the loaded library (see ``_library.Library.call``).",
+        "",
+        GENERATED_NOTE,
+        '"""',
+        "",
+    ]
+    if typing_names:
+        lines.append(f"from typing import {', '.join(sorted(typing_names))}")
+        lines.append("")
+    lines.append("from ._library import default_library")
+    if type_names:
+        lines.append(f"from .types import {', '.join(sorted(type_names))}")
+    lines += ["", "__all__ = ["]
+    lines += [f"    {f['name']!r}," for f in cat["functions"]]
+    lines += ["]", "", "", "def _call(op: str, *args):", "    return default_library().call(op, *args)", ""]
+    return "\n".join(lines) + "\n\n" + "\n\n\n".join(functions) + "\n"
+
+
+def render_python_errors(cat: dict) -> str:
+    kinds = cat["error"]["kinds"]
+    lines = [
+        '"""The kinds of the library\'s one error type and the fixed parts of their',
+        "messages, by which ``errors.kind_of`` tells the kind of a message.",
+        "",
+        GENERATED_NOTE,
+        '"""',
+        "",
+        "import enum",
+        "import re",
+        "",
+        "",
+        "class ErrorKind(enum.Enum):",
+        '    """Why the library rejected an input: the kinds of the library\'s one error',
+        "    type, in its declaration order and with its names. The C ABI carries only",
+        '    the message, whose fixed part identifies the kind (see ``kind_of``)."""',
+        "",
+    ]
+    in_api_only = False
+    for value, k in enumerate(kinds):
+        if k.get("cxx_api_only") and not in_api_only:
+            lines += ["    # Kinds of the library's C++ API, also raised by this binding's",
+                      "    # compositions (VerifierKeys, CheckpointVerifier)."]
+            in_api_only = True
+        elif not k.get("cxx_api_only") and in_api_only:
+            raise CatalogueError(f"error kind {k['name']} follows the C++ API's own kinds")
+        lines.append(f"    {k['name']} = {value}")
+    lines += ["", "", "# Whole messages."]
+    lines.append("EXACT = {")
+    for k in kinds:
+        if "message" in k:
+            entry = f"    {k['message']!r}: ErrorKind.{k['name']},"
+            if len(entry) > LINE_WIDTH:
+                entry = f"    {k['message']!r}:\n        ErrorKind.{k['name']},"
+            lines.append(entry)
+    lines += ["}", "# Prefixes (ending in \": \" or a space) followed by the kind's fields."]
+    lines.append("PREFIXES = (")
+    lines += [f"    ({k['prefix']!r}, ErrorKind.{k['name']})," for k in kinds if "prefix" in k]
+    lines += [")", "# Patterns the whole message matches (no fixed prefix)."]
+    lines.append("PATTERNS = (")
+    lines += [f"    (re.compile({k['pattern']!r}), ErrorKind.{k['name']})," for k in kinds if "pattern" in k]
+    lines.append(")")
+    return "\n".join(lines) + "\n"
+
+
+# ---- writing and checking ------------------------------------------------------------
+
+def outputs(cat: dict, root: str = ROOT) -> dict:
+    """Every generated file's path and its content. The header's content is
+    None when the header is missing: only its operation block is generated,
+    the rest is written by hand."""
+    generated = list(items(cat))
+    names = export_names(cat, generated)
     header = os.path.join(root, "include", "quenfold_log.h")
-    with open(header, encoding="utf-8") as f:
-        header_text = f.read()
-    outputs = {
+    try:
+        with open(header, encoding="utf-8") as f:
+            header_text = render_header(cat, f.read())
+    except FileNotFoundError:
+        header_text = None
+    python = os.path.join(root, "python", "quenfold_log")
+    return {
         os.path.join(root, "src", "ffi", "metadata.inc"): render_metadata(generated),
         os.path.join(root, "cmake", "quenfold_log.map"): render_map(names),
-        os.path.join(root, "src", "ffi", "exports.inc"): render_exports(),
-        header: render_header(header_text),
-        os.path.join(root, "python", "quenfold_log", "_catalogue.py"): render_python_catalogue(),
+        os.path.join(root, "src", "ffi", "exports.inc"): render_exports(cat),
+        header: header_text,
+        os.path.join(python, "_catalogue.py"): render_python_catalogue(cat),
+        os.path.join(python, "_operations.py"): render_python_operations(cat),
+        os.path.join(python, "_errors.py"): render_python_errors(cat),
     }
-    if "--check" in sys.argv[1:]:
-        stale = []
-        for path, content in outputs.items():
+
+
+def stale_files(files: dict, root: str = ROOT):
+    """The generated files (relative to `root`) whose content differs from
+    what the catalogue gives, missing ones included."""
+    stale = []
+    for path, content in files.items():
+        try:
             with open(path, encoding="utf-8") as f:
-                if f.read() != content:
-                    stale.append(os.path.relpath(path, root))
+                current = f.read()
+        except FileNotFoundError:
+            current = None
+        if current is None or current != content:
+            stale.append(os.path.relpath(path, root))
+    return stale
+
+
+def main(argv) -> int:
+    try:
+        cat = load()
+        files = outputs(cat)
+    except CatalogueError as e:
+        print(f"tools/metadata-gen/catalogue.json: {e}", file=sys.stderr)
+        return 2
+    if "--check" in argv:
+        stale = stale_files(files)
         if stale:
             print("out of date (re-run tools/metadata-gen/metadata_gen.py): " + ", ".join(stale))
             return 1
         print("generated files are up to date")
         return 0
-    for path, content in outputs.items():
+    missing = [os.path.relpath(p, ROOT) for p, content in files.items() if content is None]
+    if missing:
+        print(f"{', '.join(missing)} missing: only a block of it is generated", file=sys.stderr)
+        return 2
+    for path, content in files.items():
         with open(path, "w", encoding="utf-8") as f:
             f.write(content)
-    for symbol, data, _ in generated[:len(FUNCTIONS)]:
-        print(f"{symbol}: {len(data)} bytes, checksum {fold16(fnv1a(data)):#06x}")
+    for f in cat["functions"]:
+        print(f"{f['name']}: checksum {parse_checksum(f):#06x}")
     return 0
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(main(sys.argv[1:]))

@@ -7,8 +7,13 @@
 // an Outcome: verified with typed fields, or rejected with the library's exact
 // message. The same fields are printed as "label: value" lines or, with
 // --json, as one JSON object, so no handler formats either.
+//
+// The plumbing is split by job: input.cpp reads values (files and standard
+// input, each read bounded), options.cpp interprets them, render.cpp prints
+// outcomes and registry.cpp keeps the subcommands.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <expected>
 #include <functional>
@@ -30,6 +35,11 @@ inline constexpr int kVerified = 0;
 inline constexpr int kRejected = 1;
 inline constexpr int kUsage = 2;
 
+// The most a value read from a file or standard input may hold unless its
+// reader names another cap: keys, policies, notes, proofs and envelopes are
+// all far smaller, and a file that never ends (@/dev/zero) stops here.
+inline constexpr std::size_t kMaxValueSize = std::size_t{16} << 20;  // 16 MiB
+
 // Thrown for bad usage (exit status 2).
 struct UsageError : std::runtime_error {
   using std::runtime_error::runtime_error;
@@ -46,6 +56,7 @@ class Fields {
   Fields& flag(const std::string& key, bool value);
   Fields& texts(const std::string& key, const std::vector<std::string>& values);
   Fields& record(const std::string& key, const Fields& fields);
+  Fields& records(const std::string& key, const std::vector<Fields>& values);  // always an array
   Fields& none(const std::string& key);  // an optional value that is absent
 
   const nlohmann::ordered_json& json() const { return json_; }
@@ -79,14 +90,20 @@ class Options {
   // The value exactly as given (never read from a file).
   const std::string& raw(const std::string& name) const;
   // The value given inline, as @path (the file's contents) or as - (standard
-  // input, for one value per invocation).
-  std::string text(const std::string& name) const;
+  // input, for one value per invocation). A file or standard input holding
+  // more than `cap` bytes is bad usage ("--name: larger than 16 MiB").
+  std::string text(const std::string& name, std::size_t cap = kMaxValueSize) const;
+  // As text when --name is given, otherwise standard input: the default of
+  // an option such as a session, which then is the invocation's one value
+  // from standard input.
+  std::string text_or_stdin(const std::string& name, std::size_t cap = kMaxValueSize) const;
   // Hex bytes; white space is ignored.
   Bytes hex(const std::string& name) const;
   // Hex values separated by commas or white space; none when not given.
   std::vector<Bytes> hex_list(const std::string& name) const;
-  // Text lines: one per non-empty line of a file or standard input, or
-  // comma-separated when given inline.
+  // Text lines: one per non-empty line of a file or standard input (a CR
+  // before the LF is not part of the line), or comma-separated when given
+  // inline.
   std::vector<std::string> lines(const std::string& name) const;
   // An unsigned decimal number (inline, @path or -).
   std::uint64_t u64(const std::string& name) const;
@@ -99,7 +116,19 @@ class Options {
   std::map<std::string, std::string> values_;  // node-stable: the parser writes here
 };
 
+// Hex bytes; white space is ignored.
 Bytes parse_hex(const std::string& text);
+
+// Everything on standard input, at most `cap` bytes; `label` names the value
+// in errors ("--input: larger than 16 MiB"). Standard input holds one value
+// per invocation: whatever reads it second, a - or an option's default, is
+// refused as bad usage.
+std::string read_standard_input(std::size_t cap = kMaxValueSize, const std::string& label = "standard input");
+// A value as given on the command line: inline, @path or -, read through
+// the same bounds.
+std::string read_value(const std::string& given, const std::string& label, std::size_t cap = kMaxValueSize);
+// "16 MiB", "1 GiB" or "1000 bytes": a cap as messages name it.
+std::string size_text(std::size_t bytes);
 
 // A subcommand's handler. It throws UsageError for bad usage.
 using Handler = std::function<Outcome(const Options&)>;
@@ -141,8 +170,6 @@ void register_monitor(Registry& r);
 // (records indented below their label), or "rejected: <message>".
 std::string to_text(const Outcome& o);
 
-// Everything on standard input, read in blocks.
-std::string read_standard_input();
 // The verdict as one JSON object: {"command", "verdict", "message" when not
 // verified, then the fields}. `verdict` is "verified", "rejected" or "usage".
 nlohmann::ordered_json to_json(const std::string& command, const std::string& verdict, const std::string& message,

@@ -1,7 +1,12 @@
 // quenfold-verify: checks artefacts from a log or directory server by hand.
-// Exit status: 0 verified, 1 rejected, 2 bad usage.
+// Exit status: 0 verified, 1 rejected, 2 bad usage (including output that
+// could not be written), 3 fork found (monitor).
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <iostream>
+#include <new>
 #include <sstream>
 
 #include "cli.h"
@@ -20,12 +25,15 @@ constexpr const char* kFooter =
     "Values: options take --name VALUE or --name=VALUE. A value is given inline (hex for\n"
     "bytes, white space ignored), as @PATH for the contents of a file, or as - for standard\n"
     "input (one value per invocation). Lists of hashes are separated by commas or white space.\n"
+    "A value read from a file or standard input may hold at most 16 MiB unless its option's\n"
+    "help says otherwise; files of keys may end their lines with CRLF.\n"
     "\n"
     "--json prints the verdict as one JSON object: \"command\", \"verdict\" (verified, rejected\n"
     "or usage), \"message\" unless verified, then the verified content with numbers as numbers,\n"
     "booleans as booleans, lists as arrays and bytes as lower-case hex.\n"
     "\n"
-    "Exit status: 0 verified, 1 rejected, 2 bad usage.\n"
+    "Exit status: 0 verified, 1 rejected, 2 bad usage, 3 fork found (monitor). A verdict that\n"
+    "cannot be written to standard output is reported on standard error with status 2.\n"
     "Run quenfold-verify SUBCOMMAND --help for a subcommand's options and an example.";
 
 // The subcommand list shows the first clause of each summary; a subcommand's
@@ -73,9 +81,31 @@ int usage_error(const std::string& command, const std::string& message, bool jso
   return kUsage;
 }
 
-}  // namespace
+// The subcommand's name as the command line gives it: the first argument
+// that is not an option (the root's own options take no value), whether
+// --json stands before it or after. Empty when there is none.
+std::string first_word(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (!a.starts_with("-")) return a;
+  }
+  return "";
+}
 
-int main(int argc, char** argv) {
+// Everything written to standard output has reached it, or the status
+// says it has not: a verdict lost on a full disk or a closed pipe is not
+// "verified".
+int flushed(int status) {
+  errno = 0;
+  std::cout.flush();
+  if (std::cout && std::fflush(stdout) == 0) return status;
+  const int err = errno;
+  std::cerr << "quenfold-verify: cannot write to standard output"
+            << (err != 0 ? std::string(": ") + std::strerror(err) : std::string()) << "\n";
+  return kUsage;
+}
+
+int run(int argc, char** argv, std::string& command, bool& want_json) {
   CLI::App app(kDescription, "quenfold-verify");
   app.formatter(std::make_shared<Formatter>());
   app.set_help_all_flag("--help-all", "Print the help of every subcommand and exit");
@@ -94,9 +124,10 @@ int main(int argc, char** argv) {
   for (Group group : kGroups) group(registry);
 
   // Decided before parsing, so that a parse error is reported as JSON too.
-  const bool want_json = std::any_of(argv + 1, argv + argc, [](const char* a) { return std::string(a) == "--json"; });
-  const Registry::Command* named = argc > 1 ? registry.find(argv[1]) : nullptr;
-  const std::string command = named != nullptr ? argv[1] : "";
+  want_json = std::any_of(argv + 1, argv + argc, [](const char* a) { return std::string(a) == "--json"; });
+  const std::string word = first_word(argc, argv);
+  const Registry::Command* named = registry.find(word);
+  if (named != nullptr) command = word;
 
   try {
     app.parse(argc, argv);
@@ -116,15 +147,14 @@ int main(int argc, char** argv) {
     } catch (const UsageError& leftover) {
       message = leftover.what();
     }
-    if (named == nullptr && !std::string(argv[1]).starts_with("-")) {
-      message = "unknown command " + std::string(argv[1]);
-    }
+    if (named == nullptr && !word.empty()) message = "unknown command " + word;
     return usage_error(command, message, want_json);
   } catch (const UsageError& e) {
     return usage_error(command, e.what(), want_json);
   }
 
   const Registry::Command* chosen = registry.chosen();
+  command = chosen->app->get_name();
   Outcome outcome;
   try {
     outcome = chosen->handler(*chosen->options);
@@ -141,4 +171,33 @@ int main(int argc, char** argv) {
   }
   if (!outcome.verified && outcome.status != 0) return outcome.status;
   return outcome.verified ? kVerified : kRejected;
+}
+
+// What no handler expected (memory running out, above all) ends the run as
+// bad usage with its reason, never as an abort.
+int last_resort(const std::string& command, const std::string& message, bool json) {
+  try {
+    return usage_error(command, message, json);
+  } catch (...) {
+    std::fputs("quenfold-verify: ", stderr);
+    std::fputs(message.c_str(), stderr);
+    std::fputs("\n", stderr);
+    return kUsage;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string command;
+  bool json = false;
+  int status = kUsage;
+  try {
+    status = run(argc, argv, command, json);
+  } catch (const std::bad_alloc&) {
+    status = last_resort(command, "out of memory", json);
+  } catch (const std::exception& e) {
+    status = last_resort(command, e.what(), json);
+  }
+  return flushed(status);
 }

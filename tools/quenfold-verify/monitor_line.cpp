@@ -6,7 +6,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include "encoding/base64.h"
 #include "encoding/text.h"
 
 namespace quenfold::cli::monitor {
@@ -158,7 +157,7 @@ class Reader {
                       : field_ == Field::Proof     ? &item_.proof
                                                    : nullptr;
       if (list == nullptr) return true;
-      if (kind != Kind::String || !encoding::hex_decode_append(text, list->data)) {
+      if (kind != Kind::String || !encoding::hex_append(text, list->data)) {
         list_element_invalid();
       } else {
         list->ends.push_back(list->data.size());
@@ -185,7 +184,7 @@ class Reader {
         item_.index = value_;
         break;
       case Field::LeafHash:
-        leaf_hash = kind == Kind::String && encoding::hex_decode_append(text, item_.leaf_hash) ? Given::Valid
+        leaf_hash = kind == Kind::String && encoding::hex_append(text, item_.leaf_hash) ? Given::Valid
                                                                                                 : Given::Invalid;
         break;
       case Field::Proof:

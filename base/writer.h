@@ -1,6 +1,7 @@
 // The one writer of canonical encodings: big-endian integers of 1 to 8
 // bytes, raw bytes and length-prefixed vectors, appended to an owned buffer.
-// Header-only, so that crypto/ can write its few big-endian lengths with it.
+// Header-only and part of base/, so that crypto/ writes its few big-endian
+// lengths with the same code as src/.
 #pragma once
 
 #include <array>

@@ -20,7 +20,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "core/try.h"
+#include "base/try.h"
 
 namespace quenfold::encoding {
 

@@ -3,8 +3,8 @@
 #include <functional>
 #include <string>
 
-#include "encoding/reader.h"
-#include "encoding/writer.h"
+#include "base/reader.h"
+#include "base/writer.h"
 
 namespace quenfold::encoding {
 namespace {
