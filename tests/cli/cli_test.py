@@ -699,22 +699,22 @@ MON = "examples/monitor/"
 # checkpoints of sizes 16, 20, 29 and 40, checkpoints of a fork that shares
 # the first 16 records, the consistency proofs between them and an
 # inclusion proof line under each.
-PARTS = json.loads((ROOT / MON / "parts.json").read_text())
+PIECES = json.loads((ROOT / MON / "pieces.json").read_text())
 NO_CHECKPOINT = "the session has no checkpoint"
 
 
 def cp(name, proof=None, **extra):
     """A checkpoint line: the note named `name`, with the consistency proof
     named `proof` (or a literal list, or None for no member)."""
-    line = {"type": "checkpoint", "note": PARTS["notes"][name]}
+    line = {"type": "checkpoint", "note": PIECES["notes"][name]}
     if proof is not None:
-        line["consistency"] = PARTS["consistency"][proof] if isinstance(proof, str) else proof
+        line["consistency"] = PIECES["consistency"][proof] if isinstance(proof, str) else proof
     line.update(extra)
     return json.dumps(line)
 
 
 def inc(name):
-    return json.dumps(PARTS["inclusion"][name])
+    return json.dumps(PIECES["inclusion"][name])
 
 
 def fork_error(reference_line, reason):

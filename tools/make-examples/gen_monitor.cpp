@@ -6,7 +6,7 @@
 // "the log and at least one of the two witnesses", the log's key alone, and
 // the session with one inclusion proof tampered.
 //
-// parts.json holds the pieces from which tests/cli/cli_test.py composes
+// pieces.json holds the pieces from which tests/cli/cli_test.py composes
 // sessions: the honest checkpoints, checkpoints of a fork of the log (a tree
 // that shares the first 16 records and then differs, signed by the log's
 // key, with and without its witnesses), one signed by a stranger, one signed
@@ -146,22 +146,22 @@ void make_monitor(const std::filesystem::path& dir) {
   // A session in which the log forks: a checkpoint of size 20, then one
   // of size 45 of the other tree, signed and cosigned, whose proof from 20
   // fails, an inclusion proof under it, and the honest log going on.
-  const auto part = [](const std::vector<std::pair<std::string, std::string>>& parts, const std::string& name) {
-    for (const auto& [k, v] : parts)
+  const auto piece = [](const std::vector<std::pair<std::string, std::string>>& pieces, const std::string& name) {
+    for (const auto& [k, v] : pieces)
       if (k == name) return v;
-    throw std::runtime_error("no part " + name);
+    throw std::runtime_error("no piece " + name);
   };
   const auto checkpoint_line = [&](const std::string& name, const std::string& proof) {
-    return "{\"type\":\"checkpoint\",\"note\":" + part(notes, name) +
-           (proof.empty() ? "" : ",\"consistency\":" + part(proofs, proof)) + "}\n";
+    return "{\"type\":\"checkpoint\",\"note\":" + piece(notes, name) +
+           (proof.empty() ? "" : ",\"consistency\":" + piece(proofs, proof)) + "}\n";
   };
-  write_file(dir / "session-fork.jsonl", checkpoint_line("20", "") + part(inclusions, "20") + "\n" +
+  write_file(dir / "session-fork.jsonl", checkpoint_line("20", "") + piece(inclusions, "20") + "\n" +
                                              checkpoint_line("fork-45", "20-fork-45") +
-                                             part(inclusions, "fork-45") + "\n" + checkpoint_line("29", "20-29") +
-                                             part(inclusions, "29") + "\n");
+                                             piece(inclusions, "fork-45") + "\n" + checkpoint_line("29", "20-29") +
+                                             piece(inclusions, "29") + "\n");
   // The log's key named other than its origin: --keys ties them.
-  write_file(dir / "session-renamed.jsonl", checkpoint_line("renamed-16", "") + part(inclusions, "16") + "\n");
-  write_file(dir / "parts.json", json_object({{"origin", json_string(kOrigin)},
+  write_file(dir / "session-renamed.jsonl", checkpoint_line("renamed-16", "") + piece(inclusions, "16") + "\n");
+  write_file(dir / "pieces.json", json_object({{"origin", json_string(kOrigin)},
                                               {"notes", json_object(notes)},
                                               {"consistency", json_object(proofs)},
                                               {"inclusion", json_object(inclusions)}}) +
