@@ -4,7 +4,11 @@
 // target at most 1.15); and the monitor command's engine on 1 and 2
 // threads over the same JSON lines ("speedup", wall-clock time of 1 thread
 // over 2, interleaved; target at least 1.8 on an idle 2-core machine whose
-// cores run at the same speed: see "core_speed_ratio").
+// cores run at the same speed: see "core_speed_ratio"). And the engine's
+// bounds: a session of N MiB read from a file on 2 threads ("peak_heap_MiB",
+// target under 4 times the session's size plus a constant; the engine
+// holds one window, so it stays flat as N grows), one line of 64 MiB of '['
+// and 4 000 000 lines of "0" (each rejected; the same flat peak).
 //
 //   build/bench/quenfold_bench --benchmark_filter='Monitor'
 #include <benchmark/benchmark.h>
@@ -14,12 +18,15 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "crypto/sign.h"
+#include "heap_meter.h"
 #include "measure.h"
 #include "monitor.h"
 #include "quenfold/merkle.h"
@@ -169,12 +176,19 @@ struct MonitorFixture {
     checkpoint(1500, hex_list(tree.consistency_proof(1000, 1500)));
     inclusions(1500);
     for (const auto& line : lines) session += line + "\n";
-    const auto results =
-        quenfold::cli::monitor::run(session, quenfold::CheckpointVerifier(std::string(kOrigin), keys), 1);
-    const auto s = quenfold::cli::monitor::summarize(results);
+    const auto s = run(quenfold::CheckpointVerifier(std::string(kOrigin), keys), 1);
     if (s.verified != s.items || s.items != lines.size()) throw std::runtime_error("monitor fixture does not verify");
   }
+  quenfold::cli::monitor::Summary run(const quenfold::CheckpointVerifier& verifier, unsigned threads) const {
+    quenfold::cli::monitor::Source source(session);
+    return quenfold::cli::monitor::run(source, verifier, threads);
+  }
 };
+
+const MonitorFixture& monitor_fixture() {
+  static const MonitorFixture f;
+  return f;
+}
 
 // The first two CPUs this process may run on (fewer if it may run on fewer).
 std::vector<std::size_t> first_two_cpus(const cpu_set_t& allowed) {
@@ -198,7 +212,7 @@ void pin_calling_thread(std::size_t cpu) {
 // 1-thread time) says how far apart they were: the speedup cannot reach 2
 // over the faster one when the other lags.
 void BM_Monitor_Engine_2ThreadsVs1(benchmark::State& state) {
-  static const MonitorFixture f;
+  const MonitorFixture& f = monitor_fixture();
   const quenfold::CheckpointVerifier verifier(std::string(kOrigin), f.keys);
   cpu_set_t allowed;
   CPU_ZERO(&allowed);
@@ -215,17 +229,16 @@ void BM_Monitor_Engine_2ThreadsVs1(benchmark::State& state) {
     if (cpus.size() == 2) pin_calling_thread(cpus[core]);
     const auto c0 = process_cpu_ns();
     const auto t0 = Clock::now();
-    const auto a = quenfold::cli::monitor::run(f.session, verifier, 1);
+    const auto a = f.run(verifier, 1);
     const auto t1 = Clock::now();
     const auto c1 = process_cpu_ns();
     if (cpus.size() == 2) pthread_setaffinity_np(pthread_self(), sizeof allowed, &allowed);
-    const auto b = quenfold::cli::monitor::run(f.session, verifier, 2);
+    const auto b = f.run(verifier, 2);
     const auto t2 = Clock::now();
     const auto c2 = process_cpu_ns();
     cpu_one += c1 - c0;
     cpu_two += c2 - c1;
-    if (quenfold::cli::monitor::summarize(a).verified != f.lines.size() ||
-        quenfold::cli::monitor::summarize(b).verified != f.lines.size())
+    if (a.verified != f.lines.size() || b.verified != f.lines.size())
       state.SkipWithError("monitor run did not verify");
     one += t1 - t0;
     one_on[core] += t1 - t0;
@@ -253,5 +266,78 @@ void BM_Monitor_Engine_2ThreadsVs1(benchmark::State& state) {
   state.counters["cores_used_2threads"] = static_cast<double>(cpu_two) / 1e9 / n / s2;
 }
 BENCHMARK(BM_Monitor_Engine_2ThreadsVs1)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
+
+// --- bounds: memory and time that do not grow with the session ---------------
+
+using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+File file_of(const std::function<void(std::FILE*)>& write) {
+  File f(std::tmpfile(), &std::fclose);
+  if (f) write(f.get());
+  return f;
+}
+
+// Runs the engine over `f` from its start on 2 threads. The first run is
+// measured under the heap meter ("peak_heap_MiB": the most heap live at
+// once beyond what was live before), the others timed.
+void bounds(benchmark::State& state, std::FILE* f, std::uint64_t bytes, std::size_t want_items,
+            std::size_t want_verified) {
+  const quenfold::CheckpointVerifier verifier(std::string(kOrigin), monitor_fixture().keys);
+  quenfold::cli::monitor::Summary s;
+  const auto once = [&] {
+    std::rewind(f);
+    quenfold::cli::monitor::Source source(f, "session");
+    s = quenfold::cli::monitor::run(source, verifier, 2);
+  };
+  const double peak = static_cast<double>(quenfold::bench::peak_heap_growth(once)) / 1048576.0;
+  if (s.items != want_items || s.verified != want_verified) state.SkipWithError("unexpected results");
+  for (auto _ : state) once();
+  state.counters["peak_heap_MiB"] = peak;
+  state.counters["session_MiB"] = static_cast<double>(bytes) / 1048576.0;
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes));
+}
+
+// A valid session of N MiB: the fixture's two checkpoints, then its
+// inclusion proofs under the second repeated.
+void BM_Monitor_Bounds_Session(benchmark::State& state) {
+  const MonitorFixture& f = monitor_fixture();
+  const auto target = static_cast<std::uint64_t>(state.range(0)) << 20;
+  std::uint64_t bytes = 0;
+  std::size_t items = 0;
+  const File file = file_of([&](std::FILE* out) {
+    const auto put = [&](const std::string& line) {
+      std::fwrite(line.data(), 1, line.size(), out);
+      std::fputc('\n', out);
+      bytes += line.size() + 1;
+      ++items;
+    };
+    for (const auto& line : f.lines) put(line);
+    for (std::size_t i = 0; bytes < target; ++i) put(f.lines[f.lines.size() - 1 - i % 2000]);
+    std::fflush(out);
+  });
+  if (!file) return state.SkipWithError("no temporary file");
+  bounds(state, file.get(), bytes, items, items);
+}
+BENCHMARK(BM_Monitor_Bounds_Session)->Arg(16)->Arg(64)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// Hostile sessions of 64 MiB: one line of '[' (arg 0), rejected as too long
+// without being kept; 4 000 000 lines of "0" (arg 1), each rejected.
+void BM_Monitor_Bounds_Hostile(benchmark::State& state) {
+  const bool lines = state.range(0) == 1;
+  const std::uint64_t bytes = lines ? 8'000'000 : std::uint64_t{64} << 20;
+  const File file = file_of([&](std::FILE* out) {
+    const std::string block = lines ? [] {
+      std::string b;
+      for (int i = 0; i < 1000; ++i) b += "0\n";
+      return b;
+    }()
+                                    : std::string(std::size_t{1} << 20, '[');
+    for (std::uint64_t done = 0; done < bytes; done += block.size()) std::fwrite(block.data(), 1, block.size(), out);
+    std::fflush(out);
+  });
+  if (!file) return state.SkipWithError("no temporary file");
+  bounds(state, file.get(), bytes, lines ? 4'000'000 : 1, 0);
+}
+BENCHMARK(BM_Monitor_Bounds_Hostile)->ArgName("lines_of_0")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "crypto/base64.h"
+#include "encoding/text.h"
 
 namespace quenfold::encoding {
 namespace {
@@ -55,14 +56,10 @@ int hex_value(char c) noexcept {
 }
 
 std::expected<std::array<std::uint8_t, 4>, Error> hex_decode(std::string_view text) {
+  Bytes bytes;
+  if (text.size() != 8 || !hex_append(text, bytes)) return std::unexpected(fail("invalid hex character"));
   std::array<std::uint8_t, 4> out{};
-  if (text.size() != 8) return std::unexpected(fail("invalid hex character"));
-  for (std::size_t i = 0; i < 4; ++i) {
-    const int hi = hex_value(text[2 * i]);
-    const int lo = hex_value(text[2 * i + 1]);
-    if (hi < 0 || lo < 0) return std::unexpected(fail("invalid hex character"));
-    out[i] = static_cast<std::uint8_t>((hi << 4) | lo);
-  }
+  std::copy(bytes.begin(), bytes.end(), out.begin());
   return out;
 }
 

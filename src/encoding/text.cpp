@@ -104,16 +104,25 @@ std::string hex_bytes(std::span<const std::uint8_t> bytes) {
   return out;
 }
 
-std::optional<std::vector<std::uint8_t>> hex_to_bytes(std::string_view digits) {
-  if (digits.size() % 2 != 0) return std::nullopt;
-  std::vector<std::uint8_t> out;
-  out.reserve(digits.size() / 2);
-  for (std::size_t i = 0; i < digits.size(); i += 2) {
-    const int hi = hex_value(digits[i]);
-    const int lo = hex_value(digits[i + 1]);
-    if (hi < 0 || lo < 0) return std::nullopt;
-    out.push_back(static_cast<std::uint8_t>(hi << 4 | lo));
+bool hex_append(std::string_view digits, std::vector<std::uint8_t>& out) {
+  if (digits.size() % 2 != 0) return false;
+  const std::size_t at = out.size();
+  out.resize(at + digits.size() / 2);
+  for (std::size_t i = 0; i < digits.size() / 2; ++i) {
+    const int hi = hex_value(digits[2 * i]);
+    const int lo = hex_value(digits[2 * i + 1]);
+    if (hi < 0 || lo < 0) {
+      out.resize(at);
+      return false;
+    }
+    out[at + i] = static_cast<std::uint8_t>(hi << 4 | lo);
   }
+  return true;
+}
+
+std::optional<std::vector<std::uint8_t>> hex_to_bytes(std::string_view digits) {
+  std::vector<std::uint8_t> out;
+  if (!hex_append(digits, out)) return std::nullopt;
   return out;
 }
 

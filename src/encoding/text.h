@@ -40,6 +40,9 @@ std::string hex_bytes(std::span<const std::uint8_t> bytes);
 // base64.h) per byte. nullopt for an odd number of characters or one that is
 // not a hex digit; white space is not skipped.
 std::optional<std::vector<std::uint8_t>> hex_to_bytes(std::string_view digits);
+// The same decoder, appending to `out` (so that many hex strings can share
+// one buffer). False, with `out` as it was, where hex_to_bytes fails.
+bool hex_append(std::string_view digits, std::vector<std::uint8_t>& out);
 
 // The Unicode White_Space property.
 bool is_unicode_white_space(char32_t c) noexcept;

@@ -18,5 +18,6 @@ std::vector<std::pair<std::string, Generator>> generators();
 void policy_seeds(const std::filesystem::path& dir);
 void keytrans_seeds(const std::filesystem::path& dir);
 void witness_seeds(const std::filesystem::path& dir);
+void monitor_seeds(const std::filesystem::path& dir);
 
 }  // namespace quenfold::corpus

@@ -182,6 +182,7 @@ std::vector<std::pair<std::string, Generator>> generators() {
       {"policy_fuzz", policy_seeds},
       {"keytrans_fuzz", keytrans_seeds},
       {"witness_fuzz", witness_seeds},
+      {"monitor_fuzz", monitor_seeds},
   };
 }
 

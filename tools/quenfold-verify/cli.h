@@ -57,6 +57,7 @@ class Fields {
   Fields& texts(const std::string& key, const std::vector<std::string>& values);
   Fields& record(const std::string& key, const Fields& fields);
   Fields& records(const std::string& key, const std::vector<Fields>& values);  // always an array
+  Fields& json(const std::string& key, nlohmann::ordered_json value);          // a value built elsewhere
   Fields& none(const std::string& key);  // an optional value that is absent
 
   const nlohmann::ordered_json& json() const { return json_; }
@@ -69,6 +70,7 @@ struct Outcome {
   bool verified = false;
   std::string message;  // the rejection's exact text
   Fields fields;
+  int status = 0;  // when not 0, the exit status instead of 1 (monitor: 3, the log forked)
 };
 
 Outcome verified(Fields fields = {});

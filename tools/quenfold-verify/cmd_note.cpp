@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "cli.h"
+#include "signer_json.h"
 #include "encoding/text.h"
 #include "note/verifier_key.h"
 #include "quenfold/checkpoint.h"
@@ -41,25 +42,10 @@ Fields head_fields(const CheckpointHead& h) {
                                                                                             h.extensions);
 }
 
-std::vector<Fields> signer_fields(const std::vector<Signer>& signers) {
-  std::vector<Fields> out;
-  for (const auto& s : signers) {
-    Fields f;
-    f.text("name", s.name).text("key_id", encoding::hex_fixed(s.key_id, 8)).text("type", name_of(s.type));
-    // Each time under a name that says its unit: cosignatures count
-    // seconds, RFC 6962 tree heads milliseconds.
-    if (s.timestamp_seconds) f.number("timestamp_seconds", *s.timestamp_seconds);
-    if (s.timestamp_millis) f.number("timestamp_millis", *s.timestamp_millis);
-    if (!s.covers_origin) f.flag("covers_origin", false);
-    out.push_back(std::move(f));
-  }
-  return out;
-}
-
 Fields witnessed_fields(const VerifiedCheckpoint& c) {
   return head_fields(c.head)
-      .records("log_signers", signer_fields(c.log_signers))
-      .records("cosigners", signer_fields(c.cosigners));
+      .json("log_signers", signers_json(c.log_signers))
+      .json("cosigners", signers_json(c.cosigners));
 }
 
 // The verifier of the --origin route, or none for the --keys route.

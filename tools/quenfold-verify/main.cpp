@@ -169,6 +169,7 @@ int run(int argc, char** argv, std::string& command, bool& want_json) {
   } else {
     std::cout << to_text(outcome);
   }
+  if (!outcome.verified && outcome.status != 0) return outcome.status;
   return outcome.verified ? kVerified : kRejected;
 }
 

@@ -1,199 +1,224 @@
+// The monitor's engine: a session verified window by window. Within a
+// window the expensive work (reading JSON, checking signatures, hashing
+// audit paths) runs on every thread, and the decisions that depend on the
+// order of the lines (which checkpoint is the reference, which checkpoint an
+// inclusion proof rests on, whether the log forked) are taken on the calling
+// thread between the two passes, which costs a few hashes per checkpoint.
 #include "monitor.h"
 
 #include <algorithm>
-#include <atomic>
-#include <barrier>
 #include <chrono>
-#include <condition_variable>
-#include <exception>
-#include <limits>
-#include <memory>
-#include <mutex>
-#include <thread>
+#include <utility>
 
-#include <nlohmann/json.hpp>
-
-#include "encoding/base64.h"
-#include "encoding/text.h"
+#include "monitor_line.h"
+#include "monitor_pool.h"
 #include "quenfold/merkle.h"
 
 namespace quenfold::cli::monitor {
 namespace {
 
-using nlohmann::json;
-// Results keep their fields in the order written.
-using out_json = nlohmann::ordered_json;
-
-constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
-// Items handed to a worker at a time: large enough that the shared counter
+// Items handed to a thread at a time: large enough that the shared counter
 // is not contended, small enough that the threads finish together.
-constexpr std::size_t kChunk = Results::kBlock;
+constexpr std::size_t kChunk = 16;
 
-// Hex strings decoded into one buffer, so that a proof of twenty nodes
-// costs two allocations rather than twenty-one: thousands of items stay
-// alive between the two passes, and their allocations are most of the
-// engine's memory traffic.
-struct HexList {
-  Bytes data;
-  std::vector<std::size_t> ends;  // entry k is data[ends[k - 1], ends[k])
-  std::vector<ByteView> views() const {
-    std::vector<ByteView> out;
-    out.reserve(ends.size());
-    std::size_t begin = 0;
-    for (const std::size_t end : ends) {
-      out.emplace_back(data.data() + begin, end - begin);
-      begin = end;
-    }
-    return out;
-  }
+// One line's item, its result and what the passes hand each other.
+struct Slot {
+  ItemResult result;
+  Item item;
+  // A checkpoint that failed verify() but carries the log's signature:
+  // whether it forked is still to be decided.
+  std::optional<VerifiedCheckpoint> log_signed;
+  // An inclusion proof's checkpoint: its line (0: none before it) and head
+  // (null: that checkpoint was rejected).
+  std::size_t anchor_line = 0;
+  const CheckpointHead* anchor = nullptr;
 };
 
-struct Work {
+// The largest accepted checkpoint.
+struct Reference {
+  std::size_t line = 0;
+  CheckpointHead head;
   std::string note;
-  bool has_consistency = false;
-  HexList consistency;
-  Bytes leaf_hash;
-  HexList proof;
 };
 
-// Appends the bytes of a hex string; false if it is not one.
-bool append_hex(const json& j, Bytes& out) {
-  if (!j.is_string()) return false;
-  const auto& s = j.get_ref<const std::string&>();
-  if (s.size() % 2 != 0) return false;
-  const std::size_t at = out.size();
-  out.resize(at + s.size() / 2);
-  for (std::size_t i = 0; i < s.size() / 2; ++i) {
-    const int hi = encoding::hex_value(s[2 * i]), lo = encoding::hex_value(s[2 * i + 1]);
-    if (hi < 0 || lo < 0) return false;
-    out[at + i] = static_cast<std::uint8_t>(hi << 4 | lo);
-  }
-  return true;
-}
+class Engine {
+ public:
+  Engine(const CheckpointVerifier& verifier, unsigned threads, std::size_t window_lines)
+      : verifier_(verifier), pool_(threads), window_lines_(window_lines) {}
 
-std::optional<Bytes> hex_of(const json& j) {
-  Bytes out;
-  if (!append_hex(j, out)) return std::nullopt;
-  return out;
-}
-
-std::optional<HexList> hex_list_of(const json& j) {
-  if (!j.is_array()) return std::nullopt;
-  HexList out;
-  out.ends.reserve(j.size());
-  std::size_t total = 0;
-  for (const auto& e : j) total += e.is_string() ? e.get_ref<const std::string&>().size() / 2 : 0;
-  out.data.reserve(total);
-  for (const auto& e : j) {
-    if (!append_hex(e, out.data)) return std::nullopt;
-    out.ends.push_back(out.data.size());
-  }
-  return out;
-}
-
-// Reads one line into its work item; the error text on failure.
-std::optional<std::string> read_item(std::string_view line, ItemResult& r, Work& w) {
-  const json j = json::parse(line.begin(), line.end(), nullptr, false);
-  if (j.is_discarded() || !j.is_object()) return "not a JSON object";
-  const auto type = j.find("type");
-  if (type == j.end() || !type->is_string()) return "missing \"type\"";
-  if (*type == "checkpoint") {
-    r.type = ItemType::Checkpoint;
-    const auto note = j.find("note");
-    if (note == j.end() || !note->is_string()) return "missing \"note\" text";
-    w.note = note->get<std::string>();
-    if (const auto c = j.find("consistency"); c != j.end()) {
-      auto proof = hex_list_of(*c);
-      if (!proof) return "\"consistency\" is not a list of hex strings";
-      w.has_consistency = true;
-      w.consistency = std::move(*proof);
+  Summary run(Source& source, const Each& each, const Progress& progress, const WindowDone& window_done) {
+    using Clock = std::chrono::steady_clock;
+    Summary summary;
+    std::vector<Line> lines;
+    Clock::time_point last_tick = Clock::now();
+    for (;;) {
+      const std::uint64_t before = source.bytes_read();
+      if (!source.next(lines, window_lines_, kWindowBytes)) break;
+      const std::uint64_t after = source.bytes_read();
+      const std::size_t n = lines.size();
+      if (slots_.size() < n) slots_.resize(n);
+      const auto tick = [&](std::size_t done) {
+        if (!progress || Clock::now() - last_tick < std::chrono::milliseconds(100)) return;
+        last_tick = Clock::now();
+        progress(before + (after - before) * done / (2 * n), source.total_bytes());
+      };
+      window(lines, tick);
+      for (std::size_t i = 0; i < n; ++i) {
+        const ItemResult& r = slots_[i].result;
+        ++summary.items;
+        if (!r.error) ++summary.verified;
+        if (r.type == ItemType::Checkpoint) ++summary.checkpoints;
+        if (r.type == ItemType::Inclusion) ++summary.inclusions;
+        if (r.stale) ++summary.stale;
+        if (r.fork) {
+          if (summary.forks++ == 0) summary.first_fork_line = r.line;
+        }
+        if (each) each(r);
+      }
+      if (window_done) window_done();
     }
-    return std::nullopt;
+    if (progress) progress(source.bytes_read(), source.total_bytes());
+    return summary;
   }
-  if (*type == "inclusion") {
-    r.type = ItemType::Inclusion;
-    const auto index = j.find("index");
-    if (index == j.end() || !index->is_number_unsigned()) return "missing \"index\" (an unsigned integer)";
-    r.index = index->get<std::uint64_t>();
-    const auto leaf = j.find("leaf_hash");
-    auto leaf_hash = leaf == j.end() ? std::nullopt : hex_of(*leaf);
-    if (!leaf_hash) return "missing \"leaf_hash\" (hex)";
-    w.leaf_hash = std::move(*leaf_hash);
-    const auto proof = j.find("proof");
-    auto path = proof == j.end() ? std::nullopt : hex_list_of(*proof);
-    if (!path) return "missing \"proof\" (a list of hex strings)";
-    w.proof = std::move(*path);
-    return std::nullopt;
-  }
-  return "unknown type " + encoding::echoed(type->get<std::string>());
-}
 
-// Runs read(begin, end) and then prove(begin, end) over chunks of [0, n) on
-// `threads` threads, with every read done before any prove starts and
-// between() run on one thread after the last read. The same threads run
-// both passes, and each proves the chunks it read: their items are still in
-// its cache, and what it allocated for them goes back to its own allocator
-// arena rather than to another thread's. Reads are handed out as threads
-// ask for them, so an expensive item (a checkpoint's signatures) does not
-// hold up the others. The calling thread reports progress meanwhile. An
-// exception thrown by read or prove is rethrown here once every thread has
-// stopped.
-template <class Read, class Between, class Prove>
-void run_two_passes(std::size_t n, unsigned threads, const Read& read, const Between& between, const Prove& prove,
-                    const std::function<void(std::size_t)>& tick) {
-  const unsigned count = std::max(1u, threads);
-  std::atomic<std::size_t> next{0}, done{0};
-  std::vector<std::vector<std::size_t>> taken(count);  // the chunks each thread read
-  std::exception_ptr failure;
-  std::mutex lock;
-  std::condition_variable finished;
-  unsigned running = count;
-  const auto guarded = [&](const auto& pass, std::size_t begin) {
-    const std::size_t end = std::min(n, begin + kChunk);
-    try {
-      pass(begin, end);
-    } catch (...) {
-      const std::scoped_lock hold(lock);
-      if (!failure) failure = std::current_exception();
+ private:
+  void window(const std::vector<Line>& lines, const std::function<void(std::size_t)>& tick) {
+    // The latest checkpoint line, carried in from the previous window until
+    // this one has its own.
+    std::size_t latest_line = carried_line_;
+    const CheckpointHead* latest = carried_ ? &*carried_ : nullptr;
+    run_two_passes(
+        pool_, lines.size(), kChunk,
+        [&](std::size_t begin, std::size_t end) {
+          for (std::size_t i = begin; i < end; ++i) read(lines[i], slots_[i]);
+        },
+        [&] {
+          for (std::size_t i = 0; i < lines.size(); ++i) {
+            Slot& s = slots_[i];
+            if (s.result.type == ItemType::Checkpoint) {
+              latest_line = s.result.line;
+              latest = accept(s);
+            } else if (s.result.type == ItemType::Inclusion) {
+              s.anchor_line = latest_line;
+              s.anchor = latest;
+            }
+          }
+        },
+        [&](std::size_t begin, std::size_t end) {
+          for (std::size_t i = begin; i < end; ++i) prove(slots_[i]);
+        },
+        tick);
+    if (latest != (carried_ ? &*carried_ : nullptr)) {
+      carried_ = latest ? std::optional<CheckpointHead>(*latest) : std::nullopt;
     }
-    done.fetch_add(end - begin, std::memory_order_relaxed);
-  };
-  std::barrier sync(static_cast<std::ptrdiff_t>(count), [&]() noexcept { between(); });
-  const auto worker = [&](unsigned t) {
-    for (std::size_t begin; (begin = next.fetch_add(kChunk, std::memory_order_relaxed)) < n;) {
-      taken[t].push_back(begin);
-      guarded(read, begin);
-    }
-    sync.arrive_and_wait();
-    for (const std::size_t begin : taken[t]) guarded(prove, begin);
-    const std::scoped_lock hold(lock);
-    if (--running == 0) finished.notify_one();
-  };
-  std::vector<std::thread> pool;
-  pool.reserve(count);
-  for (unsigned t = 0; t < count; ++t) pool.emplace_back(worker, t);
-  if (tick) {
-    std::unique_lock hold(lock);
-    while (running != 0) {
-      finished.wait_for(hold, std::chrono::milliseconds(100));
-      hold.unlock();
-      tick(done.load(std::memory_order_relaxed));
-      hold.lock();
-    }
+    carried_line_ = latest_line;
   }
-  for (auto& t : pool) t.join();
-  if (failure) std::rethrow_exception(failure);
-}
 
-out_json signers_json(const std::vector<Signer>& signers) {
-  out_json out = out_json::array();
-  for (const auto& s : signers) {
-    out_json o = {{"name", s.name}, {"key_id", encoding::hex_fixed(s.key_id, 8)}};
-    if (s.timestamp_seconds) o["timestamp"] = *s.timestamp_seconds;
-    out.push_back(std::move(o));
+  // Pass 1: the line's JSON, and a checkpoint's signatures.
+  void read(const Line& line, Slot& s) const {
+    s = Slot{};
+    ItemResult& r = s.result;
+    r.line = line.number;
+    if (line.too_long) {
+      r.error = "line longer than " + std::to_string(kMaxLineBytes) + " bytes";
+      return;
+    }
+    r.error = read_item(line.text, s.item);
+    r.type = s.item.type;
+    if (r.error) return;
+    if (r.type == ItemType::Inclusion) r.index = s.item.index;
+    if (r.type != ItemType::Checkpoint) return;
+    auto c = verifier_.verify(s.item.note);
+    if (c) {
+      r.checkpoint = std::move(*c);
+      return;
+    }
+    r.error = c.error().message();
+    // Rejected, but perhaps still the log's word: then it may be a fork.
+    if (auto l = verifier_.verify_log_signature(s.item.note)) s.log_signed = std::move(*l);
   }
-  return out;
-}
+
+  // Between the passes, in line order: whether a checkpoint is accepted,
+  // stale or a fork. Returns its head when it is accepted.
+  const CheckpointHead* accept(Slot& s) {
+    ItemResult& r = s.result;
+    if (r.error && !s.log_signed) return nullptr;  // malformed, or not the log's
+    const CheckpointHead& head = r.checkpoint ? r.checkpoint->head : s.log_signed->head;
+    if (!reference_) {
+      if (r.error) return nullptr;
+      reference_ = Reference{r.line, head, s.item.note};
+      return &r.checkpoint->head;
+    }
+    const Reference& ref = *reference_;
+    const std::string at = "the checkpoint on line " + std::to_string(ref.line);
+    const std::vector<ByteView> proof = s.item.has_consistency ? s.item.consistency.views() : std::vector<ByteView>{};
+    std::optional<std::string> fork, unproven;
+    if (head.size == ref.head.size) {
+      if (head.root != ref.head.root) {
+        fork = "the same size with another root";
+      } else if (!proof.empty()) {
+        unproven = "a consistency proof, but " + at + " has the same size";
+      }
+    } else if (std::min(head.size, ref.head.size) == 0) {
+      // Every tree extends the empty tree, and no proof says so.
+      if (!proof.empty()) unproven = "a consistency proof with an empty tree (" + at + " or this one)";
+    } else if (proof.empty()) {
+      unproven = std::string("missing consistency proof ") + (head.size > ref.head.size ? "from " : "to ") + at;
+    } else {
+      const bool grows = head.size > ref.head.size;
+      const CheckpointHead& older = grows ? ref.head : head;
+      const CheckpointHead& newer = grows ? head : ref.head;
+      const auto c = verify_consistency(older.size, newer.size, proof, older.root, newer.root);
+      if (!c) fork = "the consistency proof fails: " + c.error().message();
+    }
+    if (fork) {
+      r.error = "fork: not consistent with " + at + ": " + *fork;
+      r.fork = Fork{r.line, ref.line, head, ref.head, s.item.note, ref.note, s.item.consistency.copies(), *fork};
+      r.checkpoint.reset();
+      return nullptr;
+    }
+    if (r.error) return nullptr;  // consistent, but its witnesses fell short
+    if (unproven) {
+      r.error = *unproven;
+      r.checkpoint.reset();
+      return nullptr;
+    }
+    if (head.size > ref.head.size) {
+      reference_ = Reference{r.line, head, s.item.note};
+    } else if (head.size < ref.head.size) {
+      r.stale = true;
+      r.reference_line = ref.line;
+    }
+    return &r.checkpoint->head;
+  }
+
+  // Pass 2: an inclusion proof under its checkpoint. The item's decoded
+  // data is released here, by the thread that allocated it.
+  void prove(Slot& s) const {
+    ItemResult& r = s.result;
+    if (r.type == ItemType::Inclusion && !r.error) {
+      if (s.anchor_line == 0) {
+        r.error = "no checkpoint before this inclusion proof";
+      } else if (s.anchor == nullptr) {
+        r.error = "its checkpoint (line " + std::to_string(s.anchor_line) + ") was rejected";
+      } else {
+        const auto proof = s.item.proof.views();
+        const auto v = verify_inclusion(r.index, s.anchor->size, s.item.leaf_hash, proof, s.anchor->root);
+        if (!v) r.error = v.error().message();
+      }
+    }
+    s.item = Item{};
+    s.log_signed.reset();
+  }
+
+  const CheckpointVerifier& verifier_;
+  Pool pool_;
+  std::size_t window_lines_;
+  std::vector<Slot> slots_;  // reused from window to window
+  std::optional<Reference> reference_;
+  std::size_t carried_line_ = 0;
+  std::optional<CheckpointHead> carried_;
+};
 
 }  // namespace
 
@@ -209,174 +234,10 @@ const char* name_of(ItemType t) noexcept {
   return "unknown";
 }
 
-Results run(std::string_view session, const CheckpointVerifier& verifier, unsigned threads,
-            const std::function<void(std::size_t, std::size_t)>& progress) {
-  // The non-blank lines, as views into the session, with their numbers.
-  struct Line {
-    std::string_view text;
-    std::size_t number;
-  };
-  std::vector<Line> source;
-  std::size_t number = 0;
-  for (std::size_t start = 0; start < session.size();) {
-    std::size_t end = session.find('\n', start);
-    if (end == std::string_view::npos) end = session.size();
-    const std::string_view line = session.substr(start, end - start);
-    ++number;
-    if (line.find_first_not_of(" \t\r") != std::string_view::npos) source.push_back({line, number});
-    start = end + 1;
-  }
-  const std::size_t n = source.size();
-  // The results, and what each item needs between the passes, a block per
-  // chunk of each, allocated by the thread that reads and proves the chunk.
-  Results out;
-  out.size_ = n;
-  out.blocks_.resize((n + kChunk - 1) / kChunk);
-  const auto result = [&](std::size_t i) -> ItemResult& { return out.blocks_[i / kChunk][i % kChunk]; };
-  std::vector<std::unique_ptr<Work[]>> work(out.blocks_.size());
-  // Which checkpoint each item rests on, kept apart from the results so
-  // that finding them touches a few kilobytes, not every result.
-  std::vector<ItemType> types(n, ItemType::Unknown);
-  std::vector<std::size_t> anchors(n, kNone);
-  const std::function<void(std::size_t)> tick =
-      progress ? std::function<void(std::size_t)>([&](std::size_t done) { progress(done, 2 * n); })
-               : std::function<void(std::size_t)>();
-
-  // 1. Read every item; verify every checkpoint's signatures and origin.
-  const auto read = [&](std::size_t i, Work& w) {
-    ItemResult& r = result(i);
-    r.line = source[i].number;
-    r.error = read_item(source[i].text, r, w);
-    types[i] = r.type;
-    if (r.error || r.type != ItemType::Checkpoint) return;
-    auto c = verifier.verify(w.note);
-    if (c) {
-      r.checkpoint = std::move(*c);
-    } else {
-      r.error = c.error().message();
-    }
-  };
-  // 3. The proofs. Only item i's own error is written, and no item reads
-  // another's error, so a checkpoint whose link fails keeps its verified
-  // head until the end for the inclusion proofs that rest on its
-  // signatures, which did verify.
-  const auto prove = [&](std::size_t i, const Work& w) {
-    ItemResult& r = result(i);
-    const std::size_t anchor = anchors[i];
-    if (r.error) return;
-    const auto line_of = [&](std::size_t k) { return std::to_string(result(k).line); };
-    if (r.type == ItemType::Checkpoint) {
-      if (anchor == kNone) {
-        if (w.has_consistency) r.error = "consistency proof but no earlier checkpoint";
-        return;
-      }
-      const ItemResult& prev = result(anchor);
-      if (!w.has_consistency) {
-        r.error = "missing consistency proof from the checkpoint on line " + line_of(anchor);
-      } else if (!prev.checkpoint) {
-        r.error = "the previous checkpoint (line " + line_of(anchor) + ") did not verify";
-      } else {
-        const auto& a = prev.checkpoint->head;
-        const auto& b = r.checkpoint->head;
-        const auto proof = w.consistency.views();
-        const auto c = verify_consistency(a.size, b.size, proof, a.root, b.root);
-        if (!c) r.error = "consistency with line " + line_of(anchor) + ": " + c.error().message();
-      }
-      return;
-    }
-    if (anchor == kNone) {
-      r.error = "no checkpoint before this inclusion proof";
-    } else if (!result(anchor).checkpoint) {
-      r.error = "its checkpoint (line " + line_of(anchor) + ") did not verify";
-    } else {
-      const auto& h = result(anchor).checkpoint->head;
-      const auto proof = w.proof.views();
-      const auto v = verify_inclusion(r.index, h.size, w.leaf_hash, proof, h.root);
-      if (!v) r.error = v.error().message();
-    }
-  };
-
-  run_two_passes(
-      n, threads,
-      [&](std::size_t begin, std::size_t end) {
-        out.blocks_[begin / kChunk] = std::make_unique<ItemResult[]>(end - begin);
-        auto& block = work[begin / kChunk];
-        block = std::make_unique<Work[]>(end - begin);
-        for (std::size_t i = begin; i < end; ++i) read(i, block[i - begin]);
-      },
-      // 2. Anchor each item to the checkpoint line before it: the previous
-      // checkpoint for a checkpoint, the latest one for an inclusion proof.
-      [&]() noexcept {
-        std::size_t latest = kNone;
-        for (std::size_t i = 0; i < n; ++i) {
-          if (types[i] == ItemType::Unknown) continue;
-          anchors[i] = latest;
-          if (types[i] == ItemType::Checkpoint) latest = i;
-        }
-      },
-      [&](std::size_t begin, std::size_t end) {
-        auto& block = work[begin / kChunk];
-        if (!block) return;  // its read failed: the run ends in that exception
-        for (std::size_t i = begin; i < end; ++i) prove(i, block[i - begin]);
-        block.reset();
-      },
-      tick);
-  if (progress) progress(2 * n, 2 * n);
-
-  // A checkpoint that is rejected reports no head.
-  for (std::size_t i = 0; i < n; ++i) {
-    if (types[i] == ItemType::Checkpoint && result(i).error) result(i).checkpoint.reset();
-  }
-  return out;
-}
-
-Summary summarize(const Results& results) {
-  Summary s;
-  s.items = results.size();
-  for (const auto& r : results) {
-    if (!r.error) ++s.verified;
-    if (r.type == ItemType::Checkpoint) ++s.checkpoints;
-    if (r.type == ItemType::Inclusion) ++s.inclusions;
-  }
-  return s;
-}
-
-std::string to_json_line(const ItemResult& r) {
-  out_json o = {{"line", r.line}, {"type", name_of(r.type)}, {"verified", !r.error}};
-  if (r.error) {
-    o["error"] = *r.error;
-  } else if (r.checkpoint) {
-    const auto& h = r.checkpoint->head;
-    o["origin"] = h.origin;
-    o["size"] = h.size;
-    o["root"] = encoding::base64_encode(h.root);
-    o["log_signers"] = signers_json(r.checkpoint->log_signers);
-    o["cosigners"] = signers_json(r.checkpoint->cosigners);
-  } else if (r.type == ItemType::Inclusion) {
-    o["index"] = r.index;
-  }
-  return o.dump(-1, ' ', false, out_json::error_handler_t::replace);
-}
-
-std::string summary_json_line(const Summary& s) {
-  const out_json o = {{"summary",
-                   {{"items", s.items},
-                    {"verified", s.verified},
-                    {"rejected", s.rejected()},
-                    {"checkpoints", s.checkpoints},
-                    {"inclusions", s.inclusions}}}};
-  return o.dump();
-}
-
-std::string to_text_line(const ItemResult& r) {
-  return "line " + std::to_string(r.line) + ": " + name_of(r.type) + ": " +
-         (r.error ? "rejected: " + *r.error : std::string("verified"));
-}
-
-std::string summary_text(const Summary& s) {
-  return std::to_string(s.items) + " items (" + std::to_string(s.checkpoints) + " checkpoints, " +
-         std::to_string(s.inclusions) + " inclusion proofs): " + std::to_string(s.verified) + " verified, " +
-         std::to_string(s.rejected()) + " rejected";
+Summary run(Source& session, const CheckpointVerifier& verifier, unsigned threads, const Each& each,
+            const Progress& progress, const WindowDone& window_done, std::size_t window_lines) {
+  Engine engine(verifier, std::max(1u, threads), std::max<std::size_t>(1, window_lines));
+  return engine.run(session, each, progress, window_done);
 }
 
 }  // namespace quenfold::cli::monitor

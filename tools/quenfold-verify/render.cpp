@@ -76,6 +76,11 @@ Fields& Fields::record(const std::string& key, const Fields& fields) {
   json_[key] = fields.json_;
   return *this;
 }
+Fields& Fields::json(const std::string& key, nlohmann::ordered_json value) {
+  json_[key] = std::move(value);
+  return *this;
+}
+
 Fields& Fields::records(const std::string& key, const std::vector<Fields>& values) {
   json_[key] = nlohmann::ordered_json::array();
   for (const auto& v : values) json_[key].push_back(v.json_);
