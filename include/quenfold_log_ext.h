@@ -39,6 +39,7 @@ QUENFOLD_LOG_API RustBuffer ffi_quenfold_log_ext_rustbuffer_reserve(RustBuffer b
 
 /* ---- functions, constructors and methods ------------------------------------ */
 QUENFOLD_LOG_API RustBuffer uniffi_quenfold_log_ext_fn_func_verify_inclusions(RustBuffer head, RustBuffer proofs, RustCallStatus* status);
+QUENFOLD_LOG_API RustBuffer uniffi_quenfold_log_ext_fn_func_rfc6962_verifier_key(RustBuffer origin, RustBuffer spki_base64, RustCallStatus* status);
 QUENFOLD_LOG_API uint64_t uniffi_quenfold_log_ext_fn_constructor_verifierlist_parse(RustBuffer vkeys, RustCallStatus* status);
 QUENFOLD_LOG_API RustBuffer uniffi_quenfold_log_ext_fn_method_verifierlist_open(uint64_t self, RustBuffer note_text, RustCallStatus* status);
 QUENFOLD_LOG_API RustBuffer uniffi_quenfold_log_ext_fn_method_verifierlist_keys(uint64_t self, RustCallStatus* status);
@@ -51,6 +52,7 @@ QUENFOLD_LOG_API uint64_t uniffi_quenfold_log_ext_fn_method_witnesspolicy_witnes
 QUENFOLD_LOG_API uint64_t uniffi_quenfold_log_ext_fn_constructor_checkpointverifier_with_keys(RustBuffer origin, uint64_t keys, RustCallStatus* status);
 QUENFOLD_LOG_API uint64_t uniffi_quenfold_log_ext_fn_constructor_checkpointverifier_with_policy(RustBuffer origin, uint64_t policy, RustCallStatus* status);
 QUENFOLD_LOG_API uint64_t uniffi_quenfold_log_ext_fn_constructor_checkpointverifier_with_keys_and_policy(RustBuffer origin, uint64_t keys, uint64_t policy, RustCallStatus* status);
+QUENFOLD_LOG_API uint64_t uniffi_quenfold_log_ext_fn_method_checkpointverifier_require_log_signatures(uint64_t self, uint64_t n, RustCallStatus* status);
 QUENFOLD_LOG_API RustBuffer uniffi_quenfold_log_ext_fn_method_checkpointverifier_origin(uint64_t self, RustCallStatus* status);
 QUENFOLD_LOG_API RustBuffer uniffi_quenfold_log_ext_fn_method_checkpointverifier_log_keys(uint64_t self, RustCallStatus* status);
 QUENFOLD_LOG_API RustBuffer uniffi_quenfold_log_ext_fn_method_checkpointverifier_verify(uint64_t self, RustBuffer note_text, RustCallStatus* status);
@@ -69,6 +71,7 @@ QUENFOLD_LOG_API void uniffi_quenfold_log_ext_fn_free_checkpointverifier(uint64_
 
 /* ---- checksums and contract version --------------------------------------- */
 QUENFOLD_LOG_API uint16_t uniffi_quenfold_log_ext_checksum_func_verify_inclusions(void);
+QUENFOLD_LOG_API uint16_t uniffi_quenfold_log_ext_checksum_func_rfc6962_verifier_key(void);
 QUENFOLD_LOG_API uint16_t uniffi_quenfold_log_ext_checksum_constructor_verifierlist_parse(void);
 QUENFOLD_LOG_API uint16_t uniffi_quenfold_log_ext_checksum_method_verifierlist_open(void);
 QUENFOLD_LOG_API uint16_t uniffi_quenfold_log_ext_checksum_method_verifierlist_keys(void);
@@ -81,6 +84,7 @@ QUENFOLD_LOG_API uint16_t uniffi_quenfold_log_ext_checksum_method_witnesspolicy_
 QUENFOLD_LOG_API uint16_t uniffi_quenfold_log_ext_checksum_constructor_checkpointverifier_with_keys(void);
 QUENFOLD_LOG_API uint16_t uniffi_quenfold_log_ext_checksum_constructor_checkpointverifier_with_policy(void);
 QUENFOLD_LOG_API uint16_t uniffi_quenfold_log_ext_checksum_constructor_checkpointverifier_with_keys_and_policy(void);
+QUENFOLD_LOG_API uint16_t uniffi_quenfold_log_ext_checksum_method_checkpointverifier_require_log_signatures(void);
 QUENFOLD_LOG_API uint16_t uniffi_quenfold_log_ext_checksum_method_checkpointverifier_origin(void);
 QUENFOLD_LOG_API uint16_t uniffi_quenfold_log_ext_checksum_method_checkpointverifier_log_keys(void);
 QUENFOLD_LOG_API uint16_t uniffi_quenfold_log_ext_checksum_method_checkpointverifier_verify(void);
@@ -93,6 +97,7 @@ QUENFOLD_LOG_API uint32_t ffi_quenfold_log_ext_uniffi_contract_version(void);
 /* ---- interface description for bindings generators ----------------------- */
 #define QUENFOLD_EXT_META(name) QUENFOLD_LOG_API extern const uint8_t name[];
 QUENFOLD_EXT_META(UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_VERIFY_INCLUSIONS)
+QUENFOLD_EXT_META(UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_RFC6962_VERIFIER_KEY)
 QUENFOLD_EXT_META(UNIFFI_META_QUENFOLD_LOG_EXT_CONSTRUCTOR_VERIFIERLIST_PARSE)
 QUENFOLD_EXT_META(UNIFFI_META_QUENFOLD_LOG_EXT_METHOD_VERIFIERLIST_OPEN)
 QUENFOLD_EXT_META(UNIFFI_META_QUENFOLD_LOG_EXT_METHOD_VERIFIERLIST_KEYS)
@@ -105,6 +110,7 @@ QUENFOLD_EXT_META(UNIFFI_META_QUENFOLD_LOG_EXT_METHOD_WITNESSPOLICY_WITNESSES)
 QUENFOLD_EXT_META(UNIFFI_META_QUENFOLD_LOG_EXT_CONSTRUCTOR_CHECKPOINTVERIFIER_WITH_KEYS)
 QUENFOLD_EXT_META(UNIFFI_META_QUENFOLD_LOG_EXT_CONSTRUCTOR_CHECKPOINTVERIFIER_WITH_POLICY)
 QUENFOLD_EXT_META(UNIFFI_META_QUENFOLD_LOG_EXT_CONSTRUCTOR_CHECKPOINTVERIFIER_WITH_KEYS_AND_POLICY)
+QUENFOLD_EXT_META(UNIFFI_META_QUENFOLD_LOG_EXT_METHOD_CHECKPOINTVERIFIER_REQUIRE_LOG_SIGNATURES)
 QUENFOLD_EXT_META(UNIFFI_META_QUENFOLD_LOG_EXT_METHOD_CHECKPOINTVERIFIER_ORIGIN)
 QUENFOLD_EXT_META(UNIFFI_META_QUENFOLD_LOG_EXT_METHOD_CHECKPOINTVERIFIER_LOG_KEYS)
 QUENFOLD_EXT_META(UNIFFI_META_QUENFOLD_LOG_EXT_METHOD_CHECKPOINTVERIFIER_VERIFY)

@@ -47,8 +47,8 @@ __all__ = [
 
 from .monitor import (CheckpointPair, CheckpointVerifier, InclusionProof,  # noqa: E402
                       KeyType, OpenedNote, Signer, VerifiedCheckpoint, VerifierKeys, VerifierList,
-                      WitnessedNote, WitnessPolicy, verify_inclusions)
+                      WitnessedNote, WitnessPolicy, rfc6962_verifier_key, verify_inclusions)
 
 __all__ += ["CheckpointVerifier", "VerifierKeys", "VerifierList", "WitnessPolicy", "verify_inclusions",
             "Signer", "KeyType", "OpenedNote", "WitnessedNote", "VerifiedCheckpoint", "CheckpointPair",
-            "InclusionProof"]
+            "InclusionProof", "rfc6962_verifier_key"]

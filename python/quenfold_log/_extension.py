@@ -18,6 +18,7 @@ CONTRACT_VERSION = 30
 # export: (arguments [(name, type)], result type or None, checksum export, checksum)
 CALLS: Dict[str, Tuple[tuple, Optional[str], str, int]] = {
     'uniffi_quenfold_log_ext_fn_func_verify_inclusions': ((('head', 'record CheckpointHead'), ('proofs', 'list<record InclusionProof>'), ), 'list<optional<error>>', 'uniffi_quenfold_log_ext_checksum_func_verify_inclusions', 19016),
+    'uniffi_quenfold_log_ext_fn_func_rfc6962_verifier_key': ((('origin', 'string'), ('spki_base64', 'string'), ), 'string', 'uniffi_quenfold_log_ext_checksum_func_rfc6962_verifier_key', 6506),
     'uniffi_quenfold_log_ext_fn_constructor_verifierlist_parse': ((('vkeys', 'list<string>'), ), 'object VerifierList', 'uniffi_quenfold_log_ext_checksum_constructor_verifierlist_parse', 43545),
     'uniffi_quenfold_log_ext_fn_method_verifierlist_open': ((('self', 'object VerifierList'), ('note_text', 'string'), ), 'record OpenedNote', 'uniffi_quenfold_log_ext_checksum_method_verifierlist_open', 18216),
     'uniffi_quenfold_log_ext_fn_method_verifierlist_keys': ((('self', 'object VerifierList'), ), 'list<record Signer>', 'uniffi_quenfold_log_ext_checksum_method_verifierlist_keys', 18586),
@@ -30,6 +31,7 @@ CALLS: Dict[str, Tuple[tuple, Optional[str], str, int]] = {
     'uniffi_quenfold_log_ext_fn_constructor_checkpointverifier_with_keys': ((('origin', 'string'), ('keys', 'object VerifierList'), ), 'object CheckpointVerifier', 'uniffi_quenfold_log_ext_checksum_constructor_checkpointverifier_with_keys', 7650),
     'uniffi_quenfold_log_ext_fn_constructor_checkpointverifier_with_policy': ((('origin', 'string'), ('policy', 'object WitnessPolicy'), ), 'object CheckpointVerifier', 'uniffi_quenfold_log_ext_checksum_constructor_checkpointverifier_with_policy', 8336),
     'uniffi_quenfold_log_ext_fn_constructor_checkpointverifier_with_keys_and_policy': ((('origin', 'string'), ('keys', 'object VerifierList'), ('policy', 'object WitnessPolicy'), ), 'object CheckpointVerifier', 'uniffi_quenfold_log_ext_checksum_constructor_checkpointverifier_with_keys_and_policy', 56976),
+    'uniffi_quenfold_log_ext_fn_method_checkpointverifier_require_log_signatures': ((('self', 'object CheckpointVerifier'), ('n', 'u64'), ), 'object CheckpointVerifier', 'uniffi_quenfold_log_ext_checksum_method_checkpointverifier_require_log_signatures', 7328),
     'uniffi_quenfold_log_ext_fn_method_checkpointverifier_origin': ((('self', 'object CheckpointVerifier'), ), 'string', 'uniffi_quenfold_log_ext_checksum_method_checkpointverifier_origin', 29784),
     'uniffi_quenfold_log_ext_fn_method_checkpointverifier_log_keys': ((('self', 'object CheckpointVerifier'), ), 'list<record Signer>', 'uniffi_quenfold_log_ext_checksum_method_checkpointverifier_log_keys', 54329),
     'uniffi_quenfold_log_ext_fn_method_checkpointverifier_verify': ((('self', 'object CheckpointVerifier'), ('note_text', 'string'), ), 'record VerifiedCheckpoint', 'uniffi_quenfold_log_ext_checksum_method_checkpointverifier_verify', 63025),
@@ -41,6 +43,7 @@ CALLS: Dict[str, Tuple[tuple, Optional[str], str, int]] = {
 # The metadata symbol of every call, by export.
 METADATA: Dict[str, str] = {
     'uniffi_quenfold_log_ext_fn_func_verify_inclusions': 'UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_VERIFY_INCLUSIONS',
+    'uniffi_quenfold_log_ext_fn_func_rfc6962_verifier_key': 'UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_RFC6962_VERIFIER_KEY',
     'uniffi_quenfold_log_ext_fn_constructor_verifierlist_parse': 'UNIFFI_META_QUENFOLD_LOG_EXT_CONSTRUCTOR_VERIFIERLIST_PARSE',
     'uniffi_quenfold_log_ext_fn_method_verifierlist_open': 'UNIFFI_META_QUENFOLD_LOG_EXT_METHOD_VERIFIERLIST_OPEN',
     'uniffi_quenfold_log_ext_fn_method_verifierlist_keys': 'UNIFFI_META_QUENFOLD_LOG_EXT_METHOD_VERIFIERLIST_KEYS',
@@ -53,6 +56,7 @@ METADATA: Dict[str, str] = {
     'uniffi_quenfold_log_ext_fn_constructor_checkpointverifier_with_keys': 'UNIFFI_META_QUENFOLD_LOG_EXT_CONSTRUCTOR_CHECKPOINTVERIFIER_WITH_KEYS',
     'uniffi_quenfold_log_ext_fn_constructor_checkpointverifier_with_policy': 'UNIFFI_META_QUENFOLD_LOG_EXT_CONSTRUCTOR_CHECKPOINTVERIFIER_WITH_POLICY',
     'uniffi_quenfold_log_ext_fn_constructor_checkpointverifier_with_keys_and_policy': 'UNIFFI_META_QUENFOLD_LOG_EXT_CONSTRUCTOR_CHECKPOINTVERIFIER_WITH_KEYS_AND_POLICY',
+    'uniffi_quenfold_log_ext_fn_method_checkpointverifier_require_log_signatures': 'UNIFFI_META_QUENFOLD_LOG_EXT_METHOD_CHECKPOINTVERIFIER_REQUIRE_LOG_SIGNATURES',
     'uniffi_quenfold_log_ext_fn_method_checkpointverifier_origin': 'UNIFFI_META_QUENFOLD_LOG_EXT_METHOD_CHECKPOINTVERIFIER_ORIGIN',
     'uniffi_quenfold_log_ext_fn_method_checkpointverifier_log_keys': 'UNIFFI_META_QUENFOLD_LOG_EXT_METHOD_CHECKPOINTVERIFIER_LOG_KEYS',
     'uniffi_quenfold_log_ext_fn_method_checkpointverifier_verify': 'UNIFFI_META_QUENFOLD_LOG_EXT_METHOD_CHECKPOINTVERIFIER_VERIFY',
@@ -268,6 +272,13 @@ class CheckpointVerifier(Handle):
         return cls._construct('uniffi_quenfold_log_ext_fn_constructor_checkpointverifier_with_keys_and_policy',
                               origin, keys, policy)
 
+    def require_log_signatures(self, n: int) -> "CheckpointVerifier":
+        """A verifier that also requires at least ``n`` distinct log keys to have signed
+        (LogSignaturesNotMet otherwise): a log that signs with several keys at once, and a
+        client that wants more than one of them."""
+        return self._call('uniffi_quenfold_log_ext_fn_method_checkpointverifier_require_log_signatures',
+                          n)
+
     def origin(self) -> str:
         """The expected origin."""
         return self._call('uniffi_quenfold_log_ext_fn_method_checkpointverifier_origin')
@@ -314,3 +325,12 @@ def verify_inclusions(head: "CheckpointHead",
     signature again. Returns, in the order of ``proofs``, nothing where a proof holds and the
     rejection where it does not."""
     return extension_call('uniffi_quenfold_log_ext_fn_func_verify_inclusions', head, proofs)
+
+
+def rfc6962_verifier_key(origin: str, spki_base64: str) -> str:
+    """The verifier key (type 0x05) of an RFC 6962 log whose checkpoints carry ``origin``, from
+    its public key as CT log lists publish it: base64 of the SubjectPublicKeyInfo DER, ECDSA
+    on P-256. Its key id is SHA-256(origin, LF, 0x05, log ID)[:4], the log ID being SHA-256
+    of the DER."""
+    return extension_call('uniffi_quenfold_log_ext_fn_func_rfc6962_verifier_key', origin,
+                          spki_base64)

@@ -15,14 +15,15 @@ from typing import Iterable, List, Optional, Sequence, Tuple, Union
 
 from . import _extension
 from ._extension import (CheckpointPair, InclusionProof, KeyType, OpenedNote, Signer,
-                         VerifiedCheckpoint, VerifierList, WitnessedNote, WitnessPolicy)
+                         VerifiedCheckpoint, VerifierList, WitnessedNote, WitnessPolicy,
+                         rfc6962_verifier_key)
 from ._objects import extension_call
 from .errors import VerificationError
 from .types import CheckpointHead
 
 __all__ = ["VerifierList", "VerifierKeys", "WitnessPolicy", "CheckpointVerifier", "verify_inclusions",
            "Signer", "KeyType", "OpenedNote", "WitnessedNote", "VerifiedCheckpoint", "CheckpointPair",
-           "InclusionProof"]
+           "InclusionProof", "rfc6962_verifier_key"]
 
 _PARSE = "uniffi_quenfold_log_ext_fn_constructor_verifierlist_parse"
 

@@ -15,6 +15,8 @@ import quenfold_log as qf
 
 ROOT = pathlib.Path(os.environ.get("QUENFOLD_SOURCE_ROOT") or pathlib.Path(__file__).resolve().parents[2])
 EXAMPLES = ROOT / "examples"
+# Public vectors and real logs, beside the checkout.
+TESTDATA = ROOT.parent / "shared" / "testdata"
 EXPECT_INSTALLED = os.environ.get("QUENFOLD_EXPECT_INSTALLED") == "1"
 
 

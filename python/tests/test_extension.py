@@ -11,7 +11,7 @@ from unittest import mock
 import quenfold_log as qf
 from quenfold_log import _extension, _library
 
-from .support import EXAMPLES, LIBRARY_PATH, OperationTest, hex_file, hex_items
+from .support import EXAMPLES, LIBRARY_PATH, TESTDATA, OperationTest, hex_file, hex_items
 
 ORIGIN = "log.example.org/quenfold/v1"
 MONITORED = (EXAMPLES / "monitor" / "origin.txt").read_text().strip() if (EXAMPLES / "monitor").is_dir() else ""
@@ -134,6 +134,32 @@ class ExtensionTest(OperationTest):
         self.assertEqual([r.kind for r in results[1:]],
                          [qf.ErrorKind.RootMismatch, qf.ErrorKind.LeafIndexOutOfRange])
         self.assertEqual(results[2].fields, {"index": 9, "size": 7})
+
+    def test_real_rfc6962_and_ml_dsa_checkpoints(self):
+        tiles = TESTDATA / "real-logs" / "tiles"
+        if not tiles.is_dir():
+            self.skipTest("the shared test data is not beside this checkout")
+        source = json.loads((tiles / "sunlight-skylight" / "SOURCE.json").read_text())["artefacts"]["tree/"]
+        note = (tiles / "sunlight-skylight" / "tree" / "checkpoint").read_text()
+        origin = note.split("\n", 1)[0]
+        vkey = qf.rfc6962_verifier_key(origin, source["log_public_key_spki_b64"])
+        checkpoint = qf.CheckpointVerifier(origin, [vkey]).verify(note)
+        signer = checkpoint.log_signers[0]
+        self.assertIs(signer.key_type, qf.KeyType.Rfc6962)
+        self.assertEqual(signer.timestamp_millis, source["sth_timestamp_ms"])
+        self.assertIsNone(signer.timestamp_seconds)
+        self.assertFalse(signer.covers_origin)
+        e = self.assertKind(qf.ErrorKind.MalformedVerifierKey, None, qf.rfc6962_verifier_key, origin, "AAAA")
+        self.assertEqual((e.fields["position"], e.fields["name"]), (1, origin))
+
+        note = (tiles / "torchwood-mldsa" / "checkpoint").read_text()
+        log = qf.CheckpointVerifier(note.split("\n", 1)[0], [(tiles / "torchwood-mldsa" / "log.vkey").read_text().strip()])
+        signer = log.verify(note).log_signers[0]
+        self.assertIs(signer.key_type, qf.KeyType.SubtreeV1)
+        self.assertIsNone(signer.timestamp_seconds)  # signed with time 0: claims none
+        # One log key cannot meet a demand for two.
+        self.assertKind(qf.ErrorKind.LogSignaturesNotMet, {"got": 1, "want": 2},
+                        log.require_log_signatures(2).verify, note)
 
     def test_objects_come_from_their_constructors(self):
         keys = qf.VerifierList.parse([self.log_key])

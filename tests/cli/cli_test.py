@@ -729,6 +729,52 @@ def note_root(note):
     return base64.b64decode(note.split("\n")[2]).hex()
 
 
+class RealSignatureTypesTest(unittest.TestCase):
+    """Checkpoints real logs signed with the key types beyond the C ABI's:
+    an RFC 6962 tree head signature (static-ct-api, type 0x05) and an
+    ML-DSA-44 subtree/v1 signature (type 0x06), through --origin and
+    --keys. The RFC 6962 key is written here from the log's public key, so
+    its key id rule is checked independently of the library."""
+
+    TILES = ROOT.parent / "shared" / "testdata" / "real-logs" / "tiles"
+
+    def setUp(self):
+        if not self.TILES.is_dir():
+            self.skipTest("the shared test data is not beside this checkout")
+
+    def verify(self, note_path, origin, vkey):
+        with tempfile.NamedTemporaryFile("w", suffix=".vkey") as keys:
+            keys.write(vkey + "\n")
+            keys.flush()
+            r = run(["checkpoint", "--note", "@" + str(note_path), "--origin", origin, "--keys", "@" + keys.name,
+                     "--json"])
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        return json.loads(r.stdout)
+
+    def test_rfc6962_checkpoint(self):
+        import hashlib
+        tree = json.loads((self.TILES / "sunlight-skylight" / "SOURCE.json").read_text())["artefacts"]["tree/"]
+        note = self.TILES / "sunlight-skylight" / "tree" / "checkpoint"
+        origin = note.read_text().split("\n", 1)[0]
+        spki = base64.b64decode(tree["log_public_key_spki_b64"])
+        log_id = hashlib.sha256(spki).digest()
+        key_id = hashlib.sha256(origin.encode() + b"\n\x05" + log_id).digest()[:4].hex()
+        vkey = f"{origin}+{key_id}+" + base64.b64encode(b"\x05" + spki).decode()
+        out = self.verify(note, origin, vkey)
+        assert_typed(self, out["log_signers"][0], {"name": origin, "key_id": key_id, "type": "rfc6962",
+                                                   "timestamp_millis": tree["sth_timestamp_ms"],
+                                                   "covers_origin": False})
+
+    def test_ml_dsa_checkpoint(self):
+        folder = self.TILES / "torchwood-mldsa"
+        note = folder / "checkpoint"
+        origin = note.read_text().split("\n", 1)[0]
+        out = self.verify(note, origin, (folder / "log.vkey").read_text().strip())
+        signer = out["log_signers"][0]
+        assert_typed(self, signer, {"name": origin, "type": "subtree/v1"})
+        self.assertNotIn("timestamp_seconds", signer)  # signed with time 0: claims none
+
+
 class MonitorTest(unittest.TestCase):
     """The monitor: one result per JSON line, the same on any number of
     threads, a summary and an exit status; no progress bar off a terminal."""

@@ -46,14 +46,14 @@ const std::vector<Object>& objects() {
       {"WitnessPolicy", {"parse", "threshold"}, {"open", "logs", "witnesses"}},
       {"CheckpointVerifier",
        {"with_keys", "with_policy", "with_keys_and_policy"},
-       {"origin", "log_keys", "verify", "verify_log_signature", "verify_inclusion", "verify_consistency",
+       {"require_log_signatures", "origin", "log_keys", "verify", "verify_log_signature", "verify_inclusion", "verify_consistency",
         "verify_chain"}},
   };
   return v;
 }
 
 const std::vector<std::string>& functions() {
-  static const std::vector<std::string> v = {"verify_inclusions"};
+  static const std::vector<std::string> v = {"verify_inclusions", "rfc6962_verifier_key"};
   return v;
 }
 

@@ -73,6 +73,15 @@ Result<Ref<CheckpointVerifier>> checkpoint_verifier_with_keys_and_policy(std::st
   return shared(CheckpointVerifier(std::string(origin), *keys, *policy));
 }
 
+Result<std::string> rfc6962_verifier_key(std::string_view origin, std::string_view spki_base64) {
+  return quenfold::rfc6962_verifier_key(origin, spki_base64);
+}
+
+Result<Ref<CheckpointVerifier>> checkpoint_verifier_require_log_signatures(const Ref<CheckpointVerifier>& self,
+                                                                          std::uint64_t n) {
+  return shared(self->require_log_signatures(static_cast<std::size_t>(n)));
+}
+
 Result<std::string> checkpoint_verifier_origin(const Ref<CheckpointVerifier>& self) { return self->origin(); }
 
 Result<std::vector<Signer>> checkpoint_verifier_log_keys(const Ref<CheckpointVerifier>& self) {

@@ -49,6 +49,8 @@ using Result = std::expected<T, Error>;
 Result<std::vector<std::optional<Error>>> verify_inclusions(const CheckpointHead& head,
                                                             const LiftedInclusionProofs& proofs);
 
+Result<std::string> rfc6962_verifier_key(std::string_view origin, std::string_view spki_base64);
+
 Result<Ref<VerifierList>> verifier_list_parse(const std::vector<std::string_view>& vkeys);
 Result<OpenedNote> verifier_list_open(const Ref<VerifierList>& self, std::string_view note_text);
 Result<std::vector<Signer>> verifier_list_keys(const Ref<VerifierList>& self);
@@ -67,6 +69,8 @@ Result<Ref<CheckpointVerifier>> checkpoint_verifier_with_policy(std::string_view
 Result<Ref<CheckpointVerifier>> checkpoint_verifier_with_keys_and_policy(std::string_view origin,
                                                                          const Ref<VerifierList>& keys,
                                                                          const Ref<WitnessPolicy>& policy);
+Result<Ref<CheckpointVerifier>> checkpoint_verifier_require_log_signatures(const Ref<CheckpointVerifier>& self,
+                                                                          std::uint64_t n);
 Result<std::string> checkpoint_verifier_origin(const Ref<CheckpointVerifier>& self);
 Result<std::vector<Signer>> checkpoint_verifier_log_keys(const Ref<CheckpointVerifier>& self);
 Result<VerifiedCheckpoint> checkpoint_verifier_verify(const Ref<CheckpointVerifier>& self, std::string_view note_text);
