@@ -43,10 +43,14 @@ install(FILES ${QUENFOLD_SODIUM_ARCHIVE} DESTINATION ${QUENFOLD_PRIVATE_DIR} REN
 
 install(TARGETS quenfold_log
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} NAMELINK_COMPONENT Development)
+# The extension library: the C++ API's objects behind the same calling
+# convention, for bindings in other languages.
+install(TARGETS quenfold_log_ext
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} NAMELINK_COMPONENT Development)
 install(TARGETS quenfold-verify RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${QUENFOLD_CPP_ARCHIVE} DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(FILES ${CMAKE_SOURCE_DIR}/include/quenfold_log.h ${QUENFOLD_GENERATED_INCLUDE}/quenfold_log_version.h
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES ${CMAKE_SOURCE_DIR}/include/quenfold_log.h ${CMAKE_SOURCE_DIR}/include/quenfold_log_ext.h
+  ${QUENFOLD_GENERATED_INCLUDE}/quenfold_log_version.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/include/quenfold DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
   FILES_MATCHING PATTERN "*.h")
 

@@ -62,6 +62,21 @@ def _metadata_symbol(operation: str) -> str:
     return "UNIFFI_META_QUENFOLD_LOG_FUNC_" + operation.upper()
 
 
+def _lower_direct(name: str, kind: str, value):
+    """An argument passed by value: an unsigned integer as its C type, a
+    string as raw UTF-8 with no length prefix."""
+    if kind == "string":
+        if not isinstance(value, str):
+            raise TypeError(f"{name} must be str, not {type(value).__name__}")
+        return value.encode("utf-8")
+    ctype, bits = _SCALARS[kind]
+    if isinstance(value, bool) or not isinstance(value, int):
+        raise TypeError(f"{name} must be int, not {type(value).__name__}")
+    if not 0 <= value < 1 << bits:
+        raise ValueError(f"{name} must fit in an unsigned {bits}-bit integer")
+    return ctype(value)
+
+
 class Library:
     """One loaded and checked libquenfold_log."""
 
@@ -192,17 +207,8 @@ class Library:
     # ---- calls ----------------------------------------------------------------
 
     def _lower(self, name: str, kind: str, value):
-        if kind in _SCALARS:
-            ctype, bits = _SCALARS[kind]
-            if isinstance(value, bool) or not isinstance(value, int):
-                raise TypeError(f"{name} must be int, not {type(value).__name__}")
-            if not 0 <= value < 1 << bits:
-                raise ValueError(f"{name} must fit in an unsigned {bits}-bit integer")
-            return ctype(value)
-        if kind == "string":   # raw UTF-8, no length prefix
-            if not isinstance(value, str):
-                raise TypeError(f"{name} must be str, not {type(value).__name__}")
-            return value.encode("utf-8")
+        if kind in _SCALARS or kind == "string":
+            return _lower_direct(name, kind, value)
         w = _codec.Writer()
         if kind == "bytes":
             w.bytes(name, value)
@@ -393,17 +399,8 @@ class ExtensionLibrary:
             if value._library is not self:
                 raise ValueError(f"{name} belongs to another loaded extension library")
             return ctypes.c_uint64(value._borrow())
-        if t in ("u8", "u16", "u32", "u64"):
-            ctype, bits = _SCALARS[t]
-            if isinstance(value, bool) or not isinstance(value, int):
-                raise TypeError(f"{name} must be int, not {type(value).__name__}")
-            if not 0 <= value < 1 << bits:
-                raise ValueError(f"{name} must fit in an unsigned {bits}-bit integer")
-            return ctype(value)
-        if t == "string":   # raw UTF-8, no length prefix
-            if not isinstance(value, str):
-                raise TypeError(f"{name} must be str, not {type(value).__name__}")
-            return value.encode("utf-8")
+        if t in ("u8", "u16", "u32", "u64", "string"):
+            return _lower_direct(name, t, value)
         w = _codec.Writer()
         _codec.encode_value(w, name, t, value, self._resolve)
         return w.finish()

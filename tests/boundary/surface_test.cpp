@@ -23,28 +23,6 @@ const ElfImage& library_image() {
   return image;
 }
 
-// The names between "global:" and "local:" of the generated linker map, in
-// order: what tools/metadata-gen wrote from its catalogue.
-std::vector<std::string> linker_map_exports() {
-  std::istringstream in(read_file(QUENFOLD_LINKER_MAP));
-  std::vector<std::string> names;
-  bool global = false;
-  for (std::string line; std::getline(in, line);) {
-    const auto first = line.find_first_not_of(' ');
-    if (first == std::string::npos) continue;
-    line = line.substr(first);
-    if (line == "global:") {
-      global = true;
-    } else if (line == "local:") {
-      global = false;
-    } else if (global) {
-      EXPECT_EQ(line.back(), ';') << line;
-      names.push_back(line.substr(0, line.size() - 1));
-    }
-  }
-  return names;
-}
-
 std::vector<std::string> catalogue_exports() {
   auto names = catalogue_function_exports();
   for (auto& n : catalogue_data_exports()) names.push_back(std::move(n));
@@ -55,7 +33,7 @@ TEST(Surface, CatalogueCountsAreTheInterfaceContract) {
   // This catalogue is written down independently of the generator's; the
   // two agree name for name and in order, so every count of the one (of
   // operations, checksums, scaffolding and metadata symbols) is the other's.
-  const auto map = linker_map_exports();
+  const auto map = linker_map_exports(QUENFOLD_LINKER_MAP);
   ASSERT_FALSE(map.empty()) << "no names read from " << QUENFOLD_LINKER_MAP;
   EXPECT_EQ(catalogue_exports(), map);
   // The same, kind by kind, so that a mismatch names the part that differs:
@@ -88,7 +66,7 @@ TEST(Surface, ExportsExactlyTheCatalogue) {
     if (want.count(n) == 0 || got.count(n) > 1) extra.push_back(n);
   EXPECT_TRUE(missing.empty()) << "missing exports: " << ::testing::PrintToString(missing);
   EXPECT_TRUE(extra.empty()) << "unexpected or duplicated exports: " << ::testing::PrintToString(extra);
-  EXPECT_EQ(got.size(), linker_map_exports().size());
+  EXPECT_EQ(got.size(), linker_map_exports(QUENFOLD_LINKER_MAP).size());
 }
 
 TEST(Surface, FunctionsAreCodeAndMetadataIsReadOnlyData) {

@@ -27,24 +27,6 @@ const ElfImage& core_image() {
   return image;
 }
 
-std::vector<std::string> map_exports(const std::string& path) {
-  std::istringstream in(read_file(path));
-  std::vector<std::string> names;
-  bool global = false;
-  for (std::string line; std::getline(in, line);) {
-    const auto first = line.find_first_not_of(' ');
-    if (first == std::string::npos) continue;
-    line = line.substr(first);
-    if (line == "global:") {
-      global = true;
-    } else if (line == "local:") {
-      global = false;
-    } else if (global) {
-      names.push_back(line.substr(0, line.size() - 1));
-    }
-  }
-  return names;
-}
 
 std::set<std::string> exported_names(const ElfImage& image) {
   std::set<std::string> out;
@@ -59,7 +41,7 @@ std::vector<std::string> listed_exports() {
 }
 
 TEST(ExtensionSurface, TheTestsListIsTheLinkerMap) {
-  const auto map = map_exports(QUENFOLD_EXT_LINKER_MAP);
+  const auto map = linker_map_exports(QUENFOLD_EXT_LINKER_MAP);
   ASSERT_FALSE(map.empty());
   EXPECT_EQ(listed_exports(), map);
 }

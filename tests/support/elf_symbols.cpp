@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstring>
 #include <span>
+#include <sstream>
 #include <stdexcept>
 
 #include "support/testdata.h"
@@ -138,6 +139,26 @@ ElfImage read_elf(const std::string& path) {
     }
   }
   return image;
+}
+
+std::vector<std::string> linker_map_exports(const std::string& path) {
+  std::istringstream in(read_file(path));
+  std::vector<std::string> names;
+  bool global = false;
+  for (std::string line; std::getline(in, line);) {
+    const auto first = line.find_first_not_of(' ');
+    if (first == std::string::npos) continue;
+    line = line.substr(first);
+    if (line == "global:") {
+      global = true;
+    } else if (line == "local:") {
+      global = false;
+    } else if (global) {
+      if (line.back() != ';') throw std::runtime_error("linker map line without ';': " + line);
+      names.push_back(line.substr(0, line.size() - 1));
+    }
+  }
+  return names;
 }
 
 }  // namespace quenfold::test

@@ -42,4 +42,9 @@ struct ElfImage {
 // Parses the file; throws std::runtime_error on anything malformed.
 ElfImage read_elf(const std::string& path);
 
+// The names between "global:" and "local:" of a linker version script, in
+// order: what tools/metadata-gen wrote from its catalogue. Each must end in
+// ';' (an error of the file otherwise).
+std::vector<std::string> linker_map_exports(const std::string& path);
+
 }  // namespace quenfold::test
