@@ -107,6 +107,31 @@ TEST(RealSignatureTypes, Rfc6962StaticCtCheckpoint) {
   EXPECT_EQ(rfc6962_verifier_key(origin, "not base64").error().kind(), ErrorKind::MalformedVerifierKey);
 }
 
+// No one-byte change anywhere in the static-ct checkpoint's signature line
+// leaves a note that verifies: not in the name, the key id, the timestamp,
+// the algorithm bytes, the length or the DER signature.
+TEST(RealSignatureTypes, EveryByteFlipInTheRfc6962LineIsRejected) {
+  const json& tree = skylight().at("artefacts").at("tree/");
+  const std::string note = tiles("sunlight-skylight/tree/checkpoint");
+  const std::string origin = origin_of(note);
+  const auto vkey = rfc6962_verifier_key(origin, tree.at("log_public_key_spki_b64").get<std::string>());
+  ASSERT_TRUE(vkey.has_value());
+  const CheckpointVerifier verifier(origin, list_of({*vkey}));
+  ASSERT_TRUE(verifier.verify(note).has_value());
+  const std::size_t begin = note.find("\n\n") + 2, end = note.size() - 1;  // the line, without its line feed
+  std::size_t flips = 0;
+  for (std::size_t pos = begin; pos < end; ++pos) {
+    for (const int bit : {0x01, 0x20}) {
+      std::string mutated = note;
+      mutated[pos] = static_cast<char>(mutated[pos] ^ bit);
+      if (mutated == note) continue;
+      EXPECT_FALSE(verifier.verify(mutated).has_value()) << "byte " << pos - begin << " ^ " << bit;
+      ++flips;
+    }
+  }
+  EXPECT_GT(flips, 2 * 100u);
+}
+
 struct Log {
   std::string origin = "log.example/multi";
   test::NoteSigner ed = test::NoteSigner::ed25519(origin, 61);
