@@ -58,7 +58,8 @@ struct AddCheckpointResult {
   // any other status.
   std::string conflict_body() const;
   // 200 only: "cosignature/v1\ntime <timestamp>\n" followed by the body,
-  // the message a cosignature/v1 key signs (timestamp in seconds, not 0).
+  // the message a cosignature/v1 key signs. Empty for a time a
+  // cosignature/v1 line cannot carry (0, or above 2^63 - 1 seconds).
   std::string cosignature_v1_message(std::uint64_t timestamp) const;
 };
 

@@ -85,7 +85,7 @@ std::string AddCheckpointResult::conflict_body() const {
 }
 
 std::string AddCheckpointResult::cosignature_v1_message(std::uint64_t timestamp) const {
-  if (status != Status::Ok) return {};
+  if (status != Status::Ok || timestamp == 0 || timestamp > note::kMaxCosignatureTimestamp) return {};
   return note::cosignature_v1_message(timestamp, checkpoint_body);
 }
 

@@ -147,6 +147,8 @@ TEST(AddCheckpoint, EveryStatusWithItsReason) {
       const Cosigner me = Cosigner::generate("witness.example/me", 5);
       EXPECT_EQ(r.cosignature_v1_message(1700000123),
                 "cosignature/v1\ntime 1700000123\n" + r.checkpoint_body);
+      EXPECT_EQ(r.cosignature_v1_message(0), "");
+      EXPECT_EQ(r.cosignature_v1_message(std::uint64_t{1} << 63), "");
       const std::string note = c.request.substr(c.request.find("\n\n") + 2);
       const std::string cosigned = note + me.cosignature_line(r.checkpoint_body, 1700000123);
       const CheckpointVerifier with_me(std::string(kOrigin), list_of({log.key.verifier_key(), me.verifier_key()}));
