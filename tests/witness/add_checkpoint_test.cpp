@@ -192,5 +192,27 @@ TEST(AddCheckpoint, RacingRequestsCannotRollBack) {
   EXPECT_EQ(again.conflict_body(), "11\n");
 }
 
+// Under a policy the log's keys are those named as the origin, and the
+// request's cosignatures are never checked, not even a known witness's
+// broken one: a witness answers for the log's signature alone.
+TEST(AddCheckpoint, PolicyVerifierChecksOnlyTheLogSignature) {
+  const Log log;
+  const Cosigner w = Cosigner::generate("witness.example/known", 4);
+  auto policy = WitnessPolicy::threshold(list_of({log.key.verifier_key()}), list_of({w.verifier_key()}), 1);
+  ASSERT_TRUE(policy.has_value()) << policy.error().message();
+  const CheckpointVerifier verifier(std::string(kOrigin), *policy);
+  // A cosignature over another body: it does not verify for this note.
+  const std::string broken = log.note(5) + w.cosignature_line(log.body(4), 1700000000);
+  ASSERT_FALSE(verifier.verify(broken).has_value());
+  const auto r = check_add_checkpoint(std::nullopt, verifier, test::add_checkpoint_request(0, {}, broken));
+  EXPECT_EQ(r.status, AddCheckpointStatus::Ok) << r.reason;
+  EXPECT_EQ(r.next, log.state(5));
+  const NoteSigner renamed = NoteSigner::ed25519("log.example/renamed", 1);
+  const auto by_renamed = check_add_checkpoint(
+      std::nullopt, verifier, test::add_checkpoint_request(0, {}, test::signed_note(log.body(5), {&renamed})));
+  EXPECT_EQ(by_renamed.status, AddCheckpointStatus::Forbidden);
+  EXPECT_EQ(by_renamed.reason, "note has no verifiable signature from a trusted key");
+}
+
 }  // namespace
 }  // namespace quenfold
