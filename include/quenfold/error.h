@@ -42,6 +42,7 @@ enum class ErrorKind : std::uint8_t {
   WitnessQuorumNotMet,
   BrokenChain,
   LogSignaturesNotMet,
+  MalformedTlogProof,
 };
 
 // Receives a message piece by piece, in order.
@@ -101,6 +102,8 @@ class Error {
   static Error broken_chain(std::uint64_t link, const Error& cause);
   // Fewer distinct log keys signed than a verifier requires.
   static Error log_signatures_not_met(std::uint64_t got, std::uint64_t want);
+  // A C2SP tlog-proof whose text is not one (its checkpoint note excepted).
+  static Error malformed_tlog_proof(std::string detail);
 
   ErrorKind kind() const noexcept { return kind_; }
   // The detail text of the kinds that carry one (empty otherwise).

@@ -13,6 +13,8 @@ namespace quenfold {
 
 using Hash32 = std::array<std::uint8_t, 32>;
 
+// The root of the empty tree: SHA-256 of the empty string.
+Hash32 rfc6962_empty_root();
 // SHA-256(0x00 || data).
 Hash32 rfc6962_leaf_hash(ByteView data);
 // SHA-256(0x01 || left || right).

@@ -19,6 +19,8 @@
 #include "quenfold/verifier.h"     // verifier keys parsed once; which keys signed a note
 #include "quenfold/witness.h"      // witness cosignatures and C2SP tlog-policy quorums
 #include "quenfold/checkpoint_verifier.h"  // origin-bound checkpoints, batch and chain verification
+#include "quenfold/tlog_proof.h"           // C2SP tlog-proof: offline inclusion proofs
+#include "quenfold/add_checkpoint.h"       // the witness checks of C2SP tlog-witness add-checkpoint
 #include "quenfold/coniks.h"       // CONIKS directory presence and absence proofs
 #include "quenfold/keytrans.h"     // KEYTRANS search, fixed-version and monitoring proofs
 #include "quenfold/policy.h"       // signed namespace policies and posture checks

@@ -44,6 +44,7 @@ class ErrorKind(enum.Enum):
     WitnessQuorumNotMet = 26
     BrokenChain = 27
     LogSignaturesNotMet = 28
+    MalformedTlogProof = 29
 
 
 # Whole messages.
@@ -81,6 +82,7 @@ PREFIXES = (
     ('witness quorum not met: ', ErrorKind.WitnessQuorumNotMet),
     ('checkpoint chain broken between checkpoints ', ErrorKind.BrokenChain),
     ('log signatures not met: ', ErrorKind.LogSignaturesNotMet),
+    ('malformed tlog proof: ', ErrorKind.MalformedTlogProof),
 )
 # Patterns the whole message matches (no fixed prefix).
 PATTERNS = (

@@ -112,6 +112,7 @@ ERROR_VARIANTS: Tuple[Tuple[str, Tuple[Tuple[str, str], ...]], ...] = (
     ('WitnessQuorumNotMet', (('detail', 'string'), ('message', 'string'), )),
     ('BrokenChain', (('link', 'u64'), ('cause', 'string'), ('message', 'string'), )),
     ('LogSignaturesNotMet', (('got', 'u64'), ('want', 'u64'), ('message', 'string'), )),
+    ('MalformedTlogProof', (('detail', 'string'), ('message', 'string'), )),
 )
 
 

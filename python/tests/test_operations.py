@@ -131,6 +131,7 @@ class ErrorKindRulesTest(unittest.TestCase):
             "checkpoint chain broken between checkpoints 1 and 2: tree size regression: "
             "size2 (3) < size1 (7)",
         qf.ErrorKind.LogSignaturesNotMet: "log signatures not met: 1 of the 2 required log keys signed",
+        qf.ErrorKind.MalformedTlogProof: "malformed tlog proof: missing index line",
     }
     # Texts close to a kind's message that are not the library's.
     NOT_MESSAGES = (

@@ -73,6 +73,9 @@ Error Error::broken_chain(std::uint64_t link, const Error& cause) {
 Error Error::log_signatures_not_met(std::uint64_t got, std::uint64_t want) {
   return {ErrorKind::LogSignaturesNotMet, got, want};
 }
+Error Error::malformed_tlog_proof(std::string detail) {
+  return {ErrorKind::MalformedTlogProof, 0, 0, std::move(detail)};
+}
 
 namespace {
 
@@ -157,6 +160,8 @@ void Error::write_message(MessageSink& sink) const {
                  text_);
     case ErrorKind::LogSignaturesNotMet:
       return put("log signatures not met: ", to_string(a_), " of the ", to_string(b_), " required log keys signed");
+    case ErrorKind::MalformedTlogProof:
+      return put("malformed tlog proof: ", text_);
   }
   put("unknown error");
 }
@@ -188,6 +193,7 @@ void Error::write_fields(FieldSink& sink) const {
     case ErrorKind::MalformedPolicy:
     case ErrorKind::MalformedKeytrans:
     case ErrorKind::WitnessQuorumNotMet:
+    case ErrorKind::MalformedTlogProof:
       sink.text(text_);
       return;
     case ErrorKind::InvalidSignature:

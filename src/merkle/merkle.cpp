@@ -75,6 +75,8 @@ const ByteView* first_bad_length(std::span<const ByteView> proof) noexcept {
 
 }  // namespace
 
+Hash32 rfc6962_empty_root() { return crypto::sha256({}); }
+
 Hash32 rfc6962_leaf_hash(ByteView data) {
   const std::uint8_t prefix = kLeafPrefix;
   return crypto::sha256({ByteView(&prefix, 1), data});

@@ -29,6 +29,7 @@ K = "examples/key_history/"
 C = "examples/coniks/"
 P = "examples/policy/"
 L = "examples/log/"
+TP = "examples/tlog_proof/"
 T = "examples/keytrans/p256/"
 TK = ["--suite", "p256", "--context", "@" + T + "context.txt", "--vrf-public", "@" + T + "vrf-public.hex",
       "--root", "@" + T + "root.hex", "--label", "alice@example.org"]
@@ -123,6 +124,15 @@ CASES = {
         "tampered": ["--older", "@" + L + "checkpoint-7.note", "--newer", "@" + L + "checkpoint-4.note",
                      "--keys", "@" + L + "keys.txt", "--proof", "@" + L + "consistency-4-to-7.proof"],
         "message": "tree size regression: size2 (4) < size1 (7)",
+    },
+    "tlog-proof": {
+        "ok": ["--proof", "@" + TP + "entry.tlog-proof", "--origin", "log.example.org/proofs/v1",
+               "--policy", "@" + TP + "policy.txt", "--entry", "@" + TP + "entry.txt"],
+        "ok_lines": ["verified", "index: 13", "size: 23", "origin: log.example.org/proofs/v1"],
+        "json": {"index": 13, "size": 23, "origin": "log.example.org/proofs/v1"},
+        "tampered": ["--proof", "@" + TP + "entry-tampered.tlog-proof", "--origin", "log.example.org/proofs/v1",
+                     "--policy", "@" + TP + "policy.txt", "--entry", "@" + TP + "entry.txt"],
+        "message": ROOT_MISMATCH,
     },
     "policy": {
         "ok": ["--envelope", "@" + P + "example.org.policy"],

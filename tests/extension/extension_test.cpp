@@ -418,6 +418,7 @@ TEST(ExtensionErrors, EveryKindLowersItsFields) {
       {Error::broken_chain(3, Error::root_mismatch()),
        V{std::uint64_t{3}, std::string("root mismatch: recomputed root does not match the expected root")}},
       {Error::log_signatures_not_met(1, 2), V{std::uint64_t{1}, std::uint64_t{2}}},
+      {Error::malformed_tlog_proof(s), V{s}},
   };
   ASSERT_EQ(cases.size(), error_variants().size()) << "one row per kind";
   for (std::size_t i = 0; i < cases.size(); ++i) {

@@ -79,7 +79,7 @@ const std::vector<ErrorVariant>& error_variants() {
       {"MalformedPolicy", "s"},      {"PostureMismatch", "ss"},      {"MalformedKeytrans", "s"},
       {"KeytransRootMismatch", ""},  {"WrongFixedLength", "sq"},     {"MalformedVerifierKey", "qss"},
       {"OriginMismatch", "ss"},      {"MalformedWitnessPolicy", "qs"}, {"WitnessQuorumNotMet", "s"},
-      {"BrokenChain", "qs"},         {"LogSignaturesNotMet", "qq"},
+      {"BrokenChain", "qs"},         {"LogSignaturesNotMet", "qq"},  {"MalformedTlogProof", "s"},
   };
   return v;
 }

@@ -127,4 +127,30 @@ std::string Rfc6962Signer::checkpoint_line(std::uint64_t size, const Bytes& root
   return signature_line(origin_, key_id(), sign(size, root, timestamp_ms));
 }
 
+namespace {
+
+std::string hash_lines(const std::vector<std::array<std::uint8_t, 32>>& proof) {
+  std::string out;
+  for (const auto& h : proof) out += base64_of(Bytes(h.begin(), h.end())) + "\n";
+  return out;
+}
+
+}  // namespace
+
+std::string tlog_proof_text(const std::optional<Bytes>& extra, std::uint64_t index,
+                            const std::vector<std::array<std::uint8_t, 32>>& proof, std::string_view note) {
+  std::string out = "c2sp.org/tlog-proof@v1\n";
+  if (extra) out += "extra " + base64_of(*extra) + "\n";
+  out += "index " + std::to_string(index) + "\n";
+  out += hash_lines(proof);
+  out += "\n";
+  out += note;
+  return out;
+}
+
+std::string add_checkpoint_request(std::uint64_t old_size, const std::vector<std::array<std::uint8_t, 32>>& proof,
+                                   std::string_view note) {
+  return "old " + std::to_string(old_size) + "\n" + hash_lines(proof) + "\n" + std::string(note);
+}
+
 }  // namespace quenfold::test

@@ -2,7 +2,10 @@
 // and witness policies, written from the C2SP texts alone.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
+#include <vector>
 #include <string>
 #include <string_view>
 
@@ -77,5 +80,16 @@ class Rfc6962Signer {
   std::string origin_;
   std::shared_ptr<P256Signer> p256_;
 };
+
+// The text of a C2SP tlog-proof: the header, "extra <base64>" when extra
+// data is given, "index <index>", one base64 line per proof hash, an empty
+// line and the checkpoint note as given.
+std::string tlog_proof_text(const std::optional<Bytes>& extra, std::uint64_t index,
+                            const std::vector<std::array<std::uint8_t, 32>>& proof, std::string_view note);
+
+// The body of a C2SP tlog-witness add-checkpoint request: "old <size>",
+// one base64 line per consistency proof hash, an empty line, the note.
+std::string add_checkpoint_request(std::uint64_t old_size, const std::vector<std::array<std::uint8_t, 32>>& proof,
+                                   std::string_view note);
 
 }  // namespace quenfold::test

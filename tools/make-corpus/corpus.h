@@ -19,5 +19,7 @@ void policy_seeds(const std::filesystem::path& dir);
 void keytrans_seeds(const std::filesystem::path& dir);
 void witness_seeds(const std::filesystem::path& dir);
 void monitor_seeds(const std::filesystem::path& dir);
+void tlog_proof_seeds(const std::filesystem::path& dir);
+void add_checkpoint_seeds(const std::filesystem::path& dir);
 
 }  // namespace quenfold::corpus

@@ -183,6 +183,8 @@ std::vector<std::pair<std::string, Generator>> generators() {
       {"keytrans_fuzz", keytrans_seeds},
       {"witness_fuzz", witness_seeds},
       {"monitor_fuzz", monitor_seeds},
+      {"tlog_proof_fuzz", tlog_proof_seeds},
+      {"add_checkpoint_fuzz", add_checkpoint_seeds},
   };
 }
 

@@ -31,5 +31,6 @@ void make_log(const std::filesystem::path& dir);
 void make_keytrans(const std::filesystem::path& dir);
 void make_policy(const std::filesystem::path& dir);
 void make_monitor(const std::filesystem::path& dir);
+void make_tlog_proof(const std::filesystem::path& dir);
 
 }  // namespace quenfold::examples

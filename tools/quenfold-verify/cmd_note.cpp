@@ -1,5 +1,5 @@
-// note, checkpoint, checkpoint-inclusion, checkpoint-consistency: signed
-// notes and the checkpoints they carry.
+// note, checkpoint, checkpoint-inclusion, checkpoint-consistency, tlog-proof:
+// signed notes and the checkpoints they carry.
 //
 // The checkpoint commands take one of two routes. Given only --keys, they
 // verify as the exported operations do (any trusted key's signature, no
@@ -11,12 +11,14 @@
 
 #include "cli.h"
 #include "signer_json.h"
+#include "encoding/context.h"
 #include "encoding/text.h"
 #include "note/verifier_key.h"
 #include "quenfold/checkpoint.h"
 #include "quenfold/checkpoint_verifier.h"
 #include "quenfold/merkle.h"
 #include "quenfold/note.h"
+#include "quenfold/tlog_proof.h"
 #include "quenfold/witness.h"
 
 namespace quenfold::cli {
@@ -147,6 +149,26 @@ Outcome checkpoint_consistency(const Options& o) {
 }
 
 constexpr const char* kKeysHelp = "Trusted verifier keys: @FILE with one per line, or comma-separated";
+// A C2SP tlog-proof, always through the --origin route: its checkpoint must
+// be the log's statement about that origin.
+Outcome tlog_proof(const Options& o) {
+  if (!o.has("origin")) throw UsageError("--origin is required");
+  if (o.has("leaf-hash") == o.has("entry")) throw UsageError("give exactly one of --leaf-hash and --entry");
+  const auto v = origin_verifier(o);
+  const std::string text = o.text("proof");
+  const std::string entry = o.has("entry") ? o.text("entry") : std::string();
+  const auto r = o.has("entry") ? verify_tlog_proof_entry(text, *v, encoding::bytes_of(entry))
+                                : verify_tlog_proof(text, *v, o.hex("leaf-hash"));
+  if (!r) return rejected(r.error());
+  return verified(Fields()
+                      .number("index", r->index)
+                      .number("size", r->checkpoint.head.size)
+                      .bytes("root", r->checkpoint.head.root)
+                      .text("origin", r->checkpoint.head.origin)
+                      .json("log_signers", signers_json(r->checkpoint.log_signers))
+                      .json("cosigners", signers_json(r->checkpoint.cosigners)));
+}
+
 constexpr const char* kCheckpointKeysHelp =
     "Trusted verifier keys: @FILE with one per line, or comma-separated; with --origin, the log's keys "
     "(whatever their names) and cosignature/v1 witness keys. Required unless --policy is given";
@@ -204,6 +226,19 @@ void register_note(Registry& r) {
           .required("newer", "TEXT|@FILE", "The newer signed checkpoint")
           .optional("keys", "KEY[,KEY...]|@FILE", kCheckpointKeysHelp)
           .optional("proof", "HEX[,HEX...]", "Consistency proof (empty when absent)"));
+  r.add("tlog-proof",
+        "Verifies a C2SP tlog-proof: the leaf hash (given, or SHA-256(0x00 || entry) of --entry), the "
+        "checkpoint's origin and log signature, the cosignatures of --policy's quorum, then the inclusion "
+        "of the leaf at the proof's index; prints the index, size, root, log signers and cosigners.",
+        "quenfold-verify tlog-proof --proof @examples/tlog_proof/entry.tlog-proof --origin "
+        "log.example.org/proofs/v1 --policy @examples/tlog_proof/policy.txt --entry @examples/tlog_proof/entry.txt",
+        tlog_proof)
+      .required("proof", "TEXT|@FILE", "The tlog proof (c2sp.org/tlog-proof@v1)")
+      .optional("origin", "ORIGIN", "The origin the proof's checkpoint must carry")
+      .optional("keys", "KEY[,KEY...]|@FILE", kCheckpointKeysHelp)
+      .optional("policy", "@FILE", "A witness policy in the C2SP tlog-policy format whose quorum must have cosigned")
+      .optional("leaf-hash", "HEX", "The entry's 32-byte RFC 6962 leaf hash")
+      .optional("entry", "TEXT|@FILE", "The entry itself, hashed as an RFC 6962 leaf");
 }
 
 }  // namespace quenfold::cli
