@@ -45,7 +45,7 @@ TEST(WitnessSeeds, EverySeedMeetsItsPolicy) {
     ++count;
   }
   std::filesystem::remove_all(dir);
-  EXPECT_EQ(count, 5);
+  EXPECT_EQ(count, 7);
 }
 
 }  // namespace
