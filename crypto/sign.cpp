@@ -365,6 +365,20 @@ bool verify_ecdsa_p256_sha256(ByteView spki_der, ByteView message, ByteView der_
   return key && !der_signature.empty() && verify_message(key.get(), ecdsa_sha256_alg(), message, der_signature);
 }
 
+struct EcdsaP256Key::Decoded {
+  ossl::EvpPkey key;
+};
+
+std::optional<EcdsaP256Key> EcdsaP256Key::from_spki(ByteView spki_der) {
+  auto key = p256_key_of(spki_der);
+  if (!key) return std::nullopt;
+  return EcdsaP256Key(std::make_shared<const Decoded>(Decoded{std::move(key)}));
+}
+
+bool EcdsaP256Key::verify_sha256(ByteView message, ByteView der_signature) const {
+  return !der_signature.empty() && verify_message(decoded_->key.get(), ecdsa_sha256_alg(), message, der_signature);
+}
+
 bool verify_ml_dsa(MlDsaParameterSet set, ByteView public_key, ByteView message, ByteView signature,
                    ByteView context) {
   const MlDsaParameters parameters = ml_dsa_parameters(set);

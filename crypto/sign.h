@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -87,6 +88,25 @@ bool is_ecdsa_p256_spki(ByteView spki_der);
 // signature 3): a DER SubjectPublicKeyInfo key and a DER ECDSA-Sig-Value.
 // false for any other key type or an encoding that is not exact DER.
 bool verify_ecdsa_p256_sha256(ByteView spki_der, ByteView message, ByteView der_signature);
+
+// An ECDSA P-256 public key decoded once from its SubjectPublicKeyInfo, for
+// a key that verifies many signatures (an RFC 6962 log's): decoding the key
+// and checking its point costs a sizeable part of one verification.
+// Immutable; copies share the decoded key, which any number of threads may
+// verify with at once.
+class EcdsaP256Key {
+ public:
+  // nullopt unless is_ecdsa_p256_spki(spki_der).
+  static std::optional<EcdsaP256Key> from_spki(ByteView spki_der);
+  // As verify_ecdsa_p256_sha256 under this key.
+  bool verify_sha256(ByteView message, ByteView der_signature) const;
+
+  struct Decoded;  // defined by crypto/
+
+ private:
+  explicit EcdsaP256Key(std::shared_ptr<const Decoded> decoded) : decoded_(std::move(decoded)) {}
+  std::shared_ptr<const Decoded> decoded_;
+};
 
 enum class MlDsaParameterSet : std::uint8_t { MlDsa44, MlDsa65, MlDsa87 };
 // FIPS 204 ML-DSA.Verify (pure) with the given context string (at most 255

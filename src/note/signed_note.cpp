@@ -117,7 +117,9 @@ bool verify_rfc6962(const VerifierKey& key, const NoteSignature& sig, const Chec
   const auto der = r.bytes(*length, "signature");
   if (!der || !r.empty()) return false;
   const Bytes message = rfc6962_tree_head_message(*timestamp, head.size, head.root);
-  if (!crypto::verify_ecdsa_p256_sha256(key.public_key, message, *der)) return false;
+  const bool ok = key.ecdsa ? key.ecdsa->verify_sha256(message, *der)
+                            : crypto::verify_ecdsa_p256_sha256(key.public_key, message, *der);
+  if (!ok) return false;
   time.millis = *timestamp;
   return true;
 }

@@ -73,6 +73,7 @@ std::expected<VerifierKey, Error> parse_key(std::string_view text, bool accept_e
                                                         encoding::hex_fixed(computed, 8)));
 
   const ByteView d(data);
+  std::optional<crypto::EcdsaP256Key> ecdsa;
   constexpr std::size_t kPrefix = 1 + kCompositeKeyLabel.size();
   KeyKind kind;
   if (d[0] == kEd25519KeyType) {
@@ -80,7 +81,8 @@ std::expected<VerifierKey, Error> parse_key(std::string_view text, bool accept_e
   } else if (accept_extended && d[0] == kCosignatureV1KeyType) {
     kind = KeyKind::CosignatureV1;
   } else if (rfc6962) {
-    if (!crypto::is_ecdsa_p256_spki(d.subspan(1)))
+    ecdsa = crypto::EcdsaP256Key::from_spki(d.subspan(1));
+    if (!ecdsa)
       return std::unexpected(
           Error::malformed_signed_note("rfc6962 key is not an ECDSA P-256 SubjectPublicKeyInfo"));
     kind = KeyKind::Rfc6962;
@@ -102,7 +104,9 @@ std::expected<VerifierKey, Error> parse_key(std::string_view text, bool accept_e
   if (!length_ok) return std::unexpected(malformed_key(text));
 
   const ByteView key = composite ? d.subspan(kPrefix) : d.subspan(1);
-  return VerifierKey{std::string(name), declared, kind, Bytes(key.begin(), key.end())};
+  VerifierKey out{std::string(name), declared, kind, Bytes(key.begin(), key.end()), nullptr};
+  if (ecdsa) out.ecdsa = std::make_shared<const crypto::EcdsaP256Key>(std::move(*ecdsa));
+  return out;
 }
 
 }  // namespace

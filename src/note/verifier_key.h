@@ -4,12 +4,14 @@
 
 #include <cstdint>
 #include <expected>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "crypto/sign.h"
 #include "quenfold/error.h"
 #include "quenfold/types.h"
 #include "quenfold/verifier.h"
@@ -57,6 +59,8 @@ struct VerifierKey {
   // token bytes; Rfc6962: the SubjectPublicKeyInfo DER; SubtreeV1: the
   // 1312-byte ML-DSA-44 key.
   Bytes public_key;
+  // Rfc6962: the key decoded once, for every tree head it verifies.
+  std::shared_ptr<const crypto::EcdsaP256Key> ecdsa;
 
   // Every failure is a MalformedSignedNote error; the checks run in a fixed
   // order so that one text always reports the same failure. Only the two
@@ -67,7 +71,10 @@ struct VerifierKey {
   // id is computed over the log ID) and subtree/v1 (0x06, ML-DSA-44).
   static std::expected<VerifierKey, Error> parse_any(std::string_view text);
 
-  friend bool operator==(const VerifierKey&, const VerifierKey&) = default;
+  // Keys are equal when their texts say the same; the decoded form follows.
+  friend bool operator==(const VerifierKey& a, const VerifierKey& b) {
+    return a.name == b.name && a.key_id == b.key_id && a.kind == b.kind && a.public_key == b.public_key;
+  }
 };
 
 // Parses every text in order, stopping at the first that fails.
