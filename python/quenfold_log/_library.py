@@ -77,7 +77,56 @@ def _lower_direct(name: str, kind: str, value):
     return ctype(value)
 
 
-class Library:
+class _Boundary:
+    """What both libraries share: their buffer functions (under their own
+    names, so the two never share a symbol) and the call of one export.
+    Subclasses bind ``_lib``, ``_symbol`` and ``_raise_for``."""
+
+    def _bind_buffers(self, namespace: str) -> None:
+        status = ctypes.POINTER(RustCallStatus)
+        self._from_bytes = self._symbol(f"ffi_{namespace}_rustbuffer_from_bytes")
+        self._from_bytes.argtypes, self._from_bytes.restype = [ForeignBytes, status], RustBuffer
+        self._free = self._symbol(f"ffi_{namespace}_rustbuffer_free")
+        self._free.argtypes, self._free.restype = [RustBuffer, status], None
+
+    def _buffer(self, data: bytes) -> RustBuffer:
+        """A library-owned copy of ``data``."""
+        if len(data) > 2**31 - 1:
+            raise ValueError("an argument above 2^31 - 1 bytes cannot cross the boundary")
+        raw = (ctypes.c_uint8 * max(len(data), 1)).from_buffer_copy(data or b"\x00")
+        status = RustCallStatus()
+        buf = self._from_bytes(ForeignBytes(len(data), raw), ctypes.byref(status))
+        self._raise_for(status)
+        return buf
+
+    def _take(self, buf: RustBuffer) -> bytes:
+        """Copies out and releases a caller-owned buffer."""
+        data = ctypes.string_at(buf.data, buf.len) if buf.len else b""
+        status = RustCallStatus()
+        self._free(buf, ctypes.byref(status))
+        self._raise_for(status)
+        return data
+
+    def _invoke(self, fn, lowered):
+        """Calls `fn` with the lowered arguments (scalars as they are, bytes
+        in buffers the library takes over) and a status record; raises the
+        call's rejection or failure, else returns its raw result."""
+        c_args = []
+        try:
+            for v in lowered:
+                c_args.append(v if isinstance(v, ctypes._SimpleCData) else self._buffer(v))
+        except BaseException:
+            for a in c_args:   # never handed to the library: release here
+                if isinstance(a, RustBuffer):
+                    self._take(a)
+            raise
+        status = RustCallStatus()
+        out = fn(*c_args, ctypes.byref(status))
+        self._raise_for(status)
+        return out
+
+
+class Library(_Boundary):
     """One loaded and checked libquenfold_log."""
 
     def __init__(self, path: str,
@@ -91,7 +140,7 @@ class Library:
             raise LibraryMismatch(f"cannot load {path}: {e}") from None
         expected = expected_checksums or {op: c for op, (_, _, c) in CATALOGUE.items()}
         self._check_contract(expected, expected_contract_version)
-        self._bind_buffers()
+        self._bind_buffers("quenfold_log")
         # Operation entry points are resolved at first use, so that a library
         # built without some of them still serves the others; the checksums
         # above already pin the interface of every one.
@@ -146,13 +195,6 @@ class Library:
                 raise LibraryMismatch(f"metadata of {op} hashes to checksum {recomputed}, "
                                       f"this binding expects {want}")
 
-    def _bind_buffers(self) -> None:
-        status = ctypes.POINTER(RustCallStatus)
-        self._from_bytes = self._symbol("ffi_quenfold_log_rustbuffer_from_bytes")
-        self._from_bytes.argtypes, self._from_bytes.restype = [ForeignBytes, status], RustBuffer
-        self._free = self._symbol("ffi_quenfold_log_rustbuffer_free")
-        self._free.argtypes, self._free.restype = [RustBuffer, status], None
-
     def provides(self, op: str) -> bool:
         """Whether the library exports the entry point of ``op``."""
         return hasattr(self._lib, "uniffi_quenfold_log_fn_func_" + op)
@@ -171,26 +213,6 @@ class Library:
         fn.argtypes.append(ctypes.POINTER(RustCallStatus))
         fn.restype = {None: None, "u32": ctypes.c_uint32}.get(result, RustBuffer)
         return fn
-
-    # ---- buffers ------------------------------------------------------------
-
-    def _buffer(self, data: bytes) -> RustBuffer:
-        """A library-owned copy of ``data``."""
-        if len(data) > 2**31 - 1:
-            raise ValueError("an argument above 2^31 - 1 bytes cannot cross the boundary")
-        raw = (ctypes.c_uint8 * max(len(data), 1)).from_buffer_copy(data or b"\x00")
-        status = RustCallStatus()
-        buf = self._from_bytes(ForeignBytes(len(data), raw), ctypes.byref(status))
-        self._raise_for(status)
-        return buf
-
-    def _take(self, buf: RustBuffer) -> bytes:
-        """Copies out and releases a caller-owned buffer."""
-        data = ctypes.string_at(buf.data, buf.len) if buf.len else b""
-        status = RustCallStatus()
-        self._free(buf, ctypes.byref(status))
-        self._raise_for(status)
-        return data
 
     def _raise_for(self, status: RustCallStatus) -> None:
         if status.code == 0:
@@ -238,18 +260,7 @@ class Library:
         values, everything else as the exact bytes to put in its RustBuffer."""
         _, result, _ = CATALOGUE[op]
         fn = self._function(op)
-        c_args = []
-        try:
-            for v in lowered:
-                c_args.append(v if isinstance(v, ctypes._SimpleCData) else self._buffer(v))
-        except BaseException:
-            for a in c_args:   # never handed to the library: release here
-                if isinstance(a, RustBuffer):
-                    self._take(a)
-            raise
-        status = RustCallStatus()
-        out = fn(*c_args, ctypes.byref(status))
-        self._raise_for(status)
+        out = self._invoke(fn, lowered)
         if result is None:
             return None
         if result == "u32":
@@ -261,7 +272,7 @@ class Library:
             raise InternalError(f"undecodable {result} result of {op}: {e}") from None
 
 
-class ExtensionLibrary:
+class ExtensionLibrary(_Boundary):
     """One loaded and checked libquenfold_log_ext: its calls take and return
     values of the catalogue's types, objects as handles, and report a
     rejection with its kind and fields."""
@@ -275,12 +286,7 @@ class ExtensionLibrary:
         except OSError as e:
             raise LibraryMismatch(f"cannot load {path}: {e}") from None
         self._check_contract()
-        status = ctypes.POINTER(RustCallStatus)
-        ns = _extension.NAMESPACE
-        self._from_bytes = self._symbol(f"ffi_{ns}_rustbuffer_from_bytes")
-        self._from_bytes.argtypes, self._from_bytes.restype = [ForeignBytes, status], RustBuffer
-        self._free = self._symbol(f"ffi_{ns}_rustbuffer_free")
-        self._free.argtypes, self._free.restype = [RustBuffer, status], None
+        self._bind_buffers(_extension.NAMESPACE)
         self._functions = {}
         self._functions_lock = threading.Lock()
 
@@ -359,22 +365,6 @@ class ExtensionLibrary:
         message = values.pop("message")
         return VerificationError(message, kind=ErrorKind[name], fields=values)
 
-    def _buffer(self, data: bytes) -> RustBuffer:
-        if len(data) > 2**31 - 1:
-            raise ValueError("an argument above 2^31 - 1 bytes cannot cross the boundary")
-        raw = (ctypes.c_uint8 * max(len(data), 1)).from_buffer_copy(data or b"\x00")
-        status = RustCallStatus()
-        buf = self._from_bytes(ForeignBytes(len(data), raw), ctypes.byref(status))
-        if status.code != 0:
-            raise InternalError(self._take(status.error_buf).decode("utf-8", "replace"))
-        return buf
-
-    def _take(self, buf: RustBuffer) -> bytes:
-        data = ctypes.string_at(buf.data, buf.len) if buf.len else b""
-        status = RustCallStatus()
-        self._free(buf, ctypes.byref(status))
-        return data
-
     def _raise_for(self, status: RustCallStatus) -> None:
         if status.code == 0:
             return
@@ -413,18 +403,7 @@ class ExtensionLibrary:
             raise TypeError(f"{export} takes {len(args)} arguments, got {len(values)}")
         lowered = [self._lower(name, t, v) for (name, t), v in zip(args, values)]
         fn = self._function(export)
-        c_args = []
-        try:
-            for v in lowered:
-                c_args.append(v if isinstance(v, ctypes._SimpleCData) else self._buffer(v))
-        except BaseException:
-            for a in c_args:
-                if isinstance(a, RustBuffer):
-                    self._take(a)
-            raise
-        status = RustCallStatus()
-        out = fn(*c_args, ctypes.byref(status))
-        self._raise_for(status)
+        out = self._invoke(fn, lowered)
         if result is None:
             return None
         if result == "u64" or result in ("u8", "u16", "u32"):
