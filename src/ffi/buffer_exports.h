@@ -84,3 +84,20 @@ inline RustBuffer reserve(RustBuffer buf, uint64_t additional, RustCallStatus* s
 }
 
 }  // namespace quenfold::ffi::buffers
+
+// The four exported buffer functions of a library whose names start with
+// `prefix` (ffi_quenfold_log_, ffi_quenfold_log_ext_): each library has its
+// own names, so that the two never share a symbol, and the same bodies.
+#define QUENFOLD_BUFFER_EXPORTS(prefix)                                                                      \
+  RustBuffer prefix##rustbuffer_alloc(uint64_t size, RustCallStatus* status) {                               \
+    return quenfold::ffi::buffers::alloc(size, status);                                                      \
+  }                                                                                                          \
+  RustBuffer prefix##rustbuffer_from_bytes(ForeignBytes bytes, RustCallStatus* status) {                     \
+    return quenfold::ffi::buffers::from_bytes(bytes, status);                                                \
+  }                                                                                                          \
+  void prefix##rustbuffer_free(RustBuffer buf, RustCallStatus* status) {                                     \
+    quenfold::ffi::buffers::free(buf, status);                                                               \
+  }                                                                                                          \
+  RustBuffer prefix##rustbuffer_reserve(RustBuffer buf, uint64_t additional, RustCallStatus* status) {       \
+    return quenfold::ffi::buffers::reserve(buf, additional, status);                                         \
+  }

@@ -58,16 +58,7 @@ void release_handle(std::uint64_t handle, RustCallStatus* status) noexcept {
 extern "C" {
 #include "ffi/extension/exports.inc"
 
-RustBuffer ffi_quenfold_log_ext_rustbuffer_alloc(uint64_t size, RustCallStatus* status) {
-  return buffers::alloc(size, status);
-}
-RustBuffer ffi_quenfold_log_ext_rustbuffer_from_bytes(ForeignBytes bytes, RustCallStatus* status) {
-  return buffers::from_bytes(bytes, status);
-}
-void ffi_quenfold_log_ext_rustbuffer_free(RustBuffer buf, RustCallStatus* status) { buffers::free(buf, status); }
-RustBuffer ffi_quenfold_log_ext_rustbuffer_reserve(RustBuffer buf, uint64_t additional, RustCallStatus* status) {
-  return buffers::reserve(buf, additional, status);
-}
+QUENFOLD_BUFFER_EXPORTS(ffi_quenfold_log_ext_)
 
 // The metadata arrays (extern declarations in quenfold_log_ext.h give them
 // external linkage and default visibility).
