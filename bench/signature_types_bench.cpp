@@ -19,13 +19,6 @@ using quenfold::test::Bytes;
 
 const std::string kOrigin = "bench.example/static-ct";
 
-quenfold::VerifierList keys_of(const std::string& vkey) {
-  const std::vector<std::string> texts = {vkey};
-  auto list = quenfold::VerifierList::parse(std::span<const std::string>(texts));
-  if (!list) throw std::runtime_error(list.error().message());
-  return *list;
-}
-
 Bytes tree_head(std::uint64_t timestamp, std::uint64_t size, const Bytes& root) {
   Bytes m = {0x00, 0x01};
   for (int s = 56; s >= 0; s -= 8) m.push_back(static_cast<std::uint8_t>(timestamp >> s));
@@ -40,7 +33,7 @@ void BM_Rfc6962Checkpoint_VsEcdsaP256(benchmark::State& state) {
   const std::uint64_t size = 123456789, timestamp = 1767139200000;
   const std::string note =
       quenfold::test::checkpoint_body(kOrigin, size, root) + "\n" + log.checkpoint_line(size, root, timestamp);
-  const quenfold::CheckpointVerifier verifier(kOrigin, keys_of(log.verifier_key()));
+  const quenfold::CheckpointVerifier verifier(kOrigin, quenfold::test::verifier_list({log.verifier_key()}));
   // The floor: the same signature over the same tree head, the key parsed
   // once.
   const Bytes message = tree_head(timestamp, size, root);
@@ -67,7 +60,7 @@ void BM_SubtreeCheckpoint_VsMlDsa44(benchmark::State& state) {
   const std::uint64_t size = 123456789;
   const std::string note =
       quenfold::test::checkpoint_body(kOrigin, size, root) + "\n" + log.checkpoint_line(kOrigin, size, root, 0);
-  const quenfold::CheckpointVerifier verifier(kOrigin, keys_of(log.verifier_key()));
+  const quenfold::CheckpointVerifier verifier(kOrigin, quenfold::test::verifier_list({log.verifier_key()}));
   // The floor: one ML-DSA-44 verification of the same message and signature.
   const auto ml = quenfold::test::MlDsa44Signer::generate(72);
   const Bytes signed_line = log.sign(kOrigin, 0, size, root, 0);

@@ -26,12 +26,6 @@ using quenfold::test::Bytes;
 
 constexpr std::string_view kOrigin = "log.example.org/bench/v1";
 
-quenfold::VerifierList list_of(const std::vector<std::string>& keys) {
-  auto l = quenfold::VerifierList::parse(std::span<const std::string>(keys));
-  if (!l) throw std::runtime_error(l.error().message());
-  return *l;
-}
-
 // A log of 2^20 leaves, its checkpoint signed by the log and cosigned by
 // two witnesses, the tlog proof of one leaf, and the policy "the log and
 // both witnesses".
@@ -61,8 +55,9 @@ struct Fixture {
     const auto path = tree.inclusion_proof(kIndex, kSize);
     path_length = path.size();
     text = quenfold::test::tlog_proof_text(Bytes{'b', 'e', 'n', 'c', 'h'}, kIndex, path, note);
-    auto policy = quenfold::WitnessPolicy::threshold(list_of({log.verifier_key()}),
-                                                     list_of({w1.verifier_key(), w2.verifier_key()}), 2);
+    auto policy =
+        quenfold::WitnessPolicy::threshold(quenfold::test::verifier_list({log.verifier_key()}),
+                                           quenfold::test::verifier_list({w1.verifier_key(), w2.verifier_key()}), 2);
     if (!policy) throw std::runtime_error(policy.error().message());
     verifier.emplace(std::string(kOrigin), *policy);
   }

@@ -153,4 +153,10 @@ std::string add_checkpoint_request(std::uint64_t old_size, const std::vector<std
   return "old " + std::to_string(old_size) + "\n" + hash_lines(proof) + "\n" + std::string(note);
 }
 
+VerifierList verifier_list(const std::vector<std::string>& keys) {
+  auto list = VerifierList::parse(std::span<const std::string>(keys));
+  if (!list) throw std::runtime_error(list.error().message());
+  return *list;
+}
+
 }  // namespace quenfold::test

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "quenfold/verifier.h"
 #include "support/notes.h"
 #include "support/signers.h"
 
@@ -91,5 +92,9 @@ std::string tlog_proof_text(const std::optional<Bytes>& extra, std::uint64_t ind
 // one base64 line per consistency proof hash, an empty line, the note.
 std::string add_checkpoint_request(std::uint64_t old_size, const std::vector<std::array<std::uint8_t, 32>>& proof,
                                    std::string_view note);
+
+// A VerifierList of these key texts; throws with the library's message when
+// one does not parse (a fixture that is wrong, not a case under test).
+VerifierList verifier_list(const std::vector<std::string>& keys);
 
 }  // namespace quenfold::test

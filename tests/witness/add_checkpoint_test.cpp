@@ -22,12 +22,6 @@ using test::NoteSigner;
 
 constexpr std::string_view kOrigin = "log.example/witnessed";
 
-VerifierList list_of(const std::vector<std::string>& keys) {
-  auto l = VerifierList::parse(std::span<const std::string>(keys));
-  if (!l) throw std::runtime_error(l.error().message());
-  return *l;
-}
-
 struct Log {
   NoteSigner key = NoteSigner::ed25519(std::string(kOrigin), 1);
   MerkleTree tree;
@@ -44,7 +38,7 @@ struct Log {
 
 TEST(AddCheckpoint, EveryStatusWithItsReason) {
   const Log log;
-  const CheckpointVerifier verifier(std::string(kOrigin), list_of({log.key.verifier_key()}));
+  const CheckpointVerifier verifier(std::string(kOrigin), test::verifier_list({log.key.verifier_key()}));
   const NoteSigner stranger = NoteSigner::ed25519(std::string(kOrigin), 7);
   const NoteSigner other = NoteSigner::ed25519("log.example/other", 1);
   const Cosigner unknown_witness = Cosigner::generate("witness.example/elsewhere", 3);
@@ -151,7 +145,8 @@ TEST(AddCheckpoint, EveryStatusWithItsReason) {
       EXPECT_EQ(r.cosignature_v1_message(std::uint64_t{1} << 63), "");
       const std::string note = c.request.substr(c.request.find("\n\n") + 2);
       const std::string cosigned = note + me.cosignature_line(r.checkpoint_body, 1700000123);
-      const CheckpointVerifier with_me(std::string(kOrigin), list_of({log.key.verifier_key(), me.verifier_key()}));
+      const CheckpointVerifier with_me(std::string(kOrigin),
+                                       test::verifier_list({log.key.verifier_key(), me.verifier_key()}));
       const auto opened = with_me.verify(cosigned);
       ASSERT_TRUE(opened.has_value()) << opened.error().message();
       ASSERT_EQ(opened->cosigners.size(), 1u);
@@ -170,7 +165,7 @@ TEST(AddCheckpoint, EveryStatusWithItsReason) {
 // rollback; recomputed against the new state, it is a 409.
 TEST(AddCheckpoint, RacingRequestsCannotRollBack) {
   const Log log;
-  const CheckpointVerifier verifier(std::string(kOrigin), list_of({log.key.verifier_key()}));
+  const CheckpointVerifier verifier(std::string(kOrigin), test::verifier_list({log.key.verifier_key()}));
   std::optional<WitnessState> stored = log.state(3);
   const auto a = check_add_checkpoint(stored, verifier,
                                       test::add_checkpoint_request(3, log.tree.consistency_proof(3, 5), log.note(5)));
@@ -198,7 +193,8 @@ TEST(AddCheckpoint, RacingRequestsCannotRollBack) {
 TEST(AddCheckpoint, PolicyVerifierChecksOnlyTheLogSignature) {
   const Log log;
   const Cosigner w = Cosigner::generate("witness.example/known", 4);
-  auto policy = WitnessPolicy::threshold(list_of({log.key.verifier_key()}), list_of({w.verifier_key()}), 1);
+  auto policy = WitnessPolicy::threshold(test::verifier_list({log.key.verifier_key()}),
+                                         test::verifier_list({w.verifier_key()}), 1);
   ASSERT_TRUE(policy.has_value()) << policy.error().message();
   const CheckpointVerifier verifier(std::string(kOrigin), *policy);
   // A cosignature over another body: it does not verify for this note.

@@ -32,11 +32,6 @@ std::string trimmed(std::string s) {
   while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
   return s;
 }
-VerifierList list_of(const std::vector<std::string>& keys) {
-  auto list = VerifierList::parse(std::span<const std::string>(keys));
-  if (!list) throw std::runtime_error(list.error().message());
-  return *list;
-}
 std::string origin_of(const std::string& note) { return note.substr(0, note.find('\n')); }
 // The note with one byte of its first signature's blob changed.
 std::string with_changed_signature(std::string note, std::size_t from_end) {
@@ -47,7 +42,7 @@ std::string with_changed_signature(std::string note, std::size_t from_end) {
 
 TEST(RealSignatureTypes, MlDsa44LogCheckpoint) {
   const std::string note = tiles("torchwood-mldsa/checkpoint");
-  const VerifierList keys = list_of({trimmed(tiles("torchwood-mldsa/log.vkey"))});
+  const VerifierList keys = test::verifier_list({trimmed(tiles("torchwood-mldsa/log.vkey"))});
   ASSERT_EQ(keys.keys().at(0).type, KeyType::SubtreeV1);
   const CheckpointVerifier verifier(origin_of(note), keys);
   const auto r = verifier.verify(note);
@@ -74,7 +69,7 @@ TEST(RealSignatureTypes, Rfc6962StaticCtCheckpoint) {
   ASSERT_TRUE(vkey.has_value()) << vkey.error().message();
   const std::string want_id = skylight().at("checks").at("facts").at("log_signature").at("key_id");
   EXPECT_EQ(vkey->substr(origin.size() + 1, 8), want_id);
-  const CheckpointVerifier verifier(origin, list_of({*vkey}));
+  const CheckpointVerifier verifier(origin, test::verifier_list({*vkey}));
   const auto r = verifier.verify(note);
   ASSERT_TRUE(r.has_value()) << r.error().message();
   ASSERT_EQ(r->log_signers.size(), 1u);
@@ -116,7 +111,7 @@ TEST(RealSignatureTypes, EveryByteFlipInTheRfc6962LineIsRejected) {
   const std::string origin = origin_of(note);
   const auto vkey = rfc6962_verifier_key(origin, tree.at("log_public_key_spki_b64").get<std::string>());
   ASSERT_TRUE(vkey.has_value());
-  const CheckpointVerifier verifier(origin, list_of({*vkey}));
+  const CheckpointVerifier verifier(origin, test::verifier_list({*vkey}));
   ASSERT_TRUE(verifier.verify(note).has_value());
   const std::size_t begin = note.find("\n\n") + 2, end = note.size() - 1;  // the line, without its line feed
   std::size_t flips = 0;
@@ -158,7 +153,8 @@ TEST(SignatureTypes, RulesOfRfc6962AndSubtreeLines) {
     for (const auto& line : lines) n += line;
     return n;
   };
-  const CheckpointVerifier all_keys(l.origin, list_of({l.ed.verifier_key(), l.ml.verifier_key(), l.ct.verifier_key()}));
+  const CheckpointVerifier all_keys(
+      l.origin, test::verifier_list({l.ed.verifier_key(), l.ml.verifier_key(), l.ct.verifier_key()}));
   const test::SubtreeSigner other_start = l.ml;
   const std::string subtree_line = test::signature_line(l.origin, l.ml.key_id(), l.ml.sign(l.origin, 4, 12, l.root, 0));
   const std::string extension_body = l.body("ext");
@@ -177,16 +173,19 @@ TEST(SignatureTypes, RulesOfRfc6962AndSubtreeLines) {
        ErrorKind::LogSignaturesNotMet},
       {"a subtree that does not start at 0", all_keys, note(body, {ed_line, subtree_line}),
        ErrorKind::InvalidSignature},
-      {"rfc6962 under extension lines", all_keys,
-       note(extension_body, {l.ct.checkpoint_line(12, l.root, 1)}), ErrorKind::InvalidSignature},
+      {"rfc6962 under extension lines", all_keys, note(extension_body, {l.ct.checkpoint_line(12, l.root, 1)}),
+       ErrorKind::InvalidSignature},
       {"rfc6962 over another size", all_keys, note(body, {l.ct.checkpoint_line(13, l.root, 1)}),
        ErrorKind::InvalidSignature},
       {"rfc6962 line, body malformed", all_keys, "log.example/multi\n12\nnot a root\n\n" + ct_line,
        ErrorKind::MalformedCheckpoint},
-      {"subtree/v1 witness key in a key list", CheckpointVerifier(l.origin, list_of({l.ed.verifier_key(),
-                                                                                     l.witness.verifier_key()})),
-       note(body, {ed_line, l.witness.checkpoint_line(l.origin, 12, l.root, 1700000000)}), {}, 1},
-      {"a witness's subtree/v1 key alone", CheckpointVerifier(l.origin, list_of({l.witness.verifier_key()})),
+      {"subtree/v1 witness key in a key list",
+       CheckpointVerifier(l.origin, test::verifier_list({l.ed.verifier_key(), l.witness.verifier_key()})),
+       note(body, {ed_line, l.witness.checkpoint_line(l.origin, 12, l.root, 1700000000)}),
+       {},
+       1},
+      {"a witness's subtree/v1 key alone",
+       CheckpointVerifier(l.origin, test::verifier_list({l.witness.verifier_key()})),
        note(body, {l.witness.checkpoint_line(l.origin, 12, l.root, 1700000000)}), ErrorKind::NoTrustedSignature},
   };
   for (const auto& c : cases) {

@@ -23,12 +23,6 @@ constexpr std::string_view kOrigin = "log.example/proofs";
 
 Bytes entry_of(std::uint64_t i) { return Bytes{'e', 'n', 't', 'r', 'y', static_cast<std::uint8_t>(i)}; }
 
-VerifierList list_of(const std::vector<std::string>& keys) {
-  auto l = VerifierList::parse(std::span<const std::string>(keys));
-  if (!l) throw std::runtime_error(l.error().message());
-  return *l;
-}
-
 // A log of 11 entries, its key, two witnesses, and a checkpoint at size 11
 // signed by the log and cosigned by both witnesses.
 struct Fixture {
@@ -47,8 +41,8 @@ struct Fixture {
            w2.cosignature_line(body, 1700000001);
   }
   CheckpointVerifier two_of_two() const {
-    auto policy = WitnessPolicy::threshold(list_of({log.verifier_key()}),
-                                           list_of({w1.verifier_key(), w2.verifier_key()}), 2);
+    auto policy = WitnessPolicy::threshold(test::verifier_list({log.verifier_key()}),
+                                           test::verifier_list({w1.verifier_key(), w2.verifier_key()}), 2);
     if (!policy) throw std::runtime_error(policy.error().message());
     return CheckpointVerifier(std::string(kOrigin), *policy);
   }
@@ -118,8 +112,8 @@ TEST(TlogProof, MalformedTextsAreRejectedWithTheirLine) {
 TEST(TlogProof, VerifiesEveryLeafUnderKeysOrPolicy) {
   const Fixture f;
   const CheckpointVerifier by_policy = f.two_of_two();
-  const CheckpointVerifier by_keys(std::string(kOrigin),
-                                   list_of({f.log.verifier_key(), f.w1.verifier_key(), f.w2.verifier_key()}));
+  const CheckpointVerifier by_keys(
+      std::string(kOrigin), test::verifier_list({f.log.verifier_key(), f.w1.verifier_key(), f.w2.verifier_key()}));
   for (const CheckpointVerifier* v : {&by_policy, &by_keys}) {
     const auto expected = v->verify(f.note);
     ASSERT_TRUE(expected.has_value()) << expected.error().message();
