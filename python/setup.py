@@ -17,7 +17,15 @@ import subprocess
 
 from setuptools import setup
 from setuptools.command.build_py import build_py
-from wheel.bdist_wheel import bdist_wheel
+try:
+    from wheel.bdist_wheel import bdist_wheel
+except ImportError:  # setuptools before 70.1 builds wheels through the wheel package
+    import sys
+    raise SystemExit(
+        f"building quenfold_log needs the 'wheel' package, which {sys.executable} cannot import. "
+        "On Debian, make the virtual environment with Debian's own interpreter, whose python3-wheel "
+        "it then sees: /usr/bin/python3 -m venv --system-site-packages .venv "
+        "(or install 'wheel' into this interpreter where PyPI is reachable).") from None
 
 HERE = pathlib.Path(__file__).resolve().parent
 ROOT = HERE.parent
