@@ -15,12 +15,15 @@ are current):
   python/quenfold_log/_errors.py     the Python binding's error kinds
 and for the extension: src/ffi/extension/metadata.inc, exports.inc,
 cmake/quenfold_log_ext.map, include/quenfold_log_ext.h and
-python/quenfold_log/_extension.py.
+python/quenfold_log/_extension.py; from both catalogues, the JVM binding's
+generated sources in java/src/main/java/org/quenfold/log/ (java_binding.py).
 
 Run it again whenever the catalogue changes:
 
     python3 tools/metadata-gen/metadata_gen.py           # rewrite them all
     python3 tools/metadata-gen/metadata_gen.py --check   # only compare
+    python3 tools/metadata-gen/metadata_gen.py --java-dir DIR
+        # only the JVM binding's sources, written afresh under DIR
 
 The catalogue is JSON rather than Python so that it stays pure data: nothing
 in it can compute, and any reader (this tool, the Python binding's tests, a
@@ -57,6 +60,8 @@ import os
 import re
 import sys
 import textwrap
+
+import java_binding
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.abspath(os.path.join(HERE, "..", ".."))
@@ -1126,6 +1131,23 @@ def main(argv) -> int:
     except CatalogueError as e:
         print(f"tools/metadata-gen/extension.json: {e}", file=sys.stderr)
         return 2
+    try:
+        java = java_binding.outputs(sys.modules[__name__], cat, ext, ROOT)
+    except java_binding.JavaError as e:
+        print(f"tools/metadata-gen: {e}", file=sys.stderr)
+        return 2
+    if "--java-dir" in argv:
+        # A binding generated afresh, for a test that compares it with the
+        # libraries: only the Java sources, under the given directory.
+        target = os.path.abspath(argv[argv.index("--java-dir") + 1])
+        for path, content in java.items():
+            out = os.path.join(target, os.path.relpath(path, ROOT))
+            os.makedirs(os.path.dirname(out), exist_ok=True)
+            with open(out, "w", encoding="utf-8") as f:
+                f.write(content)
+        print(f"{len(java)} Java sources written under {target}")
+        return 0
+    files.update(java)
     if "--check" in argv:
         stale = stale_files(files)
         if stale:
@@ -1138,6 +1160,7 @@ def main(argv) -> int:
         print(f"{', '.join(missing)} missing: only a block of it is generated", file=sys.stderr)
         return 2
     for path, content in files.items():
+        os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "w", encoding="utf-8") as f:
             f.write(content)
     for f in cat["functions"]:
