@@ -14,6 +14,7 @@ import sys
 import tempfile
 import unittest
 
+import java_binding
 import metadata_gen as gen
 
 GENERATOR = os.path.join(gen.HERE, "metadata_gen.py")
@@ -187,6 +188,60 @@ class ExtensionTest(unittest.TestCase):
         self.assertIn("cannot lift an argument of type list<record CheckpointHead>", str(ctx.exception))
 
 
+class JavaBindingTest(unittest.TestCase):
+    """The JVM binding's sources: types map to Java and back symmetrically,
+    what has no mapping is refused, and the committed checksum table holds
+    every call of both libraries with its value."""
+
+    def test_types_map_to_java_writers_and_readers(self):
+        cases = [
+            # (catalogue type, Java type, writer of v, reader)
+            ("u8", "int", "w.u8(v)", "r.u8()"),
+            ("u32", "long", "w.u32(v)", "r.u32()"),
+            ("bytes", "byte[]", "w.bytes(v)", "r.bytes()"),
+            ("list<bytes>", "List<byte[]>", "w.list(v, (w1, e1) -> w1.bytes(e1))", "r.list(r1 -> r1.bytes())"),
+            ("optional<u64>", "Optional<Long>", "w.optional(v, (w1, e1) -> w1.u64(e1))",
+             "r.optional(r1 -> r1.u64())"),
+            ("list<list<bytes>>", "List<List<byte[]>>",
+             "w.list(v, (w1, e1) -> w1.list(e1, (w2, e2) -> w2.bytes(e2)))",
+             "r.list(r1 -> r1.list(r2 -> r2.bytes()))"),
+            ("record Signer", "Signer", "v.write(w)", "Signer.read(r)"),
+            ("enum KeyType", "KeyType", "v.write(w)", "KeyType.read(r)"),
+        ]
+        for t, java, write, read in cases:
+            with self.subTest(t):
+                self.assertEqual(java_binding.java_type(t), java)
+                self.assertEqual(java_binding.write_code(t, "v"), write)
+                self.assertEqual(java_binding.read_code(t), read)
+        self.assertEqual(java_binding.argument_type("optional<bytes>"), "byte[]")
+        self.assertEqual(java_binding.argument_type("optional<u64>"), "Long")
+        self.assertEqual(java_binding.read_code("list<optional<error>>"),
+                         "r.list(r1 -> r1.optional(r2 -> ExtensionErrors.read(r2)))")
+
+    def test_refuses_what_it_cannot_map(self):
+        cases = [
+            (java_binding.java_type, "u128", "has no type for u128"),
+            (lambda t: java_binding.write_code(t, "v"), "object VerifierList", "cannot write a value of type object"),
+            (java_binding.read_code, "list<f64>", "cannot read a value of type f64"),
+        ]
+        for fn, t, message in cases:
+            with self.subTest(t):
+                with self.assertRaises(java_binding.JavaError) as ctx:
+                    fn(t)
+                self.assertIn(message, str(ctx.exception))
+
+    def test_catalogue_table_holds_every_checksum(self):
+        core = gen.load()
+        ext = gen.load_extension(core)
+        text = _read(os.path.join(java_binding.SOURCE_DIR, "Catalogue.java"))
+        table = {name: int(value, 16) for name, value in
+                 re.findall(r'checksums\.put\("(\w+)", (0x[0-9a-f]+)\);', text)}
+        want = {f"uniffi_quenfold_log_checksum_func_{f['name']}": gen.parse_checksum(f) for f in core["functions"]}
+        want.update({c["checksum_export"]: gen.ext_checksum(ext, c) for c in gen.ext_callables(ext)})
+        self.assertEqual(table, want)
+        self.assertIn(f"EXT_CONTRACT_VERSION = {ext['contract_version']};", text)
+
+
 class CountsTest(unittest.TestCase):
     """The counts are derived from the catalogue's parts; the committed
     outputs, which a test of the built library compares with its own list,
@@ -262,7 +317,9 @@ class CheckModeTest(unittest.TestCase):
         # searches every checksum tag again.
         core = gen.load()
         outputs = gen.outputs(core)
-        outputs.update(gen.extension_outputs(core, gen.load_extension(core)))
+        ext = gen.load_extension(core)
+        outputs.update(gen.extension_outputs(core, ext))
+        outputs.update(java_binding.outputs(gen, core, ext, gen.ROOT))
         cls.expected = {os.path.relpath(p, gen.ROOT): c for p, c in outputs.items()}
 
     def setUp(self):
@@ -270,7 +327,7 @@ class CheckModeTest(unittest.TestCase):
         self.addCleanup(shutil.rmtree, self.root)
         tool = os.path.join(self.root, "tools", "metadata-gen")
         os.makedirs(tool)
-        for name in ("metadata_gen.py", "catalogue.json", "extension.json"):
+        for name in ("metadata_gen.py", "java_binding.py", "catalogue.json", "extension.json"):
             shutil.copy(os.path.join(gen.HERE, name), tool)
         for relative in self.expected:
             os.makedirs(os.path.join(self.root, os.path.dirname(relative)), exist_ok=True)
@@ -286,10 +343,16 @@ class CheckModeTest(unittest.TestCase):
         files = {os.path.join(self.root, r): c for r, c in self.expected.items()}
         return gen.stale_files(files, self.root)
 
+    # Every generated Java source, made stale by another package line.
+    JAVA_STALE = ("package org.quenfold.log;\n", "package org.quenfold;\n")
+
     def test_every_output_is_compared(self):
-        self.assertEqual(sorted(self.STALE), sorted(self.expected))
+        java = sorted(r for r in self.expected if r.startswith("java" + os.sep))
+        self.assertIn(os.path.join(*java_binding.SOURCE_DIR.split(os.sep), "Catalogue.java"), java)
+        self.assertEqual(sorted(self.STALE), sorted(set(self.expected) - set(java)))
         self.assertEqual(self.stale(), [])
-        for relative, (line, stale_line) in self.STALE.items():
+        cases = list(self.STALE.items()) + [(relative, self.JAVA_STALE) for relative in java]
+        for relative, (line, stale_line) in cases:
             path = os.path.join(self.root, relative)
             with open(path, encoding="utf-8") as f:
                 original = f.read()
