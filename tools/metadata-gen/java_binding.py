@@ -166,11 +166,11 @@ def lowered_argument(a: dict, library: str) -> str:
         return f"Codec.{t}(\"{a['name']}\", {name})" if t != "u64" else name
     if t == "string":
         # A string argument is its raw UTF-8, no length prefix.
-        return f"c.buffer(Codec.utf8({name}))"
+        return f"c.text({name})"
     m = _GENERIC.fullmatch(t)
     if m and m.group(1) == "optional":
-        return f"c.buffer(Codec.encode(w -> w.nullable({name}, (w1, e1) -> {write_code(m.group(2), 'e1', 'w1', 2)})))"
-    return f"c.buffer(Codec.encode(w -> {write_code(t, name)}))"
+        return f"c.buffer(w -> w.nullable({name}, (w1, e1) -> {write_code(m.group(2), 'e1', 'w1', 2)}))"
+    return f"c.buffer(w -> {write_code(t, name)})"
 
 
 def call_method(c: dict, static: bool) -> str:

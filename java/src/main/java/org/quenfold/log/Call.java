@@ -5,6 +5,7 @@ import com.sun.jna.Pointer;
 import java.nio.charset.StandardCharsets;
 import java.util.ArrayList;
 import java.util.List;
+import java.util.function.Consumer;
 import java.util.function.Function;
 
 /**
@@ -19,6 +20,12 @@ final class Call implements AutoCloseable {
     // RustCallStatus: int8 code, then the RustBuffer error_buf at offset 8.
     private static final int STATUS_SIZE = 32;
     private static final ThreadLocal<Memory> STATUS = ThreadLocal.withInitial(() -> new Memory(STATUS_SIZE));
+    // The argument records of the thread's calls, by position, reused: JNA
+    // gives each record native memory of its own (with a cleaner), which
+    // costs more than the rest of a buffer argument. A call's arguments are
+    // made one after another and consumed by its export before the thread
+    // makes another call's.
+    private static final ThreadLocal<List<RustBuffer.ByValue>> ARGUMENTS = ThreadLocal.withInitial(ArrayList::new);
 
     private final Libraries.Boundary boundary;
     private final Memory status;
@@ -44,13 +51,39 @@ final class Call implements AutoCloseable {
         return status;
     }
 
+    /** One serialized argument, written by {@code value} into the thread's writer. */
+    RustBuffer.ByValue buffer(Consumer<Codec.Writer> value) {
+        Codec.Writer w = Codec.Writer.reused();
+        value.accept(w);
+        return buffer(w.array(), w.size());
+    }
+
+    /** A string argument: its raw UTF-8. */
+    RustBuffer.ByValue text(String value) {
+        Codec.Writer w = Codec.Writer.reused();
+        w.utf8(value);
+        return buffer(w.array(), w.size());
+    }
+
     /** A library-owned copy of {@code data}, for one argument. */
     RustBuffer.ByValue buffer(byte[] data) {
-        RustBuffer.ByValue allocated = boundary.alloc(data.length, status);
+        return buffer(data, data.length);
+    }
+
+    private RustBuffer.ByValue buffer(byte[] data, int length) {
+        RustBuffer.ByValue allocated = boundary.alloc(length, status);
         checkStatus();
-        RustBuffer.ByValue arg = new RustBuffer.ByValue(allocated.capacity, allocated.len, allocated.data);
-        if (data.length > 0) {
-            arg.data.write(0, data, 0, data.length);
+        List<RustBuffer.ByValue> records = ARGUMENTS.get();
+        int position = pending == null ? 0 : pending.size();
+        if (position == records.size()) {
+            records.add(new RustBuffer.ByValue());
+        }
+        RustBuffer.ByValue arg = records.get(position);
+        arg.capacity = allocated.capacity;
+        arg.len = allocated.len;
+        arg.data = allocated.data;
+        if (length > 0) {
+            arg.data.write(0, data, 0, length);
         }
         if (pending == null) {
             pending = new ArrayList<>(4);

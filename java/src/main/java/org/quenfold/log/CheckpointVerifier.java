@@ -30,7 +30,7 @@ public final class CheckpointVerifier extends Handle {
         Objects.requireNonNull(origin, "origin");
         Objects.requireNonNull(keys, "keys");
         try (Call c = Call.extension()) {
-            return new CheckpointVerifier(c.handle(ExtNative.uniffi_quenfold_log_ext_fn_constructor_checkpointverifier_with_keys(c.buffer(Codec.utf8(origin)), c.borrow(keys), c.status())));
+            return new CheckpointVerifier(c.handle(ExtNative.uniffi_quenfold_log_ext_fn_constructor_checkpointverifier_with_keys(c.text(origin), c.borrow(keys), c.status())));
         }
     }
 
@@ -42,7 +42,7 @@ public final class CheckpointVerifier extends Handle {
         Objects.requireNonNull(origin, "origin");
         Objects.requireNonNull(policy, "policy");
         try (Call c = Call.extension()) {
-            return new CheckpointVerifier(c.handle(ExtNative.uniffi_quenfold_log_ext_fn_constructor_checkpointverifier_with_policy(c.buffer(Codec.utf8(origin)), c.borrow(policy), c.status())));
+            return new CheckpointVerifier(c.handle(ExtNative.uniffi_quenfold_log_ext_fn_constructor_checkpointverifier_with_policy(c.text(origin), c.borrow(policy), c.status())));
         }
     }
 
@@ -55,7 +55,7 @@ public final class CheckpointVerifier extends Handle {
         Objects.requireNonNull(keys, "keys");
         Objects.requireNonNull(policy, "policy");
         try (Call c = Call.extension()) {
-            return new CheckpointVerifier(c.handle(ExtNative.uniffi_quenfold_log_ext_fn_constructor_checkpointverifier_with_keys_and_policy(c.buffer(Codec.utf8(origin)), c.borrow(keys), c.borrow(policy), c.status())));
+            return new CheckpointVerifier(c.handle(ExtNative.uniffi_quenfold_log_ext_fn_constructor_checkpointverifier_with_keys_and_policy(c.text(origin), c.borrow(keys), c.borrow(policy), c.status())));
         }
     }
 
@@ -90,7 +90,7 @@ public final class CheckpointVerifier extends Handle {
     public VerifiedCheckpoint verify(String noteText) {
         Objects.requireNonNull(noteText, "noteText");
         try (Call c = Call.extension()) {
-            return c.lift(ExtNative.uniffi_quenfold_log_ext_fn_method_checkpointverifier_verify(c.borrow(this), c.buffer(Codec.utf8(noteText)), c.status()), r -> VerifiedCheckpoint.read(r));
+            return c.lift(ExtNative.uniffi_quenfold_log_ext_fn_method_checkpointverifier_verify(c.borrow(this), c.text(noteText), c.status()), r -> VerifiedCheckpoint.read(r));
         }
     }
 
@@ -98,7 +98,7 @@ public final class CheckpointVerifier extends Handle {
     public VerifiedCheckpoint verifyLogSignature(String noteText) {
         Objects.requireNonNull(noteText, "noteText");
         try (Call c = Call.extension()) {
-            return c.lift(ExtNative.uniffi_quenfold_log_ext_fn_method_checkpointverifier_verify_log_signature(c.borrow(this), c.buffer(Codec.utf8(noteText)), c.status()), r -> VerifiedCheckpoint.read(r));
+            return c.lift(ExtNative.uniffi_quenfold_log_ext_fn_method_checkpointverifier_verify_log_signature(c.borrow(this), c.text(noteText), c.status()), r -> VerifiedCheckpoint.read(r));
         }
     }
 
@@ -111,7 +111,7 @@ public final class CheckpointVerifier extends Handle {
         Objects.requireNonNull(leafHash, "leafHash");
         Objects.requireNonNull(proof, "proof");
         try (Call c = Call.extension()) {
-            return c.lift(ExtNative.uniffi_quenfold_log_ext_fn_method_checkpointverifier_verify_inclusion(c.borrow(this), c.buffer(Codec.utf8(noteText)), leafIndex, c.buffer(Codec.encode(w -> w.bytes(leafHash))), c.buffer(Codec.encode(w -> w.list(proof, (w1, e1) -> w1.bytes(e1)))), c.status()), r -> VerifiedCheckpoint.read(r));
+            return c.lift(ExtNative.uniffi_quenfold_log_ext_fn_method_checkpointverifier_verify_inclusion(c.borrow(this), c.text(noteText), leafIndex, c.buffer(w -> w.bytes(leafHash)), c.buffer(w -> w.list(proof, (w1, e1) -> w1.bytes(e1))), c.status()), r -> VerifiedCheckpoint.read(r));
         }
     }
 
@@ -121,7 +121,7 @@ public final class CheckpointVerifier extends Handle {
         Objects.requireNonNull(newerNote, "newerNote");
         Objects.requireNonNull(proof, "proof");
         try (Call c = Call.extension()) {
-            return c.lift(ExtNative.uniffi_quenfold_log_ext_fn_method_checkpointverifier_verify_consistency(c.borrow(this), c.buffer(Codec.utf8(olderNote)), c.buffer(Codec.utf8(newerNote)), c.buffer(Codec.encode(w -> w.list(proof, (w1, e1) -> w1.bytes(e1)))), c.status()), r -> CheckpointPair.read(r));
+            return c.lift(ExtNative.uniffi_quenfold_log_ext_fn_method_checkpointverifier_verify_consistency(c.borrow(this), c.text(olderNote), c.text(newerNote), c.buffer(w -> w.list(proof, (w1, e1) -> w1.bytes(e1))), c.status()), r -> CheckpointPair.read(r));
         }
     }
 
@@ -133,7 +133,7 @@ public final class CheckpointVerifier extends Handle {
         Objects.requireNonNull(notes, "notes");
         Objects.requireNonNull(proofs, "proofs");
         try (Call c = Call.extension()) {
-            return c.lift(ExtNative.uniffi_quenfold_log_ext_fn_method_checkpointverifier_verify_chain(c.borrow(this), c.buffer(Codec.encode(w -> w.list(notes, (w1, e1) -> w1.string(e1)))), c.buffer(Codec.encode(w -> w.list(proofs, (w1, e1) -> w1.list(e1, (w2, e2) -> w2.bytes(e2))))), c.status()), r -> r.list(r1 -> VerifiedCheckpoint.read(r1)));
+            return c.lift(ExtNative.uniffi_quenfold_log_ext_fn_method_checkpointverifier_verify_chain(c.borrow(this), c.buffer(w -> w.list(notes, (w1, e1) -> w1.string(e1))), c.buffer(w -> w.list(proofs, (w1, e1) -> w1.list(e1, (w2, e2) -> w2.bytes(e2)))), c.status()), r -> r.list(r1 -> VerifiedCheckpoint.read(r1)));
         }
     }
 }

@@ -68,8 +68,63 @@ final class Codec {
 
     /** Builds one serialized argument value. */
     static final class Writer {
-        private byte[] buf = new byte[64];
+        // Each thread serializes one argument at a time, into one buffer kept
+        // for the thread: the bytes go straight to the library's buffer, and
+        // a call leaves no garbage behind but its own values.
+        private static final ThreadLocal<Writer> REUSED = ThreadLocal.withInitial(Writer::new);
+        private static final int KEPT = 1 << 20;
+
+        private byte[] buf = new byte[256];
         private int pos;
+
+        static Writer reused() {
+            Writer w = REUSED.get();
+            if (w.buf.length > KEPT) {
+                w.buf = new byte[256];   // an unusually large argument is not kept
+            }
+            w.pos = 0;
+            return w;
+        }
+
+        byte[] array() {
+            return buf;
+        }
+
+        int size() {
+            return pos;
+        }
+
+        /**
+         * The UTF-8 of {@code s}, with no length prefix, encoded in place (a
+         * lone surrogate becomes '?', as String.getBytes makes it).
+         */
+        void utf8(String s) {
+            int n = s.length();
+            ensure(3 * n);
+            for (int i = 0; i < n; i++) {
+                char ch = s.charAt(i);
+                if (ch < 0x80) {
+                    buf[pos++] = (byte) ch;
+                } else if (ch < 0x800) {
+                    buf[pos++] = (byte) (0xC0 | (ch >> 6));
+                    buf[pos++] = (byte) (0x80 | (ch & 0x3F));
+                } else if (Character.isSurrogate(ch)) {
+                    if (Character.isHighSurrogate(ch) && i + 1 < n && Character.isLowSurrogate(s.charAt(i + 1))) {
+                        int cp = Character.toCodePoint(ch, s.charAt(++i));
+                        buf[pos++] = (byte) (0xF0 | (cp >> 18));
+                        buf[pos++] = (byte) (0x80 | ((cp >> 12) & 0x3F));
+                        buf[pos++] = (byte) (0x80 | ((cp >> 6) & 0x3F));
+                        buf[pos++] = (byte) (0x80 | (cp & 0x3F));
+                    } else {
+                        buf[pos++] = '?';
+                    }
+                } else {
+                    buf[pos++] = (byte) (0xE0 | (ch >> 12));
+                    buf[pos++] = (byte) (0x80 | ((ch >> 6) & 0x3F));
+                    buf[pos++] = (byte) (0x80 | (ch & 0x3F));
+                }
+            }
+        }
 
         private void ensure(int n) {
             if (buf.length - pos < n) {
@@ -130,7 +185,13 @@ final class Codec {
         }
 
         void string(String s) {
-            bytes(utf8(s));
+            int at = pos;
+            i32(0);
+            utf8(s);
+            int n = pos - at - 4;
+            for (int k = 0; k < 4; k++) {
+                buf[at + k] = (byte) (n >>> (24 - 8 * k));
+            }
         }
 
         <T> void list(List<T> items, BiConsumer<Writer, T> element) {

@@ -133,6 +133,7 @@ public final class Libraries {
     abstract static class Boundary {
         final File file;
         private final ThreadLocal<Memory> freeStatus = ThreadLocal.withInitial(() -> new Memory(32));
+        private final ThreadLocal<RustBuffer.ByValue> freed = ThreadLocal.withInitial(RustBuffer.ByValue::new);
 
         Boundary(File file) {
             this.file = file;
@@ -167,7 +168,11 @@ public final class Libraries {
             byte[] out = data.getByteArray(0, (int) len);
             Memory status = freeStatus.get();
             status.setByte(0, (byte) 0);
-            free(new RustBuffer.ByValue(capacity, len, data), status);
+            RustBuffer.ByValue buffer = freed.get();
+            buffer.capacity = capacity;
+            buffer.len = len;
+            buffer.data = data;
+            free(buffer, status);
             if (status.getByte(0) != 0) {
                 throw new InternalFailureException("a buffer could not be released");
             }

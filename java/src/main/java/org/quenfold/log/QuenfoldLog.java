@@ -26,7 +26,7 @@ public final class QuenfoldLog {
         Objects.requireNonNull(proof, "proof");
         Objects.requireNonNull(root, "root");
         try (Call c = Call.core()) {
-            CoreNative.uniffi_quenfold_log_fn_func_verify_inclusion(index, size, c.buffer(Codec.encode(w -> w.bytes(leafHash))), c.buffer(Codec.encode(w -> w.list(proof, (w1, e1) -> w1.bytes(e1)))), c.buffer(Codec.encode(w -> w.bytes(root))), c.status());
+            CoreNative.uniffi_quenfold_log_fn_func_verify_inclusion(index, size, c.buffer(w -> w.bytes(leafHash)), c.buffer(w -> w.list(proof, (w1, e1) -> w1.bytes(e1))), c.buffer(w -> w.bytes(root)), c.status());
             c.check();
         }
     }
@@ -41,7 +41,7 @@ public final class QuenfoldLog {
         Objects.requireNonNull(root1, "root1");
         Objects.requireNonNull(root2, "root2");
         try (Call c = Call.core()) {
-            CoreNative.uniffi_quenfold_log_fn_func_verify_consistency(size1, size2, c.buffer(Codec.encode(w -> w.list(proof, (w1, e1) -> w1.bytes(e1)))), c.buffer(Codec.encode(w -> w.bytes(root1))), c.buffer(Codec.encode(w -> w.bytes(root2))), c.status());
+            CoreNative.uniffi_quenfold_log_fn_func_verify_consistency(size1, size2, c.buffer(w -> w.list(proof, (w1, e1) -> w1.bytes(e1))), c.buffer(w -> w.bytes(root1)), c.buffer(w -> w.bytes(root2)), c.status());
             c.check();
         }
     }
@@ -55,7 +55,7 @@ public final class QuenfoldLog {
         Objects.requireNonNull(encPq, "encPq");
         Objects.requireNonNull(signingPub, "signingPub");
         try (Call c = Call.core()) {
-            return c.lift(CoreNative.uniffi_quenfold_log_fn_func_key_history_v1_canonical_bytes(seq, tsMs, c.buffer(Codec.encode(w -> w.bytes(encX25519))), c.buffer(Codec.encode(w -> w.bytes(encPq))), c.buffer(Codec.encode(w -> w.bytes(signingPub))), c.buffer(Codec.encode(w -> w.nullable(prevEntryHash, (w1, e1) -> w1.bytes(e1)))), c.status()), r -> r.bytes());
+            return c.lift(CoreNative.uniffi_quenfold_log_fn_func_key_history_v1_canonical_bytes(seq, tsMs, c.buffer(w -> w.bytes(encX25519)), c.buffer(w -> w.bytes(encPq)), c.buffer(w -> w.bytes(signingPub)), c.buffer(w -> w.nullable(prevEntryHash, (w1, e1) -> w1.bytes(e1))), c.status()), r -> r.bytes());
         }
     }
 
@@ -68,7 +68,7 @@ public final class QuenfoldLog {
         Objects.requireNonNull(encPq, "encPq");
         Objects.requireNonNull(signingPub, "signingPub");
         try (Call c = Call.core()) {
-            return c.lift(CoreNative.uniffi_quenfold_log_fn_func_key_history_v1_entry_hash(seq, tsMs, c.buffer(Codec.encode(w -> w.bytes(encX25519))), c.buffer(Codec.encode(w -> w.bytes(encPq))), c.buffer(Codec.encode(w -> w.bytes(signingPub))), c.buffer(Codec.encode(w -> w.nullable(prevEntryHash, (w1, e1) -> w1.bytes(e1)))), c.status()), r -> r.bytes());
+            return c.lift(CoreNative.uniffi_quenfold_log_fn_func_key_history_v1_entry_hash(seq, tsMs, c.buffer(w -> w.bytes(encX25519)), c.buffer(w -> w.bytes(encPq)), c.buffer(w -> w.bytes(signingPub)), c.buffer(w -> w.nullable(prevEntryHash, (w1, e1) -> w1.bytes(e1))), c.status()), r -> r.bytes());
         }
     }
 
@@ -82,7 +82,7 @@ public final class QuenfoldLog {
         Objects.requireNonNull(encPq, "encPq");
         Objects.requireNonNull(signingPub, "signingPub");
         try (Call c = Call.core()) {
-            return c.lift(CoreNative.uniffi_quenfold_log_fn_func_key_history_entry_hash_with_context(c.buffer(Codec.utf8(context)), seq, tsMs, c.buffer(Codec.encode(w -> w.bytes(encX25519))), c.buffer(Codec.encode(w -> w.bytes(encPq))), c.buffer(Codec.encode(w -> w.bytes(signingPub))), c.buffer(Codec.encode(w -> w.nullable(prevEntryHash, (w1, e1) -> w1.bytes(e1)))), c.status()), r -> r.bytes());
+            return c.lift(CoreNative.uniffi_quenfold_log_fn_func_key_history_entry_hash_with_context(c.text(context), seq, tsMs, c.buffer(w -> w.bytes(encX25519)), c.buffer(w -> w.bytes(encPq)), c.buffer(w -> w.bytes(signingPub)), c.buffer(w -> w.nullable(prevEntryHash, (w1, e1) -> w1.bytes(e1))), c.status()), r -> r.bytes());
         }
     }
 
@@ -95,7 +95,7 @@ public final class QuenfoldLog {
         Objects.requireNonNull(encPq, "encPq");
         Objects.requireNonNull(signingPub, "signingPub");
         try (Call c = Call.core()) {
-            return c.lift(CoreNative.uniffi_quenfold_log_fn_func_key_history_v1_rfc6962_leaf_hash(seq, tsMs, c.buffer(Codec.encode(w -> w.bytes(encX25519))), c.buffer(Codec.encode(w -> w.bytes(encPq))), c.buffer(Codec.encode(w -> w.bytes(signingPub))), c.buffer(Codec.encode(w -> w.nullable(prevEntryHash, (w1, e1) -> w1.bytes(e1)))), c.status()), r -> r.bytes());
+            return c.lift(CoreNative.uniffi_quenfold_log_fn_func_key_history_v1_rfc6962_leaf_hash(seq, tsMs, c.buffer(w -> w.bytes(encX25519)), c.buffer(w -> w.bytes(encPq)), c.buffer(w -> w.bytes(signingPub)), c.buffer(w -> w.nullable(prevEntryHash, (w1, e1) -> w1.bytes(e1))), c.status()), r -> r.bytes());
         }
     }
 
@@ -108,7 +108,7 @@ public final class QuenfoldLog {
         Objects.requireNonNull(noteText, "noteText");
         Objects.requireNonNull(vkeys, "vkeys");
         try (Call c = Call.core()) {
-            return Integer.toUnsignedLong(c.scalar(CoreNative.uniffi_quenfold_log_fn_func_verify_signed_note(c.buffer(Codec.utf8(noteText)), c.buffer(Codec.encode(w -> w.list(vkeys, (w1, e1) -> w1.string(e1)))), c.status())));
+            return Integer.toUnsignedLong(c.scalar(CoreNative.uniffi_quenfold_log_fn_func_verify_signed_note(c.text(noteText), c.buffer(w -> w.list(vkeys, (w1, e1) -> w1.string(e1))), c.status())));
         }
     }
 
@@ -120,7 +120,7 @@ public final class QuenfoldLog {
         Objects.requireNonNull(noteText, "noteText");
         Objects.requireNonNull(vkeys, "vkeys");
         try (Call c = Call.core()) {
-            return c.lift(CoreNative.uniffi_quenfold_log_fn_func_checkpoint_verify(c.buffer(Codec.utf8(noteText)), c.buffer(Codec.encode(w -> w.list(vkeys, (w1, e1) -> w1.string(e1)))), c.status()), r -> CheckpointHead.read(r));
+            return c.lift(CoreNative.uniffi_quenfold_log_fn_func_checkpoint_verify(c.text(noteText), c.buffer(w -> w.list(vkeys, (w1, e1) -> w1.string(e1))), c.status()), r -> CheckpointHead.read(r));
         }
     }
 
@@ -128,7 +128,7 @@ public final class QuenfoldLog {
     public static CheckpointHead checkpointParse(String bodyText) {
         Objects.requireNonNull(bodyText, "bodyText");
         try (Call c = Call.core()) {
-            return c.lift(CoreNative.uniffi_quenfold_log_fn_func_checkpoint_parse(c.buffer(Codec.utf8(bodyText)), c.status()), r -> CheckpointHead.read(r));
+            return c.lift(CoreNative.uniffi_quenfold_log_fn_func_checkpoint_parse(c.text(bodyText), c.status()), r -> CheckpointHead.read(r));
         }
     }
 
@@ -142,7 +142,7 @@ public final class QuenfoldLog {
         Objects.requireNonNull(leafHash, "leafHash");
         Objects.requireNonNull(proof, "proof");
         try (Call c = Call.core()) {
-            CoreNative.uniffi_quenfold_log_fn_func_checkpoint_verify_inclusion(c.buffer(Codec.utf8(noteText)), c.buffer(Codec.encode(w -> w.list(vkeys, (w1, e1) -> w1.string(e1)))), leafIndex, c.buffer(Codec.encode(w -> w.bytes(leafHash))), c.buffer(Codec.encode(w -> w.list(proof, (w1, e1) -> w1.bytes(e1)))), c.status());
+            CoreNative.uniffi_quenfold_log_fn_func_checkpoint_verify_inclusion(c.text(noteText), c.buffer(w -> w.list(vkeys, (w1, e1) -> w1.string(e1))), leafIndex, c.buffer(w -> w.bytes(leafHash)), c.buffer(w -> w.list(proof, (w1, e1) -> w1.bytes(e1))), c.status());
             c.check();
         }
     }
@@ -157,7 +157,7 @@ public final class QuenfoldLog {
         Objects.requireNonNull(vkeys, "vkeys");
         Objects.requireNonNull(proof, "proof");
         try (Call c = Call.core()) {
-            CoreNative.uniffi_quenfold_log_fn_func_checkpoint_verify_consistency(c.buffer(Codec.utf8(olderNote)), c.buffer(Codec.utf8(newerNote)), c.buffer(Codec.encode(w -> w.list(vkeys, (w1, e1) -> w1.string(e1)))), c.buffer(Codec.encode(w -> w.list(proof, (w1, e1) -> w1.bytes(e1)))), c.status());
+            CoreNative.uniffi_quenfold_log_fn_func_checkpoint_verify_consistency(c.text(olderNote), c.text(newerNote), c.buffer(w -> w.list(vkeys, (w1, e1) -> w1.string(e1))), c.buffer(w -> w.list(proof, (w1, e1) -> w1.bytes(e1))), c.status());
             c.check();
         }
     }
@@ -174,7 +174,7 @@ public final class QuenfoldLog {
         Objects.requireNonNull(identity, "identity");
         Objects.requireNonNull(proof, "proof");
         try (Call c = Call.core()) {
-            return c.lift(CoreNative.uniffi_quenfold_log_fn_func_coniks_verify_lookup(c.buffer(Codec.utf8(namespace)), c.buffer(Codec.encode(w -> w.bytes(vrfPublic))), c.buffer(Codec.encode(w -> w.bytes(root))), c.buffer(Codec.encode(w -> w.bytes(identity))), c.buffer(Codec.encode(w -> w.bytes(proof))), c.status()), r -> r.bytes());
+            return c.lift(CoreNative.uniffi_quenfold_log_fn_func_coniks_verify_lookup(c.text(namespace), c.buffer(w -> w.bytes(vrfPublic)), c.buffer(w -> w.bytes(root)), c.buffer(w -> w.bytes(identity)), c.buffer(w -> w.bytes(proof)), c.status()), r -> r.bytes());
         }
     }
 
@@ -189,7 +189,7 @@ public final class QuenfoldLog {
         Objects.requireNonNull(identity, "identity");
         Objects.requireNonNull(proof, "proof");
         try (Call c = Call.core()) {
-            CoreNative.uniffi_quenfold_log_fn_func_coniks_verify_absence(c.buffer(Codec.utf8(namespace)), c.buffer(Codec.encode(w -> w.bytes(vrfPublic))), c.buffer(Codec.encode(w -> w.bytes(root))), c.buffer(Codec.encode(w -> w.bytes(identity))), c.buffer(Codec.encode(w -> w.bytes(proof))), c.status());
+            CoreNative.uniffi_quenfold_log_fn_func_coniks_verify_absence(c.text(namespace), c.buffer(w -> w.bytes(vrfPublic)), c.buffer(w -> w.bytes(root)), c.buffer(w -> w.bytes(identity)), c.buffer(w -> w.bytes(proof)), c.status());
             c.check();
         }
     }
@@ -205,7 +205,7 @@ public final class QuenfoldLog {
         Objects.requireNonNull(value, "value");
         Objects.requireNonNull(opening, "opening");
         try (Call c = Call.core()) {
-            CoreNative.uniffi_quenfold_log_fn_func_verify_commitment(c.buffer(Codec.utf8(context)), c.buffer(Codec.encode(w -> w.bytes(commitment))), c.buffer(Codec.encode(w -> w.bytes(value))), c.buffer(Codec.encode(w -> w.bytes(opening))), c.status());
+            CoreNative.uniffi_quenfold_log_fn_func_verify_commitment(c.text(context), c.buffer(w -> w.bytes(commitment)), c.buffer(w -> w.bytes(value)), c.buffer(w -> w.bytes(opening)), c.status());
             c.check();
         }
     }
@@ -217,7 +217,7 @@ public final class QuenfoldLog {
     public static PolicyPosture signedPolicyVerify(byte[] envelope) {
         Objects.requireNonNull(envelope, "envelope");
         try (Call c = Call.core()) {
-            return c.lift(CoreNative.uniffi_quenfold_log_fn_func_signed_policy_verify(c.buffer(Codec.encode(w -> w.bytes(envelope))), c.status()), r -> PolicyPosture.read(r));
+            return c.lift(CoreNative.uniffi_quenfold_log_fn_func_signed_policy_verify(c.buffer(w -> w.bytes(envelope)), c.status()), r -> PolicyPosture.read(r));
         }
     }
 
@@ -230,7 +230,7 @@ public final class QuenfoldLog {
         Objects.requireNonNull(envelope, "envelope");
         Objects.requireNonNull(publicKey, "publicKey");
         try (Call c = Call.core()) {
-            CoreNative.uniffi_quenfold_log_fn_func_policy_enforce_checkpoint_signing_key(c.buffer(Codec.encode(w -> w.bytes(envelope))), c.buffer(Codec.utf8(publicKey)), c.status());
+            CoreNative.uniffi_quenfold_log_fn_func_policy_enforce_checkpoint_signing_key(c.buffer(w -> w.bytes(envelope)), c.text(publicKey), c.status());
             c.check();
         }
     }
@@ -244,7 +244,7 @@ public final class QuenfoldLog {
         Objects.requireNonNull(envelope, "envelope");
         Objects.requireNonNull(signature, "signature");
         try (Call c = Call.core()) {
-            CoreNative.uniffi_quenfold_log_fn_func_policy_enforce_checkpoint_signature(c.buffer(Codec.encode(w -> w.bytes(envelope))), c.buffer(Codec.utf8(signature)), c.status());
+            CoreNative.uniffi_quenfold_log_fn_func_policy_enforce_checkpoint_signature(c.buffer(w -> w.bytes(envelope)), c.text(signature), c.status());
             c.check();
         }
     }
@@ -256,7 +256,7 @@ public final class QuenfoldLog {
     public static void policyEnforceVrfSuiteId(byte[] envelope, int observedSuiteId) {
         Objects.requireNonNull(envelope, "envelope");
         try (Call c = Call.core()) {
-            CoreNative.uniffi_quenfold_log_fn_func_policy_enforce_vrf_suite_id(c.buffer(Codec.encode(w -> w.bytes(envelope))), Codec.u8("observed_suite_id", observedSuiteId), c.status());
+            CoreNative.uniffi_quenfold_log_fn_func_policy_enforce_vrf_suite_id(c.buffer(w -> w.bytes(envelope)), Codec.u8("observed_suite_id", observedSuiteId), c.status());
             c.check();
         }
     }
@@ -269,7 +269,7 @@ public final class QuenfoldLog {
         Objects.requireNonNull(envelope, "envelope");
         Objects.requireNonNull(observed, "observed");
         try (Call c = Call.core()) {
-            CoreNative.uniffi_quenfold_log_fn_func_policy_enforce_commitment_hash(c.buffer(Codec.encode(w -> w.bytes(envelope))), c.buffer(Codec.encode(w -> observed.write(w))), c.status());
+            CoreNative.uniffi_quenfold_log_fn_func_policy_enforce_commitment_hash(c.buffer(w -> w.bytes(envelope)), c.buffer(w -> observed.write(w)), c.status());
             c.check();
         }
     }
@@ -282,7 +282,7 @@ public final class QuenfoldLog {
     public static void policyEnforceDirectoryBackend(byte[] envelope, int observedBackendId) {
         Objects.requireNonNull(envelope, "envelope");
         try (Call c = Call.core()) {
-            CoreNative.uniffi_quenfold_log_fn_func_policy_enforce_directory_backend(c.buffer(Codec.encode(w -> w.bytes(envelope))), Codec.u16("observed_backend_id", observedBackendId), c.status());
+            CoreNative.uniffi_quenfold_log_fn_func_policy_enforce_directory_backend(c.buffer(w -> w.bytes(envelope)), Codec.u16("observed_backend_id", observedBackendId), c.status());
             c.check();
         }
     }
@@ -298,7 +298,7 @@ public final class QuenfoldLog {
         Objects.requireNonNull(label, "label");
         Objects.requireNonNull(proof, "proof");
         try (Call c = Call.core()) {
-            return c.lift(CoreNative.uniffi_quenfold_log_fn_func_keytrans_verify_search(c.buffer(Codec.utf8(context)), c.buffer(Codec.encode(w -> w.bytes(vrfPublic))), c.buffer(Codec.encode(w -> w.bytes(root))), c.buffer(Codec.encode(w -> w.bytes(label))), c.buffer(Codec.encode(w -> w.bytes(proof))), c.status()), r -> SearchResult.read(r));
+            return c.lift(CoreNative.uniffi_quenfold_log_fn_func_keytrans_verify_search(c.text(context), c.buffer(w -> w.bytes(vrfPublic)), c.buffer(w -> w.bytes(root)), c.buffer(w -> w.bytes(label)), c.buffer(w -> w.bytes(proof)), c.status()), r -> SearchResult.read(r));
         }
     }
 
@@ -313,7 +313,7 @@ public final class QuenfoldLog {
         Objects.requireNonNull(label, "label");
         Objects.requireNonNull(proof, "proof");
         try (Call c = Call.core()) {
-            return c.lift(CoreNative.uniffi_quenfold_log_fn_func_keytrans_verify_fixed_version(c.buffer(Codec.utf8(context)), c.buffer(Codec.encode(w -> w.bytes(vrfPublic))), c.buffer(Codec.encode(w -> w.bytes(root))), c.buffer(Codec.encode(w -> w.bytes(label))), c.buffer(Codec.encode(w -> w.bytes(proof))), c.status()), r -> SearchResult.read(r));
+            return c.lift(CoreNative.uniffi_quenfold_log_fn_func_keytrans_verify_fixed_version(c.text(context), c.buffer(w -> w.bytes(vrfPublic)), c.buffer(w -> w.bytes(root)), c.buffer(w -> w.bytes(label)), c.buffer(w -> w.bytes(proof)), c.status()), r -> SearchResult.read(r));
         }
     }
 
@@ -328,7 +328,7 @@ public final class QuenfoldLog {
         Objects.requireNonNull(label, "label");
         Objects.requireNonNull(proof, "proof");
         try (Call c = Call.core()) {
-            CoreNative.uniffi_quenfold_log_fn_func_keytrans_verify_monitor(c.buffer(Codec.utf8(context)), c.buffer(Codec.encode(w -> w.bytes(vrfPublic))), c.buffer(Codec.encode(w -> w.bytes(root))), c.buffer(Codec.encode(w -> w.bytes(label))), c.buffer(Codec.encode(w -> w.bytes(proof))), c.status());
+            CoreNative.uniffi_quenfold_log_fn_func_keytrans_verify_monitor(c.text(context), c.buffer(w -> w.bytes(vrfPublic)), c.buffer(w -> w.bytes(root)), c.buffer(w -> w.bytes(label)), c.buffer(w -> w.bytes(proof)), c.status());
             c.check();
         }
     }
@@ -341,7 +341,7 @@ public final class QuenfoldLog {
         Objects.requireNonNull(label, "label");
         Objects.requireNonNull(proof, "proof");
         try (Call c = Call.core()) {
-            return c.lift(CoreNative.uniffi_quenfold_log_fn_func_keytrans_verify_search_suite(Codec.u16("suite_id", suiteId), c.buffer(Codec.utf8(context)), c.buffer(Codec.encode(w -> w.bytes(vrfPublic))), c.buffer(Codec.encode(w -> w.bytes(root))), c.buffer(Codec.encode(w -> w.bytes(label))), c.buffer(Codec.encode(w -> w.bytes(proof))), c.status()), r -> SearchResult.read(r));
+            return c.lift(CoreNative.uniffi_quenfold_log_fn_func_keytrans_verify_search_suite(Codec.u16("suite_id", suiteId), c.text(context), c.buffer(w -> w.bytes(vrfPublic)), c.buffer(w -> w.bytes(root)), c.buffer(w -> w.bytes(label)), c.buffer(w -> w.bytes(proof)), c.status()), r -> SearchResult.read(r));
         }
     }
 
@@ -355,7 +355,7 @@ public final class QuenfoldLog {
         Objects.requireNonNull(label, "label");
         Objects.requireNonNull(proof, "proof");
         try (Call c = Call.core()) {
-            return c.lift(CoreNative.uniffi_quenfold_log_fn_func_keytrans_verify_fixed_version_suite(Codec.u16("suite_id", suiteId), c.buffer(Codec.utf8(context)), c.buffer(Codec.encode(w -> w.bytes(vrfPublic))), c.buffer(Codec.encode(w -> w.bytes(root))), c.buffer(Codec.encode(w -> w.bytes(label))), c.buffer(Codec.encode(w -> w.bytes(proof))), c.status()), r -> SearchResult.read(r));
+            return c.lift(CoreNative.uniffi_quenfold_log_fn_func_keytrans_verify_fixed_version_suite(Codec.u16("suite_id", suiteId), c.text(context), c.buffer(w -> w.bytes(vrfPublic)), c.buffer(w -> w.bytes(root)), c.buffer(w -> w.bytes(label)), c.buffer(w -> w.bytes(proof)), c.status()), r -> SearchResult.read(r));
         }
     }
 
@@ -367,7 +367,7 @@ public final class QuenfoldLog {
         Objects.requireNonNull(label, "label");
         Objects.requireNonNull(proof, "proof");
         try (Call c = Call.core()) {
-            CoreNative.uniffi_quenfold_log_fn_func_keytrans_verify_monitor_suite(Codec.u16("suite_id", suiteId), c.buffer(Codec.utf8(context)), c.buffer(Codec.encode(w -> w.bytes(vrfPublic))), c.buffer(Codec.encode(w -> w.bytes(root))), c.buffer(Codec.encode(w -> w.bytes(label))), c.buffer(Codec.encode(w -> w.bytes(proof))), c.status());
+            CoreNative.uniffi_quenfold_log_fn_func_keytrans_verify_monitor_suite(Codec.u16("suite_id", suiteId), c.text(context), c.buffer(w -> w.bytes(vrfPublic)), c.buffer(w -> w.bytes(root)), c.buffer(w -> w.bytes(label)), c.buffer(w -> w.bytes(proof)), c.status());
             c.check();
         }
     }
@@ -381,7 +381,7 @@ public final class QuenfoldLog {
         Objects.requireNonNull(head, "head");
         Objects.requireNonNull(proofs, "proofs");
         try (Call c = Call.extension()) {
-            return c.lift(ExtNative.uniffi_quenfold_log_ext_fn_func_verify_inclusions(c.buffer(Codec.encode(w -> head.write(w))), c.buffer(Codec.encode(w -> w.list(proofs, (w1, e1) -> e1.write(w1)))), c.status()), r -> r.list(r1 -> r1.optional(r2 -> ExtensionErrors.read(r2))));
+            return c.lift(ExtNative.uniffi_quenfold_log_ext_fn_func_verify_inclusions(c.buffer(w -> head.write(w)), c.buffer(w -> w.list(proofs, (w1, e1) -> e1.write(w1))), c.status()), r -> r.list(r1 -> r1.optional(r2 -> ExtensionErrors.read(r2))));
         }
     }
 
@@ -394,7 +394,7 @@ public final class QuenfoldLog {
         Objects.requireNonNull(origin, "origin");
         Objects.requireNonNull(spkiBase64, "spkiBase64");
         try (Call c = Call.extension()) {
-            return c.liftString(ExtNative.uniffi_quenfold_log_ext_fn_func_rfc6962_verifier_key(c.buffer(Codec.utf8(origin)), c.buffer(Codec.utf8(spkiBase64)), c.status()));
+            return c.liftString(ExtNative.uniffi_quenfold_log_ext_fn_func_rfc6962_verifier_key(c.text(origin), c.text(spkiBase64), c.status()));
         }
     }
 }

@@ -27,19 +27,13 @@ public class RustBuffer extends Structure {
      * a constructor that is not there: together they take a returned buffer
      * from about 10 µs to about 1 µs. A returned instance wraps memory that
      * JNA releases after the call, so it is read once and never passed back;
-     * arguments are always fresh instances.
+     * arguments are instances of their own.
      */
     public static final class ByValue extends RustBuffer implements Structure.ByValue {
         public ByValue() {}
 
         public ByValue(Pointer memory) {
             super(memory);
-        }
-
-        ByValue(long capacity, long len, Pointer data) {
-            this.capacity = capacity;
-            this.len = len;
-            this.data = data;
         }
 
         @Override

@@ -29,7 +29,7 @@ public final class VerifierList extends Handle {
     public static VerifierList parse(List<String> vkeys) {
         Objects.requireNonNull(vkeys, "vkeys");
         try (Call c = Call.extension()) {
-            return new VerifierList(c.handle(ExtNative.uniffi_quenfold_log_ext_fn_constructor_verifierlist_parse(c.buffer(Codec.encode(w -> w.list(vkeys, (w1, e1) -> w1.string(e1)))), c.status())));
+            return new VerifierList(c.handle(ExtNative.uniffi_quenfold_log_ext_fn_constructor_verifierlist_parse(c.buffer(w -> w.list(vkeys, (w1, e1) -> w1.string(e1))), c.status())));
         }
     }
 
@@ -41,7 +41,7 @@ public final class VerifierList extends Handle {
     public OpenedNote open(String noteText) {
         Objects.requireNonNull(noteText, "noteText");
         try (Call c = Call.extension()) {
-            return c.lift(ExtNative.uniffi_quenfold_log_ext_fn_method_verifierlist_open(c.borrow(this), c.buffer(Codec.utf8(noteText)), c.status()), r -> OpenedNote.read(r));
+            return c.lift(ExtNative.uniffi_quenfold_log_ext_fn_method_verifierlist_open(c.borrow(this), c.text(noteText), c.status()), r -> OpenedNote.read(r));
         }
     }
 

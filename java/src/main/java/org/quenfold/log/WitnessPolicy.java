@@ -30,7 +30,7 @@ public final class WitnessPolicy extends Handle {
     public static WitnessPolicy parse(String text) {
         Objects.requireNonNull(text, "text");
         try (Call c = Call.extension()) {
-            return new WitnessPolicy(c.handle(ExtNative.uniffi_quenfold_log_ext_fn_constructor_witnesspolicy_parse(c.buffer(Codec.utf8(text)), c.status())));
+            return new WitnessPolicy(c.handle(ExtNative.uniffi_quenfold_log_ext_fn_constructor_witnesspolicy_parse(c.text(text), c.status())));
         }
     }
 
@@ -54,7 +54,7 @@ public final class WitnessPolicy extends Handle {
     public WitnessedNote open(String noteText) {
         Objects.requireNonNull(noteText, "noteText");
         try (Call c = Call.extension()) {
-            return c.lift(ExtNative.uniffi_quenfold_log_ext_fn_method_witnesspolicy_open(c.borrow(this), c.buffer(Codec.utf8(noteText)), c.status()), r -> WitnessedNote.read(r));
+            return c.lift(ExtNative.uniffi_quenfold_log_ext_fn_method_witnesspolicy_open(c.borrow(this), c.text(noteText), c.status()), r -> WitnessedNote.read(r));
         }
     }
 

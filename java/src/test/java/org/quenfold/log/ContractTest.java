@@ -138,6 +138,22 @@ class ContractTest {
     }
 
     @Test
+    void stringsAreEncodedAsStringGetBytesEncodesThem() {
+        String[] cases = {"", "log.example.org", "\u2014 name", "caf\u00e9", "\ud83d\udd11 key", "lone \ud800 high",
+            "lone \udc00 low", "end \ud83d"};
+        for (String s : cases) {
+            Codec.Writer w = Codec.Writer.reused();
+            w.utf8(s);
+            assertArrayEquals(s.getBytes(StandardCharsets.UTF_8), java.util.Arrays.copyOf(w.array(), w.size()), s);
+            Codec.Writer prefixed = Codec.Writer.reused();
+            prefixed.string(s);
+            Codec.Reader r = new Codec.Reader(java.util.Arrays.copyOf(prefixed.array(), prefixed.size()));
+            assertEquals(new String(s.getBytes(StandardCharsets.UTF_8), StandardCharsets.UTF_8), r.string());
+            r.finish();
+        }
+    }
+
+    @Test
     void valueFormsRoundTripAndRefuseMalformedResults() {
         Signer signer = new Signer("w", 0xfffffffeL, KeyType.CosignatureV1, Optional.of(-2L), Optional.empty(), true);
         byte[] bytes = Codec.encode(signer::write);
