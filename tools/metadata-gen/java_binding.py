@@ -154,7 +154,7 @@ def ext_calls(gen, ext: dict) -> list:
     return out
 
 
-def lowered_argument(a: dict, library: str) -> str:
+def lowered_argument(a: dict) -> str:
     """The Java expression passed to the native method for one argument,
     inside a `try (Call c = ...)` block; buffers come from `c`."""
     t, name = a["type"], camel(a["name"])
@@ -178,7 +178,7 @@ def call_method(c: dict, static: bool) -> str:
     args = c["arguments"][1:] if c["kind"] == "method" else c["arguments"]
     params = ", ".join(f"{argument_type(a['type'])} {camel(a['name'])}" for a in args)
     native = "CoreNative" if c["library"] == "core" else "ExtNative"
-    lowered = [lowered_argument(a, c["library"]) for a in c["arguments"]] + ["c.status()"]
+    lowered = [lowered_argument(a) for a in c["arguments"]] + ["c.status()"]
     invocation = f"{native}.{c['export']}({', '.join(lowered)})"
     result = c["result"]
     if c["kind"] == "constructor":
@@ -188,15 +188,15 @@ def call_method(c: dict, static: bool) -> str:
     elif result.startswith("object "):
         name = result.split(" ", 1)[1]
         result_type, body = name, f"return new {name}(c.handle({invocation}));"
-    elif result in ("u32",):
+    elif result == "u32":
         result_type, body = "long", f"return Integer.toUnsignedLong(c.scalar({invocation}));"
-    elif result in ("u64",):
+    elif result == "u64":
         result_type, body = "long", f"return c.scalar({invocation});"
     elif result == "string" and c["library"] == "ext":
         result_type, body = "String", f"return c.liftString({invocation});"
     else:
         result_type, body = java_type(result), f"return c.lift({invocation}, r -> {read_code(result)});"
-    name = camel(c["name"]) if c["kind"] != "constructor" else camel(c["name"])
+    name = camel(c["name"])
     checks = [f"        Objects.requireNonNull({camel(a['name'])}, \"{camel(a['name'])}\");"
               for a in args if is_reference(a["type"]) and not a["type"].startswith("optional<")]
     call = "Call.core()" if c["library"] == "core" else "Call.extension()"
