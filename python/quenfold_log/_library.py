@@ -380,7 +380,7 @@ class ExtensionLibrary(_Boundary):
         raise InternalError(payload.decode("utf-8", "replace") if status.code == 2
                             else f"unexpected call status {status.code}")
 
-    def _lower(self, name: str, t: str, value):
+    def _lower(self, name: str, t: str, value, borrowed: list):
         if t.startswith("object "):
             from ._objects import Handle
             wanted = t.split(" ", 1)[1]
@@ -388,7 +388,9 @@ class ExtensionLibrary(_Boundary):
                 raise TypeError(f"{name} must be a {wanted}, not {type(value).__name__}")
             if value._library is not self:
                 raise ValueError(f"{name} belongs to another loaded extension library")
-            return ctypes.c_uint64(value._borrow())
+            handle = ctypes.c_uint64(value._acquire())
+            borrowed.append(value)
+            return handle
         if t in ("u8", "u16", "u32", "u64", "string"):
             return _lower_direct(name, t, value)
         w = _codec.Writer()
@@ -401,9 +403,14 @@ class ExtensionLibrary(_Boundary):
         args, result, _, _ = self._ext.CALLS[export]
         if len(values) != len(args):
             raise TypeError(f"{export} takes {len(args)} arguments, got {len(values)}")
-        lowered = [self._lower(name, t, v) for (name, t), v in zip(args, values)]
-        fn = self._function(export)
-        out = self._invoke(fn, lowered)
+        borrowed: list = []
+        try:
+            lowered = [self._lower(name, t, v, borrowed) for (name, t), v in zip(args, values)]
+            fn = self._function(export)
+            out = self._invoke(fn, lowered)
+        finally:
+            for handle in borrowed:
+                handle._settle()
         if result is None:
             return None
         if result == "u64" or result in ("u8", "u16", "u32"):

@@ -31,6 +31,8 @@ class Handle:
         self._library = library
         self._handle = handle
         self._lock = threading.Lock()
+        self._in_flight = 0
+        self._closing = False
 
     @classmethod
     def _construct(cls, export: str, *args):
@@ -41,20 +43,43 @@ class Handle:
     def _call(self, export: str, *args):
         return self._library.call(export, self, *args)
 
-    def _borrow(self) -> int:
-        """The handle, for a call that takes its own reference."""
-        handle = getattr(self, "_handle", 0)
-        if not handle:
+    def _acquire(self) -> int:
+        """The handle, counted as in use until ``_settle``. The library
+        copies its own reference at the start of a call, but the handle
+        must still be live when the call reads it: a close() from another
+        thread in between would otherwise free it under the call."""
+        lock = getattr(self, "_lock", None)
+        if lock is None:
             raise ValueError(f"this {self.TYPE} was closed")
-        return handle
+        with lock:
+            if self._closing or not self._handle:
+                raise ValueError(f"this {self.TYPE} was closed")
+            self._in_flight += 1
+            return self._handle
+
+    def _settle(self) -> None:
+        """Ends one use begun by ``_acquire``; frees the handle if it was
+        closed meanwhile and this was the last call using it."""
+        with self._lock:
+            self._in_flight -= 1
+            handle = 0
+            if self._closing and self._in_flight == 0:
+                handle, self._handle = self._handle, 0
+        if handle:
+            self._library.release(self.TYPE, handle)
 
     def close(self) -> None:
-        """Releases the handle now rather than when the object is collected."""
+        """Releases the handle now rather than when the object is collected.
+        Calls already running on other threads finish first; later calls
+        are refused."""
         lock = getattr(self, "_lock", None)
         if lock is None:
             return
         with lock:
-            handle, self._handle = self._handle, 0
+            self._closing = True
+            handle = 0
+            if self._in_flight == 0:
+                handle, self._handle = self._handle, 0
         if handle:
             self._library.release(self.TYPE, handle)
 

@@ -5,6 +5,7 @@ and fields come from the library, and the load-time checks of the
 extension. Fixtures: the bundled example log and monitored log."""
 
 import json
+import threading
 import unittest
 from unittest import mock
 
@@ -172,6 +173,34 @@ class ExtensionTest(OperationTest):
         with self.assertRaises(ValueError):
             keys.size()
         keys.close()   # closing twice releases once
+
+    def test_close_waits_for_calls_in_flight(self):
+        # A close() from another thread while a call is between reading the
+        # handle and the library taking its reference must not free it.
+        keys = qf.VerifierList.parse([self.log_key])
+        library = keys._library
+        entered, resume = threading.Event(), threading.Event()
+        real_invoke = library._invoke
+
+        def held_invoke(fn, lowered):
+            entered.set()
+            resume.wait(10)
+            return real_invoke(fn, lowered)
+
+        sizes = []
+        with mock.patch.object(library, "_invoke", held_invoke), \
+                mock.patch.object(library, "release", wraps=library.release) as release:
+            caller = threading.Thread(target=lambda: sizes.append(keys.size()))
+            caller.start()
+            self.assertTrue(entered.wait(10))
+            keys.close()
+            release.assert_not_called()
+            with self.assertRaises(ValueError):   # later calls are refused at once
+                keys.size()
+            resume.set()
+            caller.join(10)
+            release.assert_called_once()
+        self.assertEqual(sizes, [1])
 
 
 class ExtensionLoadTest(unittest.TestCase):
