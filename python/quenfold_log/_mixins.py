@@ -30,3 +30,27 @@ class PairFields:
 
     def __iter__(self):
         return iter((self.older, self.newer))
+
+
+# The HTTP status of each AddCheckpointStatus variant, in variant order.
+_HTTP_STATUS = (200, 400, 403, 404, 409, 422)
+
+
+class AddCheckpointFields:
+    """An add-checkpoint result's response: ``http_status`` as a number,
+    and for 409 the size the response body states (``stored_size``) and the
+    body itself (``conflict_body``, text/x.tlog.size)."""
+
+    @property
+    def http_status(self) -> int:
+        return _HTTP_STATUS[self.status.value - 1]
+
+    @property
+    def stored_size(self) -> int:
+        """The stored size, 0 when nothing is stored."""
+        return self.previous.size if self.previous is not None else 0
+
+    @property
+    def conflict_body(self) -> str:
+        """``"<stored size>\\n"`` for a 409, empty for any other status."""
+        return f"{self.stored_size}\n" if self.http_status == 409 else ""
