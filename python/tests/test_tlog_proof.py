@@ -213,6 +213,20 @@ class AddCheckpointTest(OperationTest):
                 self.assertEqual(r.conflict_body, f"{r.stored_size}\n" if http == 409 else "")
         self.assertEqual(qf.check_add_checkpoint(at4, self.log, request(3, [], self.note7)).conflict_body, "4\n")
 
+    def test_the_message_a_witness_cosigns(self):
+        ok = qf.check_add_checkpoint(None, self.log, request(0, [], self.note4))
+        body = self.note4.partition("\n\n")[0] + "\n"
+        conflict = qf.check_add_checkpoint(None, self.log, request(4, self.proof, self.note7))
+        for result, timestamp, message in [
+            (ok, 1700000123, "cosignature/v1\ntime 1700000123\n" + body),
+            (ok, (1 << 63) - 1, f"cosignature/v1\ntime {(1 << 63) - 1}\n" + body),
+            (ok, 0, ""),
+            (ok, 1 << 63, ""),
+            (conflict, 1700000123, ""),
+        ]:
+            with self.subTest(status=result.status, timestamp=timestamp):
+                self.assertEqual(result.cosignature_v1_message(timestamp), message)
+
     def test_a_stored_root_that_is_not_a_hash_is_rejected(self):
         for root in (b"", bytes(31), bytes(33)):
             with self.subTest(length=len(root)):
