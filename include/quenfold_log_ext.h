@@ -40,6 +40,10 @@ QUENFOLD_LOG_API RustBuffer ffi_quenfold_log_ext_rustbuffer_reserve(RustBuffer b
 /* ---- functions, constructors and methods ------------------------------------ */
 QUENFOLD_LOG_API RustBuffer uniffi_quenfold_log_ext_fn_func_verify_inclusions(RustBuffer head, RustBuffer proofs, RustCallStatus* status);
 QUENFOLD_LOG_API RustBuffer uniffi_quenfold_log_ext_fn_func_rfc6962_verifier_key(RustBuffer origin, RustBuffer spki_base64, RustCallStatus* status);
+QUENFOLD_LOG_API RustBuffer uniffi_quenfold_log_ext_fn_func_parse_tlog_proof(RustBuffer text, RustCallStatus* status);
+QUENFOLD_LOG_API RustBuffer uniffi_quenfold_log_ext_fn_func_verify_tlog_proof(RustBuffer text, uint64_t verifier, RustBuffer leaf_hash, RustCallStatus* status);
+QUENFOLD_LOG_API RustBuffer uniffi_quenfold_log_ext_fn_func_verify_tlog_proof_entry(RustBuffer text, uint64_t verifier, RustBuffer entry, RustCallStatus* status);
+QUENFOLD_LOG_API RustBuffer uniffi_quenfold_log_ext_fn_func_check_add_checkpoint(RustBuffer stored, uint64_t verifier, RustBuffer request, RustCallStatus* status);
 QUENFOLD_LOG_API uint64_t uniffi_quenfold_log_ext_fn_constructor_verifierlist_parse(RustBuffer vkeys, RustCallStatus* status);
 QUENFOLD_LOG_API RustBuffer uniffi_quenfold_log_ext_fn_method_verifierlist_open(uint64_t self, RustBuffer note_text, RustCallStatus* status);
 QUENFOLD_LOG_API RustBuffer uniffi_quenfold_log_ext_fn_method_verifierlist_keys(uint64_t self, RustCallStatus* status);
@@ -72,6 +76,10 @@ QUENFOLD_LOG_API void uniffi_quenfold_log_ext_fn_free_checkpointverifier(uint64_
 /* ---- checksums and contract version --------------------------------------- */
 QUENFOLD_LOG_API uint16_t uniffi_quenfold_log_ext_checksum_func_verify_inclusions(void);
 QUENFOLD_LOG_API uint16_t uniffi_quenfold_log_ext_checksum_func_rfc6962_verifier_key(void);
+QUENFOLD_LOG_API uint16_t uniffi_quenfold_log_ext_checksum_func_parse_tlog_proof(void);
+QUENFOLD_LOG_API uint16_t uniffi_quenfold_log_ext_checksum_func_verify_tlog_proof(void);
+QUENFOLD_LOG_API uint16_t uniffi_quenfold_log_ext_checksum_func_verify_tlog_proof_entry(void);
+QUENFOLD_LOG_API uint16_t uniffi_quenfold_log_ext_checksum_func_check_add_checkpoint(void);
 QUENFOLD_LOG_API uint16_t uniffi_quenfold_log_ext_checksum_constructor_verifierlist_parse(void);
 QUENFOLD_LOG_API uint16_t uniffi_quenfold_log_ext_checksum_method_verifierlist_open(void);
 QUENFOLD_LOG_API uint16_t uniffi_quenfold_log_ext_checksum_method_verifierlist_keys(void);
@@ -98,6 +106,10 @@ QUENFOLD_LOG_API uint32_t ffi_quenfold_log_ext_uniffi_contract_version(void);
 #define QUENFOLD_EXT_META(name) QUENFOLD_LOG_API extern const uint8_t name[];
 QUENFOLD_EXT_META(UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_VERIFY_INCLUSIONS)
 QUENFOLD_EXT_META(UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_RFC6962_VERIFIER_KEY)
+QUENFOLD_EXT_META(UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_PARSE_TLOG_PROOF)
+QUENFOLD_EXT_META(UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_VERIFY_TLOG_PROOF)
+QUENFOLD_EXT_META(UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_VERIFY_TLOG_PROOF_ENTRY)
+QUENFOLD_EXT_META(UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_CHECK_ADD_CHECKPOINT)
 QUENFOLD_EXT_META(UNIFFI_META_QUENFOLD_LOG_EXT_CONSTRUCTOR_VERIFIERLIST_PARSE)
 QUENFOLD_EXT_META(UNIFFI_META_QUENFOLD_LOG_EXT_METHOD_VERIFIERLIST_OPEN)
 QUENFOLD_EXT_META(UNIFFI_META_QUENFOLD_LOG_EXT_METHOD_VERIFIERLIST_KEYS)
@@ -128,7 +140,12 @@ QUENFOLD_EXT_META(UNIFFI_META_QUENFOLD_LOG_EXT_RECORD_WITNESSEDNOTE)
 QUENFOLD_EXT_META(UNIFFI_META_QUENFOLD_LOG_EXT_RECORD_VERIFIEDCHECKPOINT)
 QUENFOLD_EXT_META(UNIFFI_META_QUENFOLD_LOG_EXT_RECORD_CHECKPOINTPAIR)
 QUENFOLD_EXT_META(UNIFFI_META_QUENFOLD_LOG_EXT_RECORD_INCLUSIONPROOF)
+QUENFOLD_EXT_META(UNIFFI_META_QUENFOLD_LOG_EXT_RECORD_TLOGPROOF)
+QUENFOLD_EXT_META(UNIFFI_META_QUENFOLD_LOG_EXT_RECORD_VERIFIEDTLOGPROOF)
+QUENFOLD_EXT_META(UNIFFI_META_QUENFOLD_LOG_EXT_RECORD_WITNESSSTATE)
+QUENFOLD_EXT_META(UNIFFI_META_QUENFOLD_LOG_EXT_RECORD_ADDCHECKPOINTRESULT)
 QUENFOLD_EXT_META(UNIFFI_META_QUENFOLD_LOG_EXT_ENUM_KEYTYPE)
+QUENFOLD_EXT_META(UNIFFI_META_QUENFOLD_LOG_EXT_ENUM_ADDCHECKPOINTSTATUS)
 QUENFOLD_EXT_META(UNIFFI_META_QUENFOLD_LOG_EXT_ERROR_VERIFYERROR)
 QUENFOLD_EXT_META(UNIFFI_META_NAMESPACE_QUENFOLD_LOG_EXT)
 #undef QUENFOLD_EXT_META

@@ -48,7 +48,13 @@ __all__ = [
 from .monitor import (CheckpointPair, CheckpointVerifier, InclusionProof,  # noqa: E402
                       KeyType, OpenedNote, Signer, VerifiedCheckpoint, VerifierKeys, VerifierList,
                       WitnessedNote, WitnessPolicy, rfc6962_verifier_key, verify_inclusions)
+# C2SP tlog-proof and the witness's add-checkpoint checks, under a CheckpointVerifier.
+from .monitor import (AddCheckpointResult, AddCheckpointStatus, TlogProof,  # noqa: E402
+                      VerifiedTlogProof, WitnessState, check_add_checkpoint, parse_tlog_proof,
+                      verify_tlog_proof, verify_tlog_proof_entry)
 
 __all__ += ["CheckpointVerifier", "VerifierKeys", "VerifierList", "WitnessPolicy", "verify_inclusions",
             "Signer", "KeyType", "OpenedNote", "WitnessedNote", "VerifiedCheckpoint", "CheckpointPair",
-            "InclusionProof", "rfc6962_verifier_key"]
+            "InclusionProof", "rfc6962_verifier_key", "TlogProof", "VerifiedTlogProof", "parse_tlog_proof",
+            "verify_tlog_proof", "verify_tlog_proof_entry", "WitnessState", "AddCheckpointStatus",
+            "AddCheckpointResult", "check_add_checkpoint"]

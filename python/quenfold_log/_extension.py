@@ -8,7 +8,7 @@ import enum
 from dataclasses import dataclass
 from typing import Dict, List, Optional, Sequence, Tuple
 
-from ._mixins import HeadFields, PairFields
+from ._mixins import AddCheckpointFields, HeadFields, PairFields
 from ._objects import Handle, extension_call
 from .errors import VerificationError
 from .types import CheckpointHead
@@ -19,6 +19,10 @@ CONTRACT_VERSION = 30
 CALLS: Dict[str, Tuple[tuple, Optional[str], str, int]] = {
     'uniffi_quenfold_log_ext_fn_func_verify_inclusions': ((('head', 'record CheckpointHead'), ('proofs', 'list<record InclusionProof>'), ), 'list<optional<error>>', 'uniffi_quenfold_log_ext_checksum_func_verify_inclusions', 19016),
     'uniffi_quenfold_log_ext_fn_func_rfc6962_verifier_key': ((('origin', 'string'), ('spki_base64', 'string'), ), 'string', 'uniffi_quenfold_log_ext_checksum_func_rfc6962_verifier_key', 6506),
+    'uniffi_quenfold_log_ext_fn_func_parse_tlog_proof': ((('text', 'string'), ), 'record TlogProof', 'uniffi_quenfold_log_ext_checksum_func_parse_tlog_proof', 39527),
+    'uniffi_quenfold_log_ext_fn_func_verify_tlog_proof': ((('text', 'string'), ('verifier', 'object CheckpointVerifier'), ('leaf_hash', 'bytes'), ), 'record VerifiedTlogProof', 'uniffi_quenfold_log_ext_checksum_func_verify_tlog_proof', 21842),
+    'uniffi_quenfold_log_ext_fn_func_verify_tlog_proof_entry': ((('text', 'string'), ('verifier', 'object CheckpointVerifier'), ('entry', 'bytes'), ), 'record VerifiedTlogProof', 'uniffi_quenfold_log_ext_checksum_func_verify_tlog_proof_entry', 14006),
+    'uniffi_quenfold_log_ext_fn_func_check_add_checkpoint': ((('stored', 'optional<record WitnessState>'), ('verifier', 'object CheckpointVerifier'), ('request', 'string'), ), 'record AddCheckpointResult', 'uniffi_quenfold_log_ext_checksum_func_check_add_checkpoint', 41990),
     'uniffi_quenfold_log_ext_fn_constructor_verifierlist_parse': ((('vkeys', 'list<string>'), ), 'object VerifierList', 'uniffi_quenfold_log_ext_checksum_constructor_verifierlist_parse', 43545),
     'uniffi_quenfold_log_ext_fn_method_verifierlist_open': ((('self', 'object VerifierList'), ('note_text', 'string'), ), 'record OpenedNote', 'uniffi_quenfold_log_ext_checksum_method_verifierlist_open', 18216),
     'uniffi_quenfold_log_ext_fn_method_verifierlist_keys': ((('self', 'object VerifierList'), ), 'list<record Signer>', 'uniffi_quenfold_log_ext_checksum_method_verifierlist_keys', 18586),
@@ -44,6 +48,10 @@ CALLS: Dict[str, Tuple[tuple, Optional[str], str, int]] = {
 METADATA: Dict[str, str] = {
     'uniffi_quenfold_log_ext_fn_func_verify_inclusions': 'UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_VERIFY_INCLUSIONS',
     'uniffi_quenfold_log_ext_fn_func_rfc6962_verifier_key': 'UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_RFC6962_VERIFIER_KEY',
+    'uniffi_quenfold_log_ext_fn_func_parse_tlog_proof': 'UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_PARSE_TLOG_PROOF',
+    'uniffi_quenfold_log_ext_fn_func_verify_tlog_proof': 'UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_VERIFY_TLOG_PROOF',
+    'uniffi_quenfold_log_ext_fn_func_verify_tlog_proof_entry': 'UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_VERIFY_TLOG_PROOF_ENTRY',
+    'uniffi_quenfold_log_ext_fn_func_check_add_checkpoint': 'UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_CHECK_ADD_CHECKPOINT',
     'uniffi_quenfold_log_ext_fn_constructor_verifierlist_parse': 'UNIFFI_META_QUENFOLD_LOG_EXT_CONSTRUCTOR_VERIFIERLIST_PARSE',
     'uniffi_quenfold_log_ext_fn_method_verifierlist_open': 'UNIFFI_META_QUENFOLD_LOG_EXT_METHOD_VERIFIERLIST_OPEN',
     'uniffi_quenfold_log_ext_fn_method_verifierlist_keys': 'UNIFFI_META_QUENFOLD_LOG_EXT_METHOD_VERIFIERLIST_KEYS',
@@ -80,6 +88,10 @@ RECORD_FIELDS: Dict[str, Tuple[Tuple[str, str], ...]] = {
     'VerifiedCheckpoint': (('head', 'record CheckpointHead'), ('log_signers', 'list<record Signer>'), ('cosigners', 'list<record Signer>'), ),
     'CheckpointPair': (('older', 'record VerifiedCheckpoint'), ('newer', 'record VerifiedCheckpoint'), ),
     'InclusionProof': (('index', 'u64'), ('leaf_hash', 'bytes'), ('proof', 'list<bytes>'), ),
+    'TlogProof': (('extra', 'optional<bytes>'), ('index', 'u64'), ('proof', 'list<bytes>'), ('checkpoint', 'string'), ),
+    'VerifiedTlogProof': (('index', 'u64'), ('extra', 'optional<bytes>'), ('checkpoint', 'record VerifiedCheckpoint'), ),
+    'WitnessState': (('size', 'u64'), ('root', 'bytes'), ),
+    'AddCheckpointResult': (('status', 'enum AddCheckpointStatus'), ('reason', 'string'), ('previous', 'optional<record WitnessState>'), ('next', 'optional<record WitnessState>'), ('checkpoint', 'optional<record VerifiedCheckpoint>'), ('checkpoint_body', 'string'), ),
 }
 # Error variants (from 1) and their fields, the message last.
 ERROR_VARIANTS: Tuple[Tuple[str, Tuple[Tuple[str, str], ...]], ...] = (
@@ -124,6 +136,17 @@ class KeyType(enum.Enum):
     CosignatureV1 = 3
     Rfc6962 = 4
     SubtreeV1 = 5
+
+
+class AddCheckpointStatus(enum.Enum):
+    """The HTTP status of an add-checkpoint response."""
+
+    Ok = 1
+    BadRequest = 2
+    Forbidden = 3
+    NotFound = 4
+    Conflict = 5
+    UnprocessableEntity = 6
 
 
 @dataclass(frozen=True)
@@ -179,6 +202,45 @@ class InclusionProof:
     index: int
     leaf_hash: bytes
     proof: List[bytes]
+
+
+@dataclass(frozen=True)
+class TlogProof:
+    """A C2SP tlog-proof as written, nothing verified."""
+
+    extra: Optional[bytes]
+    index: int
+    proof: List[bytes]
+    checkpoint: str
+
+
+@dataclass(frozen=True)
+class VerifiedTlogProof:
+    """A tlog proof whose checkpoint and inclusion proof verified."""
+
+    index: int
+    extra: Optional[bytes]
+    checkpoint: "VerifiedCheckpoint"
+
+
+@dataclass(frozen=True)
+class WitnessState:
+    """What a witness stores for one origin: the latest checkpoint it cosigned."""
+
+    size: int
+    root: bytes
+
+
+@dataclass(frozen=True)
+class AddCheckpointResult(AddCheckpointFields):
+    """The outcome of an add-checkpoint request."""
+
+    status: "AddCheckpointStatus"
+    reason: str
+    previous: Optional["WitnessState"]
+    next: Optional["WitnessState"]
+    checkpoint: Optional["VerifiedCheckpoint"]
+    checkpoint_body: str
 
 
 class VerifierList(Handle):
@@ -335,3 +397,41 @@ def rfc6962_verifier_key(origin: str, spki_base64: str) -> str:
     of the DER."""
     return extension_call('uniffi_quenfold_log_ext_fn_func_rfc6962_verifier_key', origin,
                           spki_base64)
+
+
+def parse_tlog_proof(text: str) -> "TlogProof":
+    """Reads a C2SP tlog-proof text (c2sp.org/tlog-proof@v1) without verifying anything: the
+    header line, an optional ``extra <base64>`` line, ``index <decimal>``, up to 64 base64
+    SHA-256 hashes, an empty line, then the checkpoint note verbatim. A text that is not one
+    is MalformedTlogProof naming the first line at fault."""
+    return extension_call('uniffi_quenfold_log_ext_fn_func_parse_tlog_proof', text)
+
+
+def verify_tlog_proof(text: str, verifier: "CheckpointVerifier",
+                      leaf_hash: bytes) -> "VerifiedTlogProof":
+    """Verifies a C2SP tlog-proof for the entry whose RFC 6962 leaf hash is ``leaf_hash``, in
+    this order: the text (MalformedTlogProof), the leaf hash's length, the checkpoint exactly
+    as ``verifier.verify`` checks it (origin, log signature, witness quorum), then the
+    inclusion of the leaf at the proof's index under the checkpoint's root."""
+    return extension_call('uniffi_quenfold_log_ext_fn_func_verify_tlog_proof', text, verifier,
+                          leaf_hash)
+
+
+def verify_tlog_proof_entry(text: str, verifier: "CheckpointVerifier",
+                            entry: bytes) -> "VerifiedTlogProof":
+    """As ``verify_tlog_proof``, for an entry given in full: its leaf hash is SHA-256(0x00 ||
+    entry)."""
+    return extension_call('uniffi_quenfold_log_ext_fn_func_verify_tlog_proof_entry', text,
+                          verifier, entry)
+
+
+def check_add_checkpoint(stored: Optional["WitnessState"], verifier: "CheckpointVerifier",
+                         request: str) -> "AddCheckpointResult":
+    """The checks a witness makes on a C2SP tlog-witness add-checkpoint request body (old size
+    line, at most 63 base64 consistency proof lines, an empty line, the checkpoint note) for
+    the log of ``verifier``, given what it stored for that origin (nothing when it never
+    cosigned one). Only the log's signature counts; cosignatures and lines of unknown keys
+    are ignored. Every outcome is a result with its HTTP status; a stored root that is not 32
+    bytes is InvalidHashLength."""
+    return extension_call('uniffi_quenfold_log_ext_fn_func_check_add_checkpoint', stored, verifier,
+                          request)

@@ -6,6 +6,8 @@ objects, reached through the extension library (libquenfold_log_ext).
     log = qf.CheckpointVerifier("example.com/log", keys)      # or policy=qf.WitnessPolicy.parse(text)
     checkpoint = log.verify(note)                             # .head, .log_signers, .cosigners
     failures = qf.verify_inclusions(checkpoint, [(index, leaf_hash, proof), ...])
+    proof = qf.verify_tlog_proof_entry(text, log, entry)      # .index, .extra, .checkpoint
+    result = qf.check_add_checkpoint(stored, log, body)       # .status, .reason, .previous, .next
 
 Rejections are ``VerificationError``s whose ``kind`` and ``fields`` come
 from the library.
@@ -14,16 +16,20 @@ from the library.
 from typing import Iterable, List, Optional, Sequence, Tuple, Union
 
 from . import _extension
-from ._extension import (CheckpointPair, InclusionProof, KeyType, OpenedNote, Signer,
-                         VerifiedCheckpoint, VerifierList, WitnessedNote, WitnessPolicy,
-                         rfc6962_verifier_key)
+from ._extension import (AddCheckpointResult, AddCheckpointStatus, CheckpointPair, InclusionProof,
+                         KeyType, OpenedNote, Signer, TlogProof, VerifiedCheckpoint,
+                         VerifiedTlogProof, VerifierList, WitnessedNote, WitnessPolicy, WitnessState,
+                         check_add_checkpoint, parse_tlog_proof, rfc6962_verifier_key,
+                         verify_tlog_proof, verify_tlog_proof_entry)
 from ._objects import extension_call
 from .errors import VerificationError
 from .types import CheckpointHead
 
 __all__ = ["VerifierList", "VerifierKeys", "WitnessPolicy", "CheckpointVerifier", "verify_inclusions",
            "Signer", "KeyType", "OpenedNote", "WitnessedNote", "VerifiedCheckpoint", "CheckpointPair",
-           "InclusionProof", "rfc6962_verifier_key"]
+           "InclusionProof", "rfc6962_verifier_key", "TlogProof", "VerifiedTlogProof", "parse_tlog_proof",
+           "verify_tlog_proof", "verify_tlog_proof_entry", "WitnessState", "AddCheckpointStatus",
+           "AddCheckpointResult", "check_add_checkpoint"]
 
 _PARSE = "uniffi_quenfold_log_ext_fn_constructor_verifierlist_parse"
 

@@ -52,6 +52,12 @@ std::expected<ByteView, LiftError> read_byte_string(Reader& r) {
   return read(r.bytes(n, kByteStringContent));
 }
 
+std::expected<bool, LiftError> read_option_tag(Reader& r) {
+  QUENFOLD_TRY(const std::uint8_t tag, read(r.u8(kOptionTag)));
+  if (tag > 1) return std::unexpected(LiftError("unexpected tag byte for Option"));
+  return tag == 1;
+}
+
 std::expected<std::string_view, LiftError> read_string(Reader& r) {
   QUENFOLD_TRY(const std::size_t n, read_count(r));
   QUENFOLD_TRY(const ByteView bytes, read(r.bytes(n, kStringContent)));
@@ -93,6 +99,7 @@ std::expected<std::vector<ByteView>, LiftError> byte_string_list(Reader& r) {
 std::expected<std::vector<std::string_view>, LiftError> string_list(Reader& r) {
   return read_list<std::string_view>(r, read_string);
 }
+std::expected<bool, LiftError> option_tag(Reader& r) { return read_option_tag(r); }
 std::expected<void, LiftError> finish(const Reader& r) { return read(r.finish("argument")); }
 
 }  // namespace lifting
@@ -123,9 +130,8 @@ std::expected<std::vector<std::string_view>, LiftError> lift(StringListArg,
 std::expected<std::optional<ByteView>, LiftError> lift(OptionalBytesArg,
                                                        std::span<const std::uint8_t> buf) {
   Reader r(buf);
-  QUENFOLD_TRY(const std::uint8_t tag, read(r.u8(kOptionTag)));
-  if (tag == 0) return finish(r, std::optional<ByteView>{});
-  if (tag != 1) return std::unexpected(LiftError("unexpected tag byte for Option"));
+  QUENFOLD_TRY(const bool present, read_option_tag(r));
+  if (!present) return finish(r, std::optional<ByteView>{});
   QUENFOLD_TRY(const ByteView v, read_byte_string(r));
   return finish(r, std::optional<ByteView>(v));
 }

@@ -46,6 +46,8 @@ std::expected<ByteView, LiftError> byte_string(encoding::Reader& r);
 std::expected<std::string_view, LiftError> string(encoding::Reader& r);
 std::expected<std::vector<ByteView>, LiftError> byte_string_list(encoding::Reader& r);
 std::expected<std::vector<std::string_view>, LiftError> string_list(encoding::Reader& r);
+// An optional's tag byte: false for 0 (nothing follows), true for 1.
+std::expected<bool, LiftError> option_tag(encoding::Reader& r);
 // The buffer must be consumed exactly.
 std::expected<void, LiftError> finish(const encoding::Reader& r);
 }  // namespace lifting

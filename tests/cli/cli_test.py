@@ -35,7 +35,7 @@ TK = ["--suite", "p256", "--context", "@" + T + "context.txt", "--vrf-public", "
       "--root", "@" + T + "root.hex", "--label", "alice@example.org"]
 
 # Subcommands with a test class of their own (many results per run).
-OWN_TESTS = {"monitor"}
+OWN_TESTS = {"monitor", "vkey-rfc6962"}
 
 # Per subcommand: arguments that verify, with the text lines the output must
 # contain, and tampered arguments with the exact rejection message.
@@ -793,6 +793,123 @@ class RealSignatureTypesTest(unittest.TestCase):
         signer = out["log_signers"][0]
         assert_typed(self, signer, {"name": origin, "type": "subtree/v1"})
         self.assertNotIn("timestamp_seconds", signer)  # signed with time 0: claims none
+
+
+RK = "examples/rfc6962/"
+
+
+class Rfc6962KeyTest(unittest.TestCase):
+    """vkey-rfc6962: the verifier key of an RFC 6962 log from its public
+    key as a CT log list gives it. The key id is recomputed here from the
+    log ID (SHA-256(origin || LF || 0x05 || log ID)[:4]), the log ID must be
+    the list's, and the key must verify the log's own checkpoint."""
+
+    TILES = ROOT.parent / "shared" / "testdata" / "real-logs" / "tiles"
+
+    def vkey(self, origin, spki, *extra):
+        r = run(["vkey-rfc6962", "--origin", origin, "--spki", spki, "--json"] + list(extra))
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        return json.loads(r.stdout)
+
+    def checkpoint_signer(self, note_path, origin, vkey):
+        with tempfile.NamedTemporaryFile("w", suffix=".vkey") as keys:
+            keys.write(vkey + "\n")
+            keys.flush()
+            r = run(["checkpoint", "--note", "@" + str(note_path), "--origin", origin, "--keys", "@" + keys.name,
+                     "--json"])
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        signers = json.loads(r.stdout)["log_signers"]
+        self.assertEqual(len(signers), 1)
+        return signers[0]
+
+    def assert_key_of(self, out, origin, spki_b64, log_id_b64):
+        import hashlib
+        spki = base64.b64decode(spki_b64)
+        log_id = base64.b64decode(log_id_b64)
+        self.assertEqual(out["log_id"], log_id_b64)
+        key_id = hashlib.sha256(origin.encode() + b"\n\x05" + log_id).digest()[:4].hex()
+        self.assertEqual(out["key_id"], key_id)
+        self.assertEqual(out["name"], origin)
+        self.assertEqual(out["vkey"], f"{origin}+{key_id}+" + base64.b64encode(b"\x05" + spki).decode())
+
+    def test_a_real_static_ct_log(self):
+        if not self.TILES.is_dir():
+            self.skipTest("the shared test data is not beside this checkout")
+        folder = self.TILES / "sunlight-skylight"
+        source = json.loads((folder / "SOURCE.json").read_text())
+        tree = source["artefacts"]["tree/"]
+        facts = source["checks"]["facts"]["log_signature"]
+        note = folder / "tree" / "checkpoint"
+        origin = note.read_text().split("\n", 1)[0]
+        out = self.vkey(origin, tree["log_public_key_spki_b64"])
+        self.assert_key_of(out, origin, tree["log_public_key_spki_b64"], tree["log_id_b64"])
+        self.assertEqual(out["key_id"], facts["key_id"])
+        signer = self.checkpoint_signer(note, origin, out["vkey"])
+        assert_typed(self, signer, {"name": origin, "key_id": facts["key_id"], "type": "rfc6962",
+                                    "timestamp_millis": tree["sth_timestamp_ms"], "covers_origin": False})
+        # Under another origin the same public key is another key, which the log did not sign with.
+        other = self.vkey("elsewhere.example.org/2026h1", tree["log_public_key_spki_b64"])
+        self.assertNotEqual(other["key_id"], out["key_id"])
+        self.assertEqual(other["log_id"], out["log_id"])
+
+    def test_the_bundled_log_from_a_file_and_standard_input(self):
+        origin = (ROOT / RK / "origin.txt").read_text().strip()
+        spki = (ROOT / RK / "log-key.b64").read_text().strip()
+        log_id = (ROOT / RK / "log-id.b64").read_text().strip()
+        builders_key = (ROOT / RK / "log.vkey").read_text().strip()
+        with tempfile.NamedTemporaryFile("w", suffix=".b64") as padded:
+            padded.write("\r\n  " + spki + " \r\n\n")
+            padded.flush()
+            for given, stdin in [(spki, None), ("@" + RK + "log-key.b64", None), ("@" + padded.name, None),
+                                 ("-", spki + "\n")]:
+                with self.subTest(spki=given):
+                    r = run(["vkey-rfc6962", "--origin", origin, "--spki", given, "--json"], stdin=stdin)
+                    self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+                    out = json.loads(r.stdout)
+                    self.assert_key_of(out, origin, spki, log_id)
+                    self.assertEqual(out["vkey"], builders_key)
+        text = run(["vkey-rfc6962", "--origin", origin, "--spki", spki]).stdout.splitlines()
+        self.assertEqual(text, ["verified", "vkey: " + builders_key, "name: " + origin,
+                                "key id: " + out["key_id"], "log id: " + log_id])
+        signer = self.checkpoint_signer(ROOT / RK / "checkpoint.note", origin, out["vkey"])
+        self.assertEqual((signer["key_id"], signer["type"]), (out["key_id"], "rfc6962"))
+
+    def test_a_key_that_is_not_an_ecdsa_p256_spki_is_bad_usage(self):
+        origin = (ROOT / RK / "origin.txt").read_text().strip()
+        spki = base64.b64decode((ROOT / RK / "log-key.b64").read_text())
+        # An Ed25519 SubjectPublicKeyInfo (RFC 8410): the same structure, another algorithm.
+        ed25519 = bytes.fromhex("302a300506032b6570032100") + bytes(range(32))
+        # The P-256 key with its point's first coordinate byte changed: not on the curve.
+        off_curve = spki[:27] + bytes([spki[27] ^ 1]) + spki[28:]
+        not_p256 = "--spki: public key is not an ECDSA P-256 SubjectPublicKeyInfo"
+        cases = [
+            ("!!!!", "--spki: public key is not valid base64"),
+            (base64.b64encode(spki).decode()[:-2], "--spki: public key is not valid base64"),
+            ("", not_p256),
+            (base64.b64encode(ed25519).decode(), not_p256),
+            (base64.b64encode(spki[:-1]).decode(), not_p256),
+            (base64.b64encode(spki + b"\x00").decode(), not_p256),
+            (base64.b64encode(off_curve).decode(), not_p256),
+            # the verifier key's data (0x05 || DER) rather than the DER
+            (base64.b64encode(b"\x05" + spki).decode(), not_p256),
+        ]
+        for given, message in cases:
+            with self.subTest(spki=given):
+                r = run(["vkey-rfc6962", "--origin", origin, "--spki", given])
+                self.assertEqual((r.returncode, r.stdout), (2, ""), r.stderr)
+                self.assertEqual(r.stderr.splitlines()[0], "quenfold-verify vkey-rfc6962: " + message)
+                j = run(["vkey-rfc6962", "--origin", origin, "--spki", given, "--json"])
+                self.assertEqual(j.returncode, 2)
+                self.assertEqual(json.loads(j.stdout),
+                                 {"command": "vkey-rfc6962", "verdict": "usage", "message": message})
+        for args, message in [
+            (["--origin", "a+b", "--spki", "@" + RK + "log-key.b64"], '--origin: "a+b" is not a valid key name'),
+            (["--origin", origin], "--spki is required"),
+        ]:
+            with self.subTest(args=args):
+                r = run(["vkey-rfc6962"] + args)
+                self.assertEqual(r.returncode, 2, r.stdout)
+                self.assertEqual(r.stderr.splitlines()[0], "quenfold-verify vkey-rfc6962: " + message)
 
 
 class MonitorTest(unittest.TestCase):

@@ -53,18 +53,21 @@ const std::vector<Object>& objects() {
 }
 
 const std::vector<std::string>& functions() {
-  static const std::vector<std::string> v = {"verify_inclusions", "rfc6962_verifier_key"};
+  static const std::vector<std::string> v = {"verify_inclusions",       "rfc6962_verifier_key", "parse_tlog_proof",
+                                             "verify_tlog_proof",       "verify_tlog_proof_entry",
+                                             "check_add_checkpoint"};
   return v;
 }
 
 const std::vector<std::string>& records() {
   static const std::vector<std::string> v = {"CheckpointHead", "Signer",         "OpenedNote",    "WitnessedNote",
-                                             "VerifiedCheckpoint", "CheckpointPair", "InclusionProof"};
+                                             "VerifiedCheckpoint", "CheckpointPair", "InclusionProof", "TlogProof",
+                                             "VerifiedTlogProof", "WitnessState", "AddCheckpointResult"};
   return v;
 }
 
 const std::vector<std::string>& enums() {
-  static const std::vector<std::string> v = {"KeyType"};
+  static const std::vector<std::string> v = {"KeyType", "AddCheckpointStatus"};
   return v;
 }
 

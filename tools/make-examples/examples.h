@@ -32,5 +32,6 @@ void make_keytrans(const std::filesystem::path& dir);
 void make_policy(const std::filesystem::path& dir);
 void make_monitor(const std::filesystem::path& dir);
 void make_tlog_proof(const std::filesystem::path& dir);
+void make_rfc6962(const std::filesystem::path& dir);
 
 }  // namespace quenfold::examples

@@ -41,6 +41,7 @@ int main(int argc, char** argv) {
     quenfold::examples::make_policy(root / "policy");
     quenfold::examples::make_monitor(root / "monitor");
     quenfold::examples::make_tlog_proof(root / "tlog_proof");
+    quenfold::examples::make_rfc6962(root / "rfc6962");
   } catch (const std::exception& e) {
     std::cerr << "quenfold-make-examples: " << e.what() << "\n";
     return 1;

@@ -633,7 +633,8 @@ ITEM_FUNCTION, ITEM_METHOD, ITEM_OBJECT, ITEM_CONSTRUCTOR = b"\x00", b"\x01", b"
 # How the extension's boundary lifts each buffer-borne argument type.
 EXT_LIFT_KIND = dict(LIFT_KIND, **{"record CheckpointHead": "CheckpointHeadArg",
                                    "list<record InclusionProof>": "InclusionProofListArg",
-                                   "list<list<bytes>>": "BytesListListArg"})
+                                   "list<list<bytes>>": "BytesListListArg",
+                                   "optional<record WitnessState>": "OptionalWitnessStateArg"})
 MESSAGE_FIELD = {"name": "message", "type": "string"}
 
 

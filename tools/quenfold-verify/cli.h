@@ -166,6 +166,7 @@ void register_note(Registry& r);
 void register_keytrans(Registry& r);
 void register_policy(Registry& r);
 void register_monitor(Registry& r);
+void register_vkey(Registry& r);
 
 // The verdict as printed: "verified" and one "label: value" line per field
 // (records indented below their label), or "rejected: <message>".

@@ -19,7 +19,8 @@ using namespace quenfold::cli;
 constexpr const char* kDescription =
     "Verifies artefacts of a key-transparency log or directory server: RFC 6962 proofs, signed\n"
     "notes and checkpoints, key-history entries, commitments, CONIKS and KEYTRANS directory\n"
-    "proofs, and signed namespace policies; monitors sessions of checkpoints and proofs.";
+    "proofs, and signed namespace policies; monitors sessions of checkpoints and proofs; writes\n"
+    "the verifier key of an RFC 6962 log from the public key a CT log list gives for it.";
 
 constexpr const char* kFooter =
     "Values: options take --name VALUE or --name=VALUE. A value is given inline (hex for\n"
@@ -55,7 +56,7 @@ class Formatter : public CLI::Formatter {
 using Group = void (*)(Registry&);
 constexpr Group kGroups[] = {
     register_merkle, register_key_history, register_coniks, register_note, register_keytrans, register_policy,
-    register_monitor,
+    register_monitor, register_vkey,
 };
 
 // Arguments that no subcommand declared: named as unknown options, or as

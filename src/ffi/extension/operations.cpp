@@ -1,5 +1,7 @@
 #include "ffi/extension/operations.h"
 
+#include <algorithm>
+
 #include "base/try.h"
 
 namespace quenfold::ffi::ext {
@@ -75,6 +77,31 @@ Result<Ref<CheckpointVerifier>> checkpoint_verifier_with_keys_and_policy(std::st
 
 Result<std::string> rfc6962_verifier_key(std::string_view origin, std::string_view spki_base64) {
   return quenfold::rfc6962_verifier_key(origin, spki_base64);
+}
+
+Result<TlogProof> parse_tlog_proof(std::string_view text) { return quenfold::parse_tlog_proof(text); }
+
+Result<VerifiedTlogProof> verify_tlog_proof(std::string_view text, const Ref<CheckpointVerifier>& verifier,
+                                            ByteView leaf_hash) {
+  return quenfold::verify_tlog_proof(text, *verifier, leaf_hash);
+}
+
+Result<VerifiedTlogProof> verify_tlog_proof_entry(std::string_view text, const Ref<CheckpointVerifier>& verifier,
+                                                  ByteView entry) {
+  return quenfold::verify_tlog_proof_entry(text, *verifier, entry);
+}
+
+Result<AddCheckpointResult> check_add_checkpoint(const std::optional<LiftedWitnessState>& stored,
+                                                 const Ref<CheckpointVerifier>& verifier, std::string_view request) {
+  std::optional<WitnessState> state;
+  if (stored) {
+    if (stored->root.size() != Hash32{}.size())
+      return std::unexpected(Error::invalid_hash_length(stored->root.size(), Hash32{}.size()));
+    state.emplace();
+    state->size = stored->size;
+    std::copy(stored->root.begin(), stored->root.end(), state->root.begin());
+  }
+  return quenfold::check_add_checkpoint(state, *verifier, request);
 }
 
 Result<Ref<CheckpointVerifier>> checkpoint_verifier_require_log_signatures(const Ref<CheckpointVerifier>& self,

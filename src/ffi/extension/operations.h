@@ -15,7 +15,9 @@
 
 #include "ffi/extension/values.h"
 #include "ffi/handle.h"
+#include "quenfold/add_checkpoint.h"
 #include "quenfold/checkpoint_verifier.h"
+#include "quenfold/tlog_proof.h"
 #include "quenfold/verifier.h"
 #include "quenfold/witness.h"
 
@@ -50,6 +52,16 @@ Result<std::vector<std::optional<Error>>> verify_inclusions(const CheckpointHead
                                                             const LiftedInclusionProofs& proofs);
 
 Result<std::string> rfc6962_verifier_key(std::string_view origin, std::string_view spki_base64);
+
+Result<TlogProof> parse_tlog_proof(std::string_view text);
+Result<VerifiedTlogProof> verify_tlog_proof(std::string_view text, const Ref<CheckpointVerifier>& verifier,
+                                            ByteView leaf_hash);
+Result<VerifiedTlogProof> verify_tlog_proof_entry(std::string_view text, const Ref<CheckpointVerifier>& verifier,
+                                                  ByteView entry);
+// Every outcome of the checks is a result; only a stored root that is not
+// 32 bytes, which no witness can have stored, is a rejection.
+Result<AddCheckpointResult> check_add_checkpoint(const std::optional<LiftedWitnessState>& stored,
+                                                 const Ref<CheckpointVerifier>& verifier, std::string_view request);
 
 Result<Ref<VerifierList>> verifier_list_parse(const std::vector<std::string_view>& vkeys);
 Result<OpenedNote> verifier_list_open(const Ref<VerifierList>& self, std::string_view note_text);

@@ -58,6 +58,32 @@ void write(ValueWriter& w, const VerifiedCheckpoint& c) {
   write(w, c.cosigners);
 }
 
+void write(ValueWriter& w, const std::optional<Bytes>& b) {
+  w.u8(b ? 1 : 0);
+  if (b) w.bytes(*b);
+}
+
+void write(ValueWriter& w, const std::optional<WitnessState>& s) {
+  w.u8(s ? 1 : 0);
+  if (!s) return;
+  w.u64(s->size);
+  w.bytes(s->root);
+}
+
+// AddCheckpointStatus as the catalogue's enum: its variant index from 1,
+// in the order of the HTTP statuses.
+std::int32_t variant(AddCheckpointStatus s) {
+  switch (s) {
+    case AddCheckpointStatus::Ok: return 1;
+    case AddCheckpointStatus::BadRequest: return 2;
+    case AddCheckpointStatus::Forbidden: return 3;
+    case AddCheckpointStatus::NotFound: return 4;
+    case AddCheckpointStatus::Conflict: return 5;
+    case AddCheckpointStatus::UnprocessableEntity: return 6;
+  }
+  return 2;  // not reached: every status is listed
+}
+
 class FieldWriter final : public FieldSink {
  public:
   explicit FieldWriter(ValueWriter& w) noexcept : w_(w) {}
@@ -108,6 +134,20 @@ std::expected<LiftedPaths, LiftError> lift(BytesListListArg, std::span<const std
   QUENFOLD_TRY(out.paths, read_list<std::vector<ByteView>>(r, 4, lifting::byte_string_list));
   QUENFOLD_CHECK(lifting::finish(r));
   out.spans.assign(out.paths.begin(), out.paths.end());
+  return out;
+}
+
+std::expected<std::optional<LiftedWitnessState>, LiftError> lift(OptionalWitnessStateArg,
+                                                                 std::span<const std::uint8_t> buf) {
+  Reader r(buf);
+  std::optional<LiftedWitnessState> out;
+  QUENFOLD_TRY(const bool present, lifting::option_tag(r));
+  if (present) {
+    out.emplace();
+    QUENFOLD_TRY(out->size, lifting::u64(r));
+    QUENFOLD_TRY(out->root, lifting::byte_string(r));
+  }
+  QUENFOLD_CHECK(lifting::finish(r));
   return out;
 }
 
@@ -165,6 +205,36 @@ RustBuffer lower(const std::vector<std::optional<Error>>& outcomes) {
       w.u8(0);
     }
   }
+  return w.finish();
+}
+
+RustBuffer lower(const TlogProof& proof) {
+  ValueWriter w;
+  write(w, proof.extra);
+  w.u64(proof.index);
+  w.count(proof.proof.size());
+  for (const Hash32& h : proof.proof) w.bytes(h);
+  w.string(proof.checkpoint);
+  return w.finish();
+}
+
+RustBuffer lower(const VerifiedTlogProof& proof) {
+  ValueWriter w;
+  w.u64(proof.index);
+  write(w, proof.extra);
+  write(w, proof.checkpoint);
+  return w.finish();
+}
+
+RustBuffer lower(const AddCheckpointResult& result) {
+  ValueWriter w;
+  w.i32(variant(result.status));
+  w.string(result.reason);
+  write(w, result.previous);
+  write(w, result.next);
+  w.u8(result.checkpoint ? 1 : 0);
+  if (result.checkpoint) write(w, *result.checkpoint);
+  w.string(result.checkpoint_body);
   return w.finish();
 }
 

@@ -17,8 +17,10 @@
 
 #include "ffi/lift.h"
 #include "ffi/lower.h"
+#include "quenfold/add_checkpoint.h"
 #include "quenfold/checkpoint_verifier.h"
 #include "quenfold/error.h"
+#include "quenfold/tlog_proof.h"
 #include "quenfold/verifier.h"
 #include "quenfold/witness.h"
 
@@ -36,13 +38,23 @@ struct LiftedPaths {
   std::vector<std::span<const ByteView>> spans;
 };
 
+// A witness's stored state as it arrives: the root is checked for its
+// length by the call, which reports a wrong one as a rejection.
+struct LiftedWitnessState {
+  std::uint64_t size = 0;
+  ByteView root;
+};
+
 struct CheckpointHeadArg { using type = CheckpointHead; };                 // record CheckpointHead
 struct InclusionProofListArg { using type = LiftedInclusionProofs; };     // list<record InclusionProof>
 struct BytesListListArg { using type = LiftedPaths; };                    // list<list<bytes>>
+struct OptionalWitnessStateArg { using type = std::optional<LiftedWitnessState>; };  // optional<record WitnessState>
 
 std::expected<CheckpointHead, LiftError> lift(CheckpointHeadArg, std::span<const std::uint8_t> buf);
 std::expected<LiftedInclusionProofs, LiftError> lift(InclusionProofListArg, std::span<const std::uint8_t> buf);
 std::expected<LiftedPaths, LiftError> lift(BytesListListArg, std::span<const std::uint8_t> buf);
+std::expected<std::optional<LiftedWitnessState>, LiftError> lift(OptionalWitnessStateArg,
+                                                                 std::span<const std::uint8_t> buf);
 
 // A string result: its raw UTF-8, as string arguments travel.
 RustBuffer lower(const std::string& text);
@@ -52,6 +64,9 @@ RustBuffer lower(const WitnessedNote& note);
 RustBuffer lower(const VerifiedCheckpoint& checkpoint);
 RustBuffer lower(const std::pair<VerifiedCheckpoint, VerifiedCheckpoint>& pair);
 RustBuffer lower(const std::vector<VerifiedCheckpoint>& chain);
+RustBuffer lower(const TlogProof& proof);
+RustBuffer lower(const VerifiedTlogProof& proof);
+RustBuffer lower(const AddCheckpointResult& result);
 // One outcome per proof: nothing where it held, the structured error otherwise.
 RustBuffer lower(const std::vector<std::optional<Error>>& outcomes);
 
