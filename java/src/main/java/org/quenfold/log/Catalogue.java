@@ -95,6 +95,14 @@ public final class Catalogue {
             metadata.put("uniffi_quenfold_log_ext_checksum_func_verify_inclusions", "UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_VERIFY_INCLUSIONS");
             checksums.put("uniffi_quenfold_log_ext_checksum_func_rfc6962_verifier_key", 0x196a);
             metadata.put("uniffi_quenfold_log_ext_checksum_func_rfc6962_verifier_key", "UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_RFC6962_VERIFIER_KEY");
+            checksums.put("uniffi_quenfold_log_ext_checksum_func_parse_tlog_proof", 0x9a67);
+            metadata.put("uniffi_quenfold_log_ext_checksum_func_parse_tlog_proof", "UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_PARSE_TLOG_PROOF");
+            checksums.put("uniffi_quenfold_log_ext_checksum_func_verify_tlog_proof", 0x5552);
+            metadata.put("uniffi_quenfold_log_ext_checksum_func_verify_tlog_proof", "UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_VERIFY_TLOG_PROOF");
+            checksums.put("uniffi_quenfold_log_ext_checksum_func_verify_tlog_proof_entry", 0x36b6);
+            metadata.put("uniffi_quenfold_log_ext_checksum_func_verify_tlog_proof_entry", "UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_VERIFY_TLOG_PROOF_ENTRY");
+            checksums.put("uniffi_quenfold_log_ext_checksum_func_check_add_checkpoint", 0xa406);
+            metadata.put("uniffi_quenfold_log_ext_checksum_func_check_add_checkpoint", "UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_CHECK_ADD_CHECKPOINT");
             checksums.put("uniffi_quenfold_log_ext_checksum_constructor_verifierlist_parse", 0xaa19);
             metadata.put("uniffi_quenfold_log_ext_checksum_constructor_verifierlist_parse", "UNIFFI_META_QUENFOLD_LOG_EXT_CONSTRUCTOR_VERIFIERLIST_PARSE");
             checksums.put("uniffi_quenfold_log_ext_checksum_method_verifierlist_open", 0x4728);

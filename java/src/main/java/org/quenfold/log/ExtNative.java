@@ -18,6 +18,10 @@ final class ExtNative {
 
     static native RustBuffer.ByValue uniffi_quenfold_log_ext_fn_func_verify_inclusions(RustBuffer.ByValue head, RustBuffer.ByValue proofs, Pointer status);
     static native RustBuffer.ByValue uniffi_quenfold_log_ext_fn_func_rfc6962_verifier_key(RustBuffer.ByValue origin, RustBuffer.ByValue spki_base64, Pointer status);
+    static native RustBuffer.ByValue uniffi_quenfold_log_ext_fn_func_parse_tlog_proof(RustBuffer.ByValue text, Pointer status);
+    static native RustBuffer.ByValue uniffi_quenfold_log_ext_fn_func_verify_tlog_proof(RustBuffer.ByValue text, long verifier, RustBuffer.ByValue leaf_hash, Pointer status);
+    static native RustBuffer.ByValue uniffi_quenfold_log_ext_fn_func_verify_tlog_proof_entry(RustBuffer.ByValue text, long verifier, RustBuffer.ByValue entry, Pointer status);
+    static native RustBuffer.ByValue uniffi_quenfold_log_ext_fn_func_check_add_checkpoint(RustBuffer.ByValue stored, long verifier, RustBuffer.ByValue request, Pointer status);
     static native long uniffi_quenfold_log_ext_fn_constructor_verifierlist_parse(RustBuffer.ByValue vkeys, Pointer status);
     static native RustBuffer.ByValue uniffi_quenfold_log_ext_fn_method_verifierlist_open(long self, RustBuffer.ByValue note_text, Pointer status);
     static native RustBuffer.ByValue uniffi_quenfold_log_ext_fn_method_verifierlist_keys(long self, Pointer status);

@@ -397,4 +397,57 @@ public final class QuenfoldLog {
             return c.liftString(ExtNative.uniffi_quenfold_log_ext_fn_func_rfc6962_verifier_key(c.text(origin), c.text(spkiBase64), c.status()));
         }
     }
+
+    /**
+     * Reads a C2SP tlog-proof text (c2sp.org/tlog-proof@v1) without verifying anything: the header line, an
+     * optional {@code extra <base64>} line, {@code index <decimal>}, up to 64 base64 SHA-256 hashes, an empty
+     * line, then the checkpoint note verbatim. A text that is not one is MalformedTlogProof naming the first
+     * line at fault.
+     */
+    public static TlogProof parseTlogProof(String text) {
+        Objects.requireNonNull(text, "text");
+        try (Call c = Call.extension()) {
+            return c.lift(ExtNative.uniffi_quenfold_log_ext_fn_func_parse_tlog_proof(c.text(text), c.status()), r -> TlogProof.read(r));
+        }
+    }
+
+    /**
+     * Verifies a C2SP tlog-proof for the entry whose RFC 6962 leaf hash is {@code leaf_hash}, in this order:
+     * the text (MalformedTlogProof), the leaf hash's length, the checkpoint exactly as {@code
+     * verifier.verify} checks it (origin, log signature, witness quorum), then the inclusion of the leaf at
+     * the proof's index under the checkpoint's root.
+     */
+    public static VerifiedTlogProof verifyTlogProof(String text, CheckpointVerifier verifier, byte[] leafHash) {
+        Objects.requireNonNull(text, "text");
+        Objects.requireNonNull(verifier, "verifier");
+        Objects.requireNonNull(leafHash, "leafHash");
+        try (Call c = Call.extension()) {
+            return c.lift(ExtNative.uniffi_quenfold_log_ext_fn_func_verify_tlog_proof(c.text(text), c.borrow(verifier), c.buffer(w -> w.bytes(leafHash)), c.status()), r -> VerifiedTlogProof.read(r));
+        }
+    }
+
+    /** As {@code verify_tlog_proof}, for an entry given in full: its leaf hash is SHA-256(0x00 || entry). */
+    public static VerifiedTlogProof verifyTlogProofEntry(String text, CheckpointVerifier verifier, byte[] entry) {
+        Objects.requireNonNull(text, "text");
+        Objects.requireNonNull(verifier, "verifier");
+        Objects.requireNonNull(entry, "entry");
+        try (Call c = Call.extension()) {
+            return c.lift(ExtNative.uniffi_quenfold_log_ext_fn_func_verify_tlog_proof_entry(c.text(text), c.borrow(verifier), c.buffer(w -> w.bytes(entry)), c.status()), r -> VerifiedTlogProof.read(r));
+        }
+    }
+
+    /**
+     * The checks a witness makes on a C2SP tlog-witness add-checkpoint request body (old size line, at most
+     * 63 base64 consistency proof lines, an empty line, the checkpoint note) for the log of {@code verifier},
+     * given what it stored for that origin (nothing when it never cosigned one). Only the log's signature
+     * counts; cosignatures and lines of unknown keys are ignored. Every outcome is a result with its HTTP
+     * status; a stored root that is not 32 bytes is InvalidHashLength.
+     */
+    public static AddCheckpointResult checkAddCheckpoint(WitnessState stored, CheckpointVerifier verifier, String request) {
+        Objects.requireNonNull(verifier, "verifier");
+        Objects.requireNonNull(request, "request");
+        try (Call c = Call.extension()) {
+            return c.lift(ExtNative.uniffi_quenfold_log_ext_fn_func_check_add_checkpoint(c.buffer(w -> w.nullable(stored, (w1, e1) -> e1.write(w1))), c.borrow(verifier), c.text(request), c.status()), r -> AddCheckpointResult.read(r));
+        }
+    }
 }
