@@ -288,16 +288,20 @@ struct SubtreeHash {
   friend bool operator==(const SubtreeHash&, const SubtreeHash&) = default;
 };
 
-// Level-0 tiles (or entry bundles) checked in a range: which leaves are now
-// verified and which tiles the log was allowed not to serve.
+// Level-0 tiles checked over a range of leaves: which leaves are now
+// verified and how many tiles the log was allowed not to serve.
 struct RangeAudit {
-  // Leaves whose hashes (and, when bundles were given, entries) were
-  // verified: the part of the requested range from the first served tile
-  // onwards (empty when everything requested was pruned).
+  // The range asked for, clamped to the tree.
+  LeafRange requested;
+  // The end part of `requested` whose every tile was served and
+  // authenticated (from the end of the last tile not authenticated on); all
+  // of `requested` when the log served everything; empty (begin == end ==
+  // requested.end) when the last tile was pruned.
   LeafRange verified;
-  // Tiles below the minimum index that were not served, in plan order.
-  std::vector<TileId> pruned;
-  // The level-0 tiles authenticated, in plan order.
+  // Tiles of `requested` not served, or served below the minimum index
+  // whose parent was pruned: all of them lie below the minimum index.
+  std::uint64_t pruned_tiles = 0;
+  // The level-0 tiles authenticated, in index order.
   std::vector<AuthenticatedTile> tiles;
 };
 
@@ -334,6 +338,11 @@ class TiledTree {
   std::vector<TileId> needed_for_consistency(std::uint64_t old_size) const;
   std::vector<TileId> needed_for_subtree(std::uint64_t start, std::uint64_t end) const;
   std::vector<TileId> needed_for_subtrees(std::span<const SubtreeHash> subtrees) const;
+  // The tiles above level 0 (and the edge) that audit_leaves(begin, end, ...)
+  // needs to authenticate the level-0 tiles of the range; tiles that lie
+  // wholly below the minimum index are left out (the log may have pruned
+  // them).
+  std::vector<TileId> needed_for_leaves(std::uint64_t begin, std::uint64_t end) const;
 
   // Authenticates `tiles` (any order: the edge by folding, the others under
   // their parents, held or in the same batch) and returns the tree holding
@@ -353,10 +362,13 @@ class TiledTree {
   std::optional<AuthenticatedTile> tile(std::uint8_t level, std::uint64_t index) const;
 
   // Level-0 tiles for leaves [begin, end) (clamped to the tree), given in
-  // `served`, authenticated under the tiles held; a tile of the range not in
-  // `served` is pruned when its end index is at most options().min_index,
-  // and TileMissing otherwise. Only TilePlan::leaves(size(), begin, end)
-  // tiles are accepted in `served` (another is MalformedTile).
+  // `served`, authenticated under the tiles held (see needed_for_leaves); a
+  // tile of the range not in `served` is pruned when its end index is at
+  // most options().min_index, and TileMissing otherwise (a log must not hide
+  // entries by calling them pruned). Only TilePlan::leaves(size(), begin,
+  // end) tiles are accepted in `served`, each once (another is
+  // MalformedTile); a served tile that does not authenticate is refused even
+  // below the minimum index.
   std::expected<RangeAudit, Error> audit_leaves(std::uint64_t begin, std::uint64_t end,
                                                 std::span<const TileData> served) const;
 

@@ -58,6 +58,7 @@ std::vector<TileId> TiledTree::needed_for_inclusion(std::uint64_t) const { retur
 std::vector<TileId> TiledTree::needed_for_consistency(std::uint64_t) const { return {}; }
 std::vector<TileId> TiledTree::needed_for_subtree(std::uint64_t, std::uint64_t) const { return {}; }
 std::vector<TileId> TiledTree::needed_for_subtrees(std::span<const SubtreeHash>) const { return {}; }
+std::vector<TileId> TiledTree::needed_for_leaves(std::uint64_t, std::uint64_t) const { return {}; }
 std::expected<TiledTree, Error> TiledTree::with_tiles(std::span<const TileData>) const {
   return std::unexpected(not_yet());
 }
