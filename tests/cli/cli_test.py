@@ -1311,6 +1311,29 @@ class TlogTest(unittest.TestCase):
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertEqual(sorted(p.name for p in self.dir.glob("rules.state*")), ["rules.state", "rules.state.lock"])
 
+    def test_state_survives_a_crash_at_any_moment(self):
+        """Killed at random moments while it verifies and replaces the
+        state, a run leaves the old state or the new one, whole."""
+        import random
+        state = self.dir / "crash.state"
+        old = "quenfold-verify tlog state v1\n" + self.log.checkpoint(300)
+        new = "quenfold-verify tlog state v1\n" + self.log.checkpoint(600)
+        (self.dir / "cp600").write_text(self.log.checkpoint(600))
+        rng = random.Random(7)
+        for _ in range(30):
+            state.write_text(old)
+            p = subprocess.Popen([TOOL, "tlog", "--log", str(self.dir / "log"), "--entries", "--state", str(state),
+                                  "--checkpoint", "@" + str(self.dir / "cp600")] + self.keys,
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            time.sleep(rng.uniform(0, 0.03))
+            p.kill()
+            p.wait()
+            content = state.read_text()
+            self.assertIn(content, (old, new))
+        for leftover in self.dir.glob("crash.state.*"):
+            if leftover.name != "crash.state.lock":
+                leftover.unlink()  # a temporary file of a killed run is never the state
+
     def test_directory_reads_stay_inside(self):
         import shutil
         base = self.dir / "mirror"

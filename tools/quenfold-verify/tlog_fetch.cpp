@@ -276,8 +276,9 @@ class HttpFetcher final : public Fetcher {
       }
       if (rc != CURLE_OK) {
         f.error = std::string(curl_easy_strerror(rc)) + (errbuf[0] != 0 ? std::string(": ") + echo(errbuf, 200) : "");
-        retry = rc != CURLE_OPERATION_TIMEDOUT || left.count() > 0;
-        retry = retry && rc != CURLE_UNSUPPORTED_PROTOCOL && rc != CURLE_BAD_CONTENT_ENCODING;
+        // A refused connection, a reset or a stalled response may pass; a
+        // scheme or an encoding that is not allowed will not.
+        retry = rc != CURLE_UNSUPPORTED_PROTOCOL && rc != CURLE_BAD_CONTENT_ENCODING && rc != CURLE_URL_MALFORMAT;
         return f;
       }
       if (status >= 300 && status < 400) {
