@@ -42,8 +42,9 @@ struct TileRangeHasher::Impl {
     for (unsigned j = 9; j-- > 0;) {
       const std::size_t run = std::size_t{1} << j;
       if (!(hashes.size() & run)) continue;
-      // Inside the tree: the position fits 64 bits.
-      const std::uint64_t start = (index << (unit + 8)) + (std::uint64_t{offset} << unit);
+      // Inside the tree: the position fits 64 bits (at level 7 the only
+      // tile is index 0, and a shift by 64 is not taken).
+      const std::uint64_t start = tiles::checked_shl(index, unit + 8).value_or(0) + (std::uint64_t{offset} << unit);
       push(start, unit + j, tiles::perfect_root(hashes.subspan(offset, run)));
       offset += run;
     }

@@ -272,6 +272,19 @@ TEST(RangeAudit, WorkerSummariesConfirmAgainstTheTilesAbove) {
   EXPECT_EQ(h.add({{TileKind::Hash, 0, 5, 256}, view(files.at("tile/0/006")).first(8000)}).error().kind(),
             ErrorKind::MalformedTile);
   EXPECT_TRUE(h.add({{TileKind::Hash, 0, 5, 256}, view(files.at("tile/0/005"))}).has_value());
+
+  // At the top of a tree of 2^64 - 1 leaves: the level-7 tile's 255 hashes
+  // (each 2^56 leaves) fold into subtrees of 2^63, 2^62, ... 2^56 leaves.
+  const std::vector<std::uint8_t> top(255 * 32, 0x5A);
+  const auto sums = hash_tile_range(UINT64_MAX, std::vector<TileData>{{{TileKind::Hash, 7, 0, 255}, view(top)}}).value();
+  ASSERT_EQ(sums.size(), 8u);
+  std::uint64_t at = 0;
+  for (std::size_t i = 0; i < sums.size(); ++i) {
+    EXPECT_EQ(sums[i].start, at);
+    EXPECT_EQ(sums[i].end - sums[i].start, std::uint64_t{1} << (63 - i));
+    at = sums[i].end;
+  }
+  EXPECT_EQ(at, 255ull << 56);
 }
 
 }  // namespace
