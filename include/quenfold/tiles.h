@@ -335,6 +335,7 @@ class TiledTree {
   std::vector<TileId> needed_for_tile(const TileId& tile) const;
   std::vector<TileId> needed_for_leaf(std::uint64_t index) const;
   std::vector<TileId> needed_for_inclusion(std::uint64_t index) const;
+  // (for consistency_proof and check_older_root alike)
   std::vector<TileId> needed_for_consistency(std::uint64_t old_size) const;
   std::vector<TileId> needed_for_subtree(std::uint64_t start, std::uint64_t end) const;
   std::vector<TileId> needed_for_subtrees(std::span<const SubtreeHash> subtrees) const;
