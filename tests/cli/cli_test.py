@@ -1183,16 +1183,16 @@ class TlogTest(unittest.TestCase):
             return lambda b: (self.dir / "other" / path).read_bytes()
 
         cases = [  # (what, transforms, hooks, failing tile, reason, extra args)
-            ("flipped byte, full tile", {t1: flip}, {}, t1, "do not hash to slot 1 of " + top, []),
+            ("flipped byte, full tile", {t1: flip}, {}, t1, "do not hash to entry 1 of " + top, []),
             ("flipped byte, partial tile", {tp: flip}, {}, tp, "do not hash to the checkpoint's root", []),
             ("flipped byte, top tile", {top: flip}, {}, top, "do not hash to the checkpoint's root", []),
-            ("wrong width", {tp: lambda b: b[:-32]}, {}, tp, "8 hashes (2816 bytes)", []),
+            ("wrong width", {tp: lambda b: b[:-32]}, {}, tp, "2784 bytes, want exactly 2816", []),
             ("trailing bytes", {t0: lambda b: b + b"\x00"}, {}, t0, "larger than 8192 bytes", []),
             ("partial tile too wide", {tp: lambda b: b + b"\x00" * 32}, {}, tp, "larger than", []),
             ("missing tile", {}, {t1: lambda h, b: h.answer(404, b"gone") or True}, t1, "missing", []),
-            ("entry not its slot", {bundle1: swap_entry}, {}, bundle1, "entry 300 does not hash to slot 44", ["--entries"]),
+            ("entry not its slot", {bundle1: swap_entry}, {}, bundle1, "entry 300 does not hash to its slot in tile/0/001", ["--entries"]),
             ("bundle with trailing bytes", {bundlep: lambda b: b + b"\x00\x01x"}, {}, bundlep,
-             "3 bytes after the last of its 88 entries", ["--entries"]),
+             "3 trailing bytes after its 88 entries", ["--entries"]),
             ("another tree", {p: from_other(p) for p in (t0, t1, tp, top)}, {}, tp,
              "do not hash to the checkpoint's root", []),
             ("endless response", {}, {t0: self.tl.endless}, t0, "larger than", []),
@@ -1213,7 +1213,7 @@ class TlogTest(unittest.TestCase):
                     r, out = self.tlog(server.url, "--state", str(state), *extra)
                     took = time.monotonic() - started
                 self.assertEqual(r.returncode, 1, r.stdout + r.stderr)
-                failing = [f for f in out["failures"] if tile in f["tile"].split(", ")]
+                failing = [f for f in out["failures"] if tile in f["tile"].split(" + ")]
                 self.assertTrue(failing and reason in failing[0]["reason"], out["failures"])
                 self.assertIn("nothing of the checkpoint of size 600 was accepted", out["message"])
                 self.assertFalse(state.exists())
