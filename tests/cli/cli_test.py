@@ -1164,6 +1164,13 @@ class TlogTest(unittest.TestCase):
                     self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
                     assert_typed(self, out["summary"], {"size": 520, "root": log.root(520).hex(), "tiles": 4,
                                                         "entries": 0 if fmt == "sumdb" else 520})
+        # A data tile whose certificate was changed in transit (gzip on).
+        with self.tl.Server(self.dir / "static-ct") as server:
+            server.gzip = True
+            server.transform["tile/data/001"] = lambda b: b[:20] + b"X" + b[21:]
+            r, out = self.tlog(server.url, "--format", "static-ct", "--entries")
+        self.assertEqual(r.returncode, 1, r.stdout + r.stderr)
+        assert_typed(self, out["failures"][0], {"tile": "tile/data/001", "entry": 256})
 
     def test_hostile_server(self):
         """Every misbehaviour is refused with the tile named; the state of
@@ -1215,6 +1222,8 @@ class TlogTest(unittest.TestCase):
                 self.assertEqual(r.returncode, 1, r.stdout + r.stderr)
                 failing = [f for f in out["failures"] if tile in f["tile"].split(" + ")]
                 self.assertTrue(failing and reason in failing[0]["reason"], out["failures"])
+                if what == "entry not its slot":
+                    self.assertEqual(failing[0]["entry"], 300)
                 self.assertIn("nothing of the checkpoint of size 600 was accepted", out["message"])
                 self.assertFalse(state.exists())
                 self.assertLess(took, 25)

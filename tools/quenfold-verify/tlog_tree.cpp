@@ -23,6 +23,19 @@ std::string path_of(const TileId& id, TilePathForm form) {
   return p ? *p : "tile";  // every id made here has a path
 }
 
+// The entry a bundle's failure names ("entry 300 does not hash ..."), so
+// that its record carries the index as a number too.
+std::optional<std::uint64_t> entry_named(const std::string& message) {
+  const auto at = message.find("entry ");
+  if (at == std::string::npos) return std::nullopt;
+  std::uint64_t v = 0;
+  std::size_t i = at + 6, digits = 0;
+  for (; i < message.size() && digits < 19 && message[i] >= '0' && message[i] <= '9'; ++i, ++digits)
+    v = v * 10 + static_cast<std::uint64_t>(message[i] - '0');
+  if (digits == 0) return std::nullopt;
+  return v;
+}
+
 ByteView view(const std::string& s) { return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()}; }
 
 }  // namespace
@@ -118,11 +131,11 @@ void TreeCheck::check_data(Tile& t, const AuthenticatedTile& level0) {
   std::vector<std::uint64_t> indexes;
   if (bundles) {
     const auto r = verify_entry_bundle(level0, data);
-    if (!r) return void(t.data_failure = Failure{path, std::nullopt, r.error().message()});
+    if (!r) return void(t.data_failure = Failure{path, entry_named(r.error().message()), r.error().message()});
     for (const auto& e : *r) indexes.push_back(e.index);
   } else {
     const auto r = verify_data_tile(level0, data);
-    if (!r) return void(t.data_failure = Failure{path, std::nullopt, r.error().message()});
+    if (!r) return void(t.data_failure = Failure{path, entry_named(r.error().message()), r.error().message()});
     for (const auto& e : *r) indexes.push_back(e.index);
   }
   t.data_entries = static_cast<std::uint64_t>(std::ranges::count_if(indexes, [&](auto i) { return i >= from_; }));
