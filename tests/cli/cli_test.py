@@ -1131,6 +1131,17 @@ class TlogTest(unittest.TestCase):
                 note = (tessera / ("checkpoint.%d" % n)).read_text()
                 assert_typed(self, out["summary"], {"size": n, "root": note_root(note), "entries": n,
                                                     "tiles": 1 if n else 0})
+        # The real log followed by a monitor: 5, then 12 (only what was
+        # added), then 5 again (stale: proved from the tiles of 12).
+        with tempfile.TemporaryDirectory() as d:
+            state = pathlib.Path(d) / "state"
+            for n, fields in ((5, {"size": 5, "entries": 5}), (12, {"size": 12, "previous_size": 5, "entries": 7}),
+                              (5, {"size": 5, "previous_size": 12, "stale": True})):
+                r, out = self.tlog(tessera, "--checkpoint", "@%s/checkpoint.%d" % (tessera, n), "--entries",
+                                   "--state", str(state), keys=keys)
+                self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+                assert_typed(self, out["summary"], fields)
+            self.assertTrue(state.read_text().endswith((tessera / "checkpoint.12").read_text()))
         # The mirror's checkpoint carries only its cosignature: its body is
         # signed here by a test key, and the tiles must hash to its root.
         body = (mirror / "checkpoint").read_text().split("\n\n")[0] + "\n"
