@@ -1117,18 +1117,18 @@ class TlogTest(unittest.TestCase):
         return r, out
 
     def test_real_logs(self):
-        tessera = self.TILES / "tessera-testdata-log"
+        first = self.TILES / "tessera-testdata-log"
         mirror = self.TILES / "sunlight-skylight" / "witness" / "mirror" / \
             "000de184301123b9278c086a7d9f68c9577e83872224c197058fd90784ea9706"
-        if not tessera.is_dir():
+        if not first.is_dir():
             self.skipTest("the shared test data is not beside this checkout")
-        source = json.loads((tessera / "SOURCE.json").read_text())
+        source = json.loads((first / "SOURCE.json").read_text())
         keys = ["--origin", source["origin"], "--keys", source["verifier_key"]]
         for n in (0, 1, 2, 7, 15):
             with self.subTest(size=n):
-                r, out = self.tlog(tessera, "--checkpoint", "@%s/checkpoint.%d" % (tessera, n), "--entries", keys=keys)
+                r, out = self.tlog(first, "--checkpoint", "@%s/checkpoint.%d" % (first, n), "--entries", keys=keys)
                 self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
-                note = (tessera / ("checkpoint.%d" % n)).read_text()
+                note = (first / ("checkpoint.%d" % n)).read_text()
                 assert_typed(self, out["summary"], {"size": n, "root": note_root(note), "entries": n,
                                                     "tiles": 1 if n else 0})
         # The real log followed by a monitor: 5, then 12 (only what was
@@ -1137,11 +1137,11 @@ class TlogTest(unittest.TestCase):
             state = pathlib.Path(d) / "state"
             for n, fields in ((5, {"size": 5, "entries": 5}), (12, {"size": 12, "previous_size": 5, "entries": 7}),
                               (5, {"size": 5, "previous_size": 12, "stale": True})):
-                r, out = self.tlog(tessera, "--checkpoint", "@%s/checkpoint.%d" % (tessera, n), "--entries",
+                r, out = self.tlog(first, "--checkpoint", "@%s/checkpoint.%d" % (first, n), "--entries",
                                    "--state", str(state), keys=keys)
                 self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
                 assert_typed(self, out["summary"], fields)
-            self.assertTrue(state.read_text().endswith((tessera / "checkpoint.12").read_text()))
+            self.assertTrue(state.read_text().endswith((first / "checkpoint.12").read_text()))
         # The mirror's checkpoint carries only its cosignature: its body is
         # signed here by a test key, and the tiles must hash to its root.
         body = (mirror / "checkpoint").read_text().split("\n\n")[0] + "\n"
