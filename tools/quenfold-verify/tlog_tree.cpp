@@ -1,0 +1,298 @@
+// The tiles of a tree, fetched in parallel and authenticated by the
+// library's TiledTree from the top: the partial tile of every level (the
+// right edge) must fold into the checkpoint's root, each full tile must hash
+// to its slot in the authenticated tile above it, and each entry bundle or
+// data tile must match its level-0 tile slot for slot. A tile's bytes are
+// authenticated and parsed from the one buffer that was read for it.
+#include "tlog_tree.h"
+
+#include <algorithm>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "cli.h"
+
+namespace quenfold::cli::tlog {
+namespace {
+
+constexpr std::size_t kHashSize = 32;
+
+std::string path_of(const TileId& id, TilePathForm form) {
+  auto p = format_tile_path(id, form);
+  return p ? *p : "tile";  // every id made here has a path
+}
+
+// The entry a bundle's failure names ("entry 300 does not hash ..."), so
+// that its record carries the index as a number too.
+std::optional<std::uint64_t> entry_named(const std::string& message) {
+  const auto at = message.find("entry ");
+  if (at == std::string::npos) return std::nullopt;
+  std::uint64_t v = 0;
+  std::size_t i = at + 6, digits = 0;
+  for (; i < message.size() && digits < 19 && message[i] >= '0' && message[i] <= '9'; ++i, ++digits)
+    v = v * 10 + static_cast<std::uint64_t>(message[i] - '0');
+  if (digits == 0) return std::nullopt;
+  return v;
+}
+
+ByteView view(const std::string& s) { return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()}; }
+
+}  // namespace
+
+std::string checkpoint_path(Format f) { return f == Format::Sumdb ? "latest" : "checkpoint"; }
+
+TreeCheck::TreeCheck(Fetcher& fetcher, std::uint64_t size, const Hash32& root, std::uint64_t from,
+                     CheckOptions options)
+    : fetcher_(fetcher),
+      size_(size),
+      root_(root),
+      from_(std::min(from, size)),
+      options_(std::move(options)),
+      form_(options_.format == Format::Sumdb ? TilePathForm::Sumdb : TilePathForm::Tlog) {
+  // The tiles that differ between the tree of `from` leaves and this one:
+  // at each level, from the tile holding the older tree's last complete
+  // node on. Everything before is unchanged and was checked with it.
+  for (const TileId& id : TilePlan::growth(from_, size_)) {
+    Tile t;
+    t.id = id;
+    t.path = path_of(id, form_);
+    by_id_[{id.level, id.index}] = tiles_.size();
+    tiles_.push_back(std::move(t));
+  }
+  total_ = tiles_.size();
+}
+
+TreeCheck::Tile* TreeCheck::find(std::uint8_t level, std::uint64_t index) {
+  const auto it = by_id_.find({level, index});
+  return it == by_id_.end() ? nullptr : &tiles_[it->second];
+}
+
+void TreeCheck::fetch(Tile& t) {
+  if (t.fetched || t.failure) return;
+  const std::size_t want = std::size_t{t.id.width} * kHashSize;
+  Fetched f = fetcher_.get(t.path, want);
+  if (!f.ok && f.missing && t.id.is_partial()) {
+    // A log may delete a partial tile once the full one exists.
+    Fetched full = fetcher_.get(path_of(t.id.as_full(), form_), kFullTileBytes);
+    if (full.ok) {
+      f = std::move(full);
+      t.full_instead = true;
+    }
+  }
+  t.bytes_read += f.body.size();
+  if (!f.ok) {
+    t.failure = Failure{t.path, std::nullopt, f.missing ? "missing (" + f.error + ")" : f.error};
+  } else {
+    t.bytes = std::move(f.body);
+    t.fetched = true;
+  }
+  const auto d = done_.fetch_add(1) + 1;
+  if (options_.progress && (d % 16 == 0 || d == total_)) {
+    static std::mutex lock;
+    std::lock_guard hold(lock);
+    options_.progress(d, total_);
+  }
+}
+
+template <class F>
+void TreeCheck::parallel(const std::vector<std::size_t>& which, F&& f) {
+  std::atomic<std::size_t> next{0};
+  auto work = [&] {
+    for (std::size_t i; (i = next.fetch_add(1)) < which.size();) f(tiles_[which[i]]);
+  };
+  const unsigned n = std::max(1u, std::min<unsigned>(options_.threads, static_cast<unsigned>(which.size())));
+  std::vector<std::thread> pool;
+  for (unsigned i = 1; i < n; ++i) {
+    try {
+      pool.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;  // fewer threads than asked: the others do the work
+    }
+  }
+  work();
+  for (auto& t : pool) t.join();
+}
+
+void TreeCheck::check_data(Tile& t, const AuthenticatedTile& level0) {
+  const bool bundles = options_.format == Format::TlogTiles;
+  const TileId id{bundles ? TileKind::Entries : TileKind::Data, 0, t.id.index, t.id.width, kTileHeight};
+  const std::string path = path_of(id, form_);
+  // An entry bundle holds at most 2^16 - 1 bytes per entry behind its
+  // two-byte length; a data tile is bounded only by the caller's cap.
+  const std::size_t format_cap = bundles ? std::size_t{t.id.width} * (2 + 65535) : options_.max_data_size;
+  const Fetched f = fetcher_.get(path, std::min(format_cap, options_.max_data_size));
+  t.bytes_read += f.body.size();
+  if (!f.ok) {
+    t.data_failure = Failure{path, std::nullopt, f.missing ? "missing (" + f.error + ")" : f.error};
+    return;
+  }
+  const TileData data{id, view(f.body)};
+  std::vector<std::uint64_t> indexes;
+  if (bundles) {
+    const auto r = verify_entry_bundle(level0, data);
+    if (!r) return void(t.data_failure = Failure{path, entry_named(r.error().message()), r.error().message()});
+    for (const auto& e : *r) indexes.push_back(e.index);
+  } else {
+    const auto r = verify_data_tile(level0, data);
+    if (!r) return void(t.data_failure = Failure{path, entry_named(r.error().message()), r.error().message()});
+    for (const auto& e : *r) indexes.push_back(e.index);
+  }
+  t.data_entries = static_cast<std::uint64_t>(std::ranges::count_if(indexes, [&](auto i) { return i >= from_; }));
+}
+
+// A full level-0 tile, authenticated under its parent without being kept
+// (the tree is shared by every worker), then its entries.
+void TreeCheck::check_level0(Tile& t) {
+  fetch(t);
+  if (!t.fetched) return;
+  std::optional<AuthenticatedTile> auth;
+  if (t.id.is_partial()) {
+    auth = tree_->tile(0, t.id.index);  // the edge, authenticated already
+  } else {
+    const auto r = tree_->authenticate({t.id, view(t.bytes)});
+    if (!r) return void(t.failure = Failure{t.path, std::nullopt, r.error().message()});
+    auth = *r;
+  }
+  if (!auth) return;
+  t.authenticated = true;
+  if (options_.entries) check_data(t, *auth);
+}
+
+CheckResult TreeCheck::check() {
+  CheckResult r;
+  auto tree = TiledTree::create(size_, ByteView(root_));
+  if (!tree) {
+    r.failures.push_back({"checkpoint", std::nullopt, tree.error().message()});
+    return r;
+  }
+  tree_ = std::move(*tree);
+  if (size_ == 0) {
+    r.root_matches = true;
+    return r;
+  }
+
+  // The edge and the levels above 0 first: few tiles, read in parallel.
+  std::vector<std::size_t> upper, level0;
+  for (std::size_t i = 0; i < tiles_.size(); ++i)
+    (tiles_[i].id.level > 0 || tiles_[i].id.is_partial() ? upper : level0).push_back(i);
+  parallel(upper, [&](Tile& t) { fetch(t); });
+
+  std::vector<TileData> edge;
+  std::string edge_names;
+  bool edge_complete = true;
+  for (const TileId& id : tree_->edge_tiles()) {
+    Tile* t = find(id.level, id.index);
+    edge_names += (edge_names.empty() ? "" : " + ") + path_of(id, form_);
+    if (t == nullptr || !t->fetched) {
+      edge_complete = false;
+      continue;
+    }
+    edge.push_back({t->full_instead ? id.as_full() : id, view(t->bytes)});
+  }
+  if (edge_complete) {
+    auto with = tree_->with_tiles(edge);
+    if (with) {
+      tree_ = std::move(*with);
+      r.root_matches = true;
+      for (const TileId& id : tree_->edge_tiles())
+        if (Tile* t = find(id.level, id.index)) t->authenticated = true;
+    } else {
+      // The library names the tile that failed, or the whole edge when
+      // the tiles are well formed and do not fold into the root.
+      const std::string& named = with.error().detail();
+      r.failures.push_back({named.empty() ? edge_names : named, std::nullopt, with.error().message()});
+    }
+  }
+
+  // Then each full tile above level 0 under its parent, top down. A tile
+  // whose parent did not authenticate is not tried: the parent's failure
+  // is the one reported.
+  for (int level = 7; level >= 1 && r.root_matches; --level) {
+    for (std::size_t i : upper) {
+      Tile& t = tiles_[i];
+      if (t.id.level != level || t.id.is_partial() || !t.fetched) continue;
+      const Tile* parent = find(static_cast<std::uint8_t>(level + 1), t.id.index >> 8);
+      if (parent != nullptr && !parent->authenticated) continue;
+      const TileData d{t.id, view(t.bytes)};
+      auto with = tree_->with_tiles(std::span<const TileData>(&d, 1));
+      if (!with) {
+        t.failure = Failure{t.path, std::nullopt, with.error().message()};
+        continue;
+      }
+      tree_ = std::move(*with);
+      t.authenticated = true;
+    }
+  }
+
+  // Level 0, where the work is: each tile and its entries on the workers.
+  if (r.root_matches) {
+    std::vector<std::size_t> work;
+    for (std::size_t i = 0; i < tiles_.size(); ++i) {
+      const Tile& t = tiles_[i];
+      if (t.id.level != 0) continue;
+      const Tile* parent = find(1, t.id.index >> 8);
+      if (!t.id.is_partial() && parent != nullptr && !parent->authenticated) continue;
+      work.push_back(i);
+    }
+    parallel(work, [&](Tile& t) { check_level0(t); });
+  }
+
+  // What the older tree's root and the consistency proof need beyond
+  // these (tiles of the older tree's right edge that are now full).
+  if (r.root_matches && from_ > 0 && from_ < size_) {
+    std::deque<std::string> held;  // stable: the batch views into it
+    std::vector<TileData> batch;
+    for (const TileId& id : tree_->needed_for_consistency(from_)) {
+      Tile* t = find(id.level, id.index);
+      if (t != nullptr && t->fetched && !t->full_instead) {
+        batch.push_back({id, view(t->bytes)});
+        continue;
+      }
+      const std::string path = path_of(id, form_);
+      Fetched f = fetcher_.get(path, std::size_t{id.width} * kHashSize);
+      r.bytes += f.body.size();
+      if (!f.ok) {
+        r.failures.push_back({path, std::nullopt, f.missing ? "missing (" + f.error + ")" : f.error});
+        continue;
+      }
+      held.push_back(std::move(f.body));
+      batch.push_back({id, view(held.back())});
+    }
+    if (r.failures.empty() && !batch.empty()) {
+      auto with = tree_->with_tiles(batch);
+      if (with) {
+        tree_ = std::move(*with);
+      } else {
+        r.failures.push_back({with.error().detail(), std::nullopt, with.error().message()});
+      }
+    }
+  }
+
+  for (const Tile& t : tiles_) {
+    r.bytes += t.bytes_read;
+    if (t.failure) r.failures.push_back(*t.failure);
+    if (!t.authenticated) continue;
+    ++r.tiles;
+    if (t.data_failure) r.failures.push_back(*t.data_failure);
+    else r.entries += t.data_entries;
+  }
+  return r;
+}
+
+std::optional<Hash32> TreeCheck::older_root() const {
+  if (from_ == 0) return rfc6962_empty_root();
+  if (!tree_) return std::nullopt;
+  const auto h = tree_->subtree_hash(0, from_);
+  if (!h) return std::nullopt;
+  return *h;
+}
+
+std::optional<std::vector<Hash32>> TreeCheck::consistency() const {
+  if (!tree_ || from_ == 0 || from_ == size_) return std::vector<Hash32>{};
+  auto p = tree_->consistency_proof(from_);
+  if (!p) return std::nullopt;
+  return *p;
+}
+
+}  // namespace quenfold::cli::tlog
