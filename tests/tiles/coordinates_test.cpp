@@ -116,6 +116,18 @@ TEST(TilePaths, TlogSpellingAtItsBounds) {
                                                                : std::to_string(c.want.level);
     EXPECT_EQ(test::tlog_path(level, c.want.index, c.want.width), c.path);
   }
+  // Checksum-database widths at small heights: below 2^H only (a bound
+  // under 10 once let any single digit through).
+  for (const auto& [path, valid] : std::vector<std::pair<std::string, bool>>{
+           {"tile/1/0/000.p/1", true}, {"tile/1/0/000.p/2", false}, {"tile/1/0/000.p/9", false},
+           {"tile/2/0/000.p/3", true}, {"tile/2/0/000.p/4", false}, {"tile/30/63/000.p/1073741823", true},
+           {"tile/30/0/000.p/1073741824", false}, {"tile/31/0/000", false}, {"tile/0/0/000", false}}) {
+    const auto t = parse_tile_path(path, TilePathForm::Sumdb);
+    EXPECT_EQ(t.has_value(), valid) << path;
+    if (t) {
+      EXPECT_EQ(format_tile_path(*t, TilePathForm::Sumdb).value(), path);
+    }
+  }
   // What cannot be written is refused rather than misspelt.
   EXPECT_FALSE(format_tile_path(TileId{TileKind::Hash, 64, 0, 256}).has_value());
   EXPECT_FALSE(format_tile_path(TileId{TileKind::Hash, 0, 0, 0}).has_value());
