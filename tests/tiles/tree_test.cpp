@@ -45,7 +45,7 @@ std::vector<ByteView> views(const std::vector<Hash32>& hs) {
   return out;
 }
 
-const nlohmann::json& torchwood() {
+const nlohmann::json& subtree_vectors() {
   static const nlohmann::json doc = nlohmann::json::parse(
       test::read_file(test::testdata_path("real-logs/tiles/torchwood-subtree-vectors/vectors.json")));
   return doc;
@@ -296,10 +296,10 @@ TEST(TiledTree, OneTreeSharedByCrawlerThreads) {
   EXPECT_FALSE(tree.tile(0, 0).has_value());  // the shared tree itself never changed
 }
 
-TEST(TiledTree, TorchwoodSubtreeHashes) {
+TEST(TiledTree, SubtreeHashVectors) {
   // Leaf i of the 130-leaf tree is the single byte i. For end in [0, 130]
   // and start in [0, end], each valid subtree contributes the line
-  // "[start, end) <hex hash>\n"; the digest of all lines is torchwood's.
+  // "[start, end) <hex hash>\n"; the digest of all lines is the vectors'.
   std::vector<std::vector<std::uint8_t>> entries;
   for (int i = 0; i < 130; ++i) entries.push_back({static_cast<std::uint8_t>(i)});
   const auto log = test::TiledLog::of_entries(entries);
@@ -319,20 +319,20 @@ TEST(TiledTree, TorchwoodSubtreeHashes) {
   std::array<std::uint8_t, 32> digest{};
   SHA256(reinterpret_cast<const std::uint8_t*>(lines.data()), lines.size(), digest.data());
   std::string want;
-  for (const auto& a : torchwood().at("accumulated"))
+  for (const auto& a : subtree_vectors().at("accumulated"))
     if (a.at("name") == "AccumulatedSubtreeHash") want = a.at("sha256");
   EXPECT_EQ(test::to_hex(digest), want);
 }
 
-TEST(TiledTree, TorchwoodValidSubtrees) {
+TEST(TiledTree, ValidSubtreeVectors) {
   const Hash32 root{};
   const TiledTree huge = TiledTree::create(UINT64_MAX, view(root)).value();
   int checked = 0;
-  for (const auto& v : torchwood().at("valid_subtree")) {
+  for (const auto& v : subtree_vectors().at("valid_subtree")) {
     const std::int64_t start = v.at("start");
     const std::uint64_t end = v.at("end");
     if (start < 0) continue;  // not representable as a u64 position
-    // torchwood's 2^62 limit is its own: [0, 2^62 + 1) is a subtree.
+    // The vectors' 2^62 limit is their generator's own: [0, 2^62 + 1) is a subtree.
     const bool valid = v.at("valid").get<bool>() || v.contains("implementation_limit");
     const auto h = huge.subtree_hash(static_cast<std::uint64_t>(start), end);
     ++checked;
