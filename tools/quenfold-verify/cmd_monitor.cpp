@@ -15,43 +15,13 @@
 
 #include "cli.h"
 #include "monitor.h"
+#include "progress.h"
 #include "quenfold/checkpoint_verifier.h"
 
 namespace quenfold::cli {
 namespace {
 
 constexpr int kForked = 3;
-
-// The bar lives on standard error, and only when that is a terminal: piped
-// or redirected output never carries it.
-class ProgressBar {
- public:
-  ProgressBar() : enabled_(isatty(STDERR_FILENO) == 1) {}
-  ~ProgressBar() {
-    if (enabled_) std::cerr << "\r\033[K" << std::flush;
-  }
-  ProgressBar(const ProgressBar&) = delete;
-  ProgressBar& operator=(const ProgressBar&) = delete;
-
-  monitor::Progress callback() {
-    if (!enabled_) return {};
-    return [](std::uint64_t done, std::uint64_t total) {
-      if (total == 0) {
-        // Standard input, or another stream of unknown size.
-        std::cerr << "\rmonitor: " << done / 1000000 << " MB read" << std::flush;
-        return;
-      }
-      done = std::min(done, total);
-      constexpr std::uint64_t kWidth = 40;
-      const std::uint64_t filled = done * kWidth / total;
-      std::cerr << "\rmonitor [" << std::string(filled, '#') << std::string(kWidth - filled, '.') << "] "
-                << done * 100 / total << "%" << std::flush;
-    };
-  }
-
- private:
-  bool enabled_;
-};
 
 Outcome verify_session(const Options& o) {
   const std::string origin = o.raw("origin");
@@ -106,7 +76,13 @@ Outcome verify_session(const Options& o) {
             out.clear();
           }
         },
-        bar.callback(),
+        bar.enabled() ? monitor::Progress([](std::uint64_t done, std::uint64_t total) {
+          if (total == 0)  // standard input, or another stream of unknown size
+            std::cerr << "\rmonitor: " << done / 1000000 << " MB read" << std::flush;
+          else
+            ProgressBar::draw("monitor", done, total, std::to_string(std::min(done, total) * 100 / total) + "%");
+        })
+                      : monitor::Progress(),
         [&] {
           std::cout << out << std::flush;
           out.clear();

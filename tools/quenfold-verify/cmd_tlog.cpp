@@ -13,6 +13,7 @@
 
 #include "cli.h"
 #include "encoding/text.h"
+#include "progress.h"
 #include "quenfold/checkpoint_verifier.h"
 #include "quenfold/merkle.h"
 #include "signer_json.h"
@@ -57,29 +58,6 @@ nlohmann::ordered_json hex_list(const std::vector<Hash32>& hashes) {
   for (const auto& h : hashes) out.push_back(encoding::hex_bytes(ByteView(h)));
   return out;
 }
-
-// On standard error, and only when it is a terminal.
-class ProgressBar {
- public:
-  ProgressBar() : enabled_(isatty(STDERR_FILENO) == 1) {}
-  ~ProgressBar() {
-    if (enabled_) std::cerr << "\r\033[K" << std::flush;
-  }
-  ProgressBar(const ProgressBar&) = delete;
-  ProgressBar& operator=(const ProgressBar&) = delete;
-  std::function<void(std::uint64_t, std::uint64_t)> callback() const {
-    if (!enabled_) return {};
-    return [](std::uint64_t done, std::uint64_t total) {
-      constexpr std::uint64_t kWidth = 40;
-      const std::uint64_t filled = total == 0 ? kWidth : done * kWidth / total;
-      std::cerr << "\rtlog [" << std::string(filled, '#') << std::string(kWidth - filled, '.') << "] " << done << "/"
-                << total << " tiles" << std::flush;
-    };
-  }
-
- private:
-  bool enabled_;
-};
 
 std::vector<Fields> failure_records(const std::vector<Failure>& failures) {
   std::vector<Fields> out;
@@ -181,7 +159,10 @@ Outcome run_tlog(const Options& o) {
     const Hash32 tree_root = hash32(older ? stored->root : head.root);
     const std::uint64_t from = !stored ? 0 : older ? head.size : stored->size;
     ProgressBar bar;
-    check.progress = bar.callback();
+    if (bar.enabled())
+      check.progress = [](std::uint64_t done, std::uint64_t total) {
+        ProgressBar::draw("tlog", done, total, std::to_string(done) + "/" + std::to_string(total) + " tiles");
+      };
     TreeCheck tree(*fetcher, tree_size, tree_root, from, check);
     result = tree.check();
     if (result.failures.empty() && stored) {
