@@ -157,6 +157,13 @@ void TreeCheck::check_level0(Tile& t) {
   if (!auth) return;
   t.authenticated = true;
   if (options_.entries) check_data(t, *auth);
+  // A full level-0 tile is needed no more (the consistency step fetches
+  // again the few it wants): holding every one would make memory grow with
+  // the log, 8 KiB for every 256 entries.
+  if (!t.id.is_partial()) {
+    std::string().swap(t.bytes);
+    t.fetched = false;
+  }
 }
 
 CheckResult TreeCheck::check() {
