@@ -61,9 +61,23 @@ def main():
                 sys.exit("the run failed: " + r.stdout + r.stderr)
             best[threads] = min(best[threads], took)
     rate = {t: a.size / best[t] for t in best}
-    print("| `tlog --entries`, %d entries from a directory | %.0f k entries/s | %.0f k entries/s | %.2f | %.2f | %.2f |"
+    ceiling = sha256_scaling()
+    print("| `tlog --entries`, %d entries from a directory | %.0f k entries/s | %.0f k entries/s | %.2f | %.2f | %.2f | %s |"
           % (a.size, rate[1] / 1000, rate[2] / 1000, best[1] / best[2], cpu[2] / cpu[1],
-             (cpu[2] / a.repeat) / best[2]))
+             (cpu[2] / a.repeat) / best[2], "%.2f" % ceiling if ceiling else "-"))
+
+
+def sha256_scaling():
+    """How much faster two processes hash SHA-256 (64-byte inputs, the size
+    of the work here) than one, on this machine now: the ceiling for any
+    2-thread speedup of a hashing-bound run. None without OpenSSL's tool."""
+    def speed(*multi):
+        r = subprocess.run(["openssl", "speed", *multi, "-evp", "sha256", "-seconds", "2", "-bytes", "64"],
+                           capture_output=True, text=True)
+        lines = [line.split() for line in r.stdout.splitlines() if line.startswith("sha256")]
+        return float(lines[-1][-1].rstrip("k")) if r.returncode == 0 and lines else None
+    one, two = speed(), speed("-multi", "2")
+    return two / one if one and two else None
 
 
 if __name__ == "__main__":

@@ -1274,6 +1274,28 @@ class TlogTest(unittest.TestCase):
         records = self.tl.Log([b"record %d" % i for i in range(300)])
         self.assertEqual(out["summary"]["root"], records.root(300).hex())
 
+    def test_audit_size_is_capped(self):
+        # A signed checkpoint may claim any size up to 2^64 - 1: above the cap
+        # it is refused before a tile is planned or read (an unbounded plan
+        # would exhaust memory), and the cap is the caller's to lower.
+        signer = self.tl.Signer(self.log.origin, b"test log key")
+        cases = [
+            (2 ** 64 - 1, [], "tree size 18446744073709551615 exceeds the audit limit 68719476736"),
+            (2 ** 36 + 1, [], "tree size 68719476737 exceeds the audit limit 68719476736"),
+            (600, ["--max-entries", "599"], "tree size 600 exceeds the audit limit 599"),
+        ]
+        for size, extra, reason in cases:
+            with self.subTest(size=size, extra=extra):
+                note = self.tl.checkpoint(signer, self.log.origin, size, bytes(32))
+                path = self.dir / ("claimed-%d.note" % size)
+                path.write_text(note)
+                r, out = self.tlog(self.dir / "log", "--checkpoint", "@%s" % path, *extra, timeout=30)
+                self.assertEqual(r.returncode, 1, r.stderr)
+                self.assertEqual([(f["tile"], f["reason"]) for f in out["failures"]], [("checkpoint", reason)])
+                self.assertEqual(out["summary"]["tiles"], 0)
+        r, out = self.tlog(self.dir / "log", "--max-entries", "600")
+        self.assertEqual((r.returncode, out["summary"]["size"]), (0, 600), r.stderr)
+
     def test_formats_and_transports(self):
         """Each layout from a directory and over http, gzip included; every
         entry is checked against its slot."""

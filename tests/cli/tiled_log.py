@@ -14,12 +14,14 @@ Ed25519 key made from a seed, so the same seed writes the same bytes.
 regenerates examples/tlog/ (DIR/log and DIR/log.vkey).
 """
 
+import atexit
 import base64
 import gzip
 import hashlib
 import http.server
 import os
 import pathlib
+import shutil
 import struct
 import subprocess
 import sys
@@ -88,8 +90,9 @@ class Signer:
 
     def __init__(self, name, seed):
         self.name = name
-        self._dir = tempfile.TemporaryDirectory(prefix="tiled-log-key-")
-        self._key = os.path.join(self._dir.name, "key.der")
+        self._dir = tempfile.mkdtemp(prefix="tiled-log-key-")
+        atexit.register(shutil.rmtree, self._dir, True)
+        self._key = os.path.join(self._dir, "key.der")
         with open(self._key, "wb") as f:
             f.write(self.PKCS8_PREFIX + hashlib.sha256(seed).digest())
         spki = self._openssl("pkey", "-in", self._key, "-inform", "DER", "-pubout", "-outform", "DER")
@@ -102,7 +105,7 @@ class Signer:
                               stderr=subprocess.PIPE, check=True).stdout
 
     def sign(self, body):
-        message = os.path.join(self._dir.name, "message")
+        message = os.path.join(self._dir, "message")
         with open(message, "wb") as f:
             f.write(body.encode())
         sig = self._openssl("pkeyutl", "-sign", "-inkey", self._key, "-keyform", "DER", "-rawin", "-in", message)

@@ -83,6 +83,7 @@ Outcome run_tlog(const Options& o) {
   check.threads = static_cast<unsigned>(
       bounded(o, "threads", 1, 1024, std::max(1u, std::thread::hardware_concurrency())));
   check.max_data_size = bounded(o, "max-size", 1024, std::uint64_t{1} << 32, std::size_t{64} << 20);
+  check.max_entries = bounded(o, "max-entries", 1, std::uint64_t{1} << 48, std::uint64_t{1} << 36);
   FetchLimits limits;
   limits.deadline = std::chrono::seconds(bounded(o, "timeout", 1, 86400, 60));
   limits.low_speed_time = std::min(limits.low_speed_time, limits.deadline);
@@ -191,7 +192,9 @@ Outcome run_tlog(const Options& o) {
 
   if (!result.failures.empty()) {
     Outcome out;
-    out.message = std::to_string(result.failures.size()) + " failure" + (result.failures.size() == 1 ? "" : "s") +
+    const std::uint64_t failures = result.failures.size() + result.failures_untold;
+    if (result.failures_untold > 0) summary.number("failures_not_listed", result.failures_untold);
+    out.message = std::to_string(failures) + " failure" + (failures == 1 ? "" : "s") +
                   ": nothing of the checkpoint of size " + std::to_string(head.size) + " was accepted";
     out.fields.record("summary", summary).records("failures", failure_records(result.failures));
     return out;
@@ -266,6 +269,9 @@ void register_tlog(Registry& r) {
       .optional("state", "FILE", "Monitor: the last verified checkpoint, read at the start and replaced at the end")
       .optional("threads", "N", "Worker threads (default: one per core; 16 requests in flight over http)")
       .optional("max-size", "BYTES", "The most a data tile or entry bundle may hold (default: 64 MiB)")
+      .optional("max-entries", "N",
+                "The largest tree to audit: a checkpoint claiming more entries is rejected before any tile is "
+                "read (default: 2^36)")
       .optional("timeout", "SECONDS", "The deadline of one request, retries included (default: 60)");
 }
 

@@ -3,7 +3,9 @@
 // size, time and redirects.
 #include "tlog_fetch.h"
 
+#define CURL_DISABLE_TYPECHECK  // the calls go through pointers loaded at run time
 #include <curl/curl.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <sys/stat.h>
@@ -14,6 +16,7 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <thread>
 
@@ -174,10 +177,51 @@ std::size_t on_header(char* ptr, std::size_t size, std::size_t n, void* user) {
   return len;
 }
 
+// libcurl is loaded when a log is first read over http(s), not when the
+// tool starts: linked at start-up, it and its thirty-odd dependencies cost
+// every command, local ones included, some 20 ms of dynamic linking.
+struct Curl {
+  CURLcode (*global_init)(long);
+  CURL* (*easy_init)();
+  void (*easy_cleanup)(CURL*);
+  void (*easy_reset)(CURL*);
+  CURLcode (*easy_setopt)(CURL*, CURLoption, ...);
+  CURLcode (*easy_perform)(CURL*);
+  CURLcode (*easy_getinfo)(CURL*, CURLINFO, ...);
+  const char* (*easy_strerror)(CURLcode);
+};
+
+template <class F>
+bool bind(void* lib, const char* name, F& fn) {
+  fn = reinterpret_cast<F>(dlsym(lib, name));
+  return fn != nullptr;
+}
+
+// Loaded and initialised once, then immutable; null (with the reason in
+// `why`) when the library or one of its functions is missing.
+const Curl* curl(std::string* why) {
+  static const std::pair<std::optional<Curl>, std::string> loaded = []() -> std::pair<std::optional<Curl>, std::string> {
+    void* lib = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+    if (lib == nullptr) return {std::nullopt, dlerror()};
+    Curl c{};
+    if (!bind(lib, "curl_global_init", c.global_init) || !bind(lib, "curl_easy_init", c.easy_init) ||
+        !bind(lib, "curl_easy_cleanup", c.easy_cleanup) || !bind(lib, "curl_easy_reset", c.easy_reset) ||
+        !bind(lib, "curl_easy_setopt", c.easy_setopt) || !bind(lib, "curl_easy_perform", c.easy_perform) ||
+        !bind(lib, "curl_easy_getinfo", c.easy_getinfo) || !bind(lib, "curl_easy_strerror", c.easy_strerror))
+      return {std::nullopt, "libcurl.so.4 lacks a function this tool calls"};
+    if (c.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return {std::nullopt, "libcurl failed to initialise"};
+    return {c, ""};
+  }();
+  if (why != nullptr) *why = loaded.second;
+  return loaded.first ? &*loaded.first : nullptr;
+}
+
+const Curl& api() { return *curl(nullptr); }  // only after open_log succeeded
+
 struct Easy {
-  CURL* h = curl_easy_init();
+  CURL* h = api().easy_init();
   ~Easy() {
-    if (h != nullptr) curl_easy_cleanup(h);
+    if (h != nullptr) api().easy_cleanup(h);
   }
 };
 
@@ -240,32 +284,32 @@ class HttpFetcher final : public Fetcher {
     }
     const std::string origin = authority_of(url);
     for (int hops = 0;; ++hops) {
-      curl_easy_reset(h);
+      api().easy_reset(h);
       Body body;
       body.cap = cap;
       Headers headers;
       char errbuf[CURL_ERROR_SIZE] = {0};
-      curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-      curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-      curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
-      curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-      curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "gzip, identity");
-      curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, on_data);
-      curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
-      curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, on_header);
-      curl_easy_setopt(h, CURLOPT_HEADERDATA, &headers);
-      curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errbuf);
-      curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(std::max<long long>(1, left.count())));
-      curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, 10000L);
-      curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(limits_.low_speed_bytes));
-      curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, static_cast<long>(limits_.low_speed_time.count()));
+      api().easy_setopt(h, CURLOPT_URL, url.c_str());
+      api().easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+      api().easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+      api().easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+      api().easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "gzip, identity");
+      api().easy_setopt(h, CURLOPT_WRITEFUNCTION, on_data);
+      api().easy_setopt(h, CURLOPT_WRITEDATA, &body);
+      api().easy_setopt(h, CURLOPT_HEADERFUNCTION, on_header);
+      api().easy_setopt(h, CURLOPT_HEADERDATA, &headers);
+      api().easy_setopt(h, CURLOPT_ERRORBUFFER, errbuf);
+      api().easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(std::max<long long>(1, left.count())));
+      api().easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, 10000L);
+      api().easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(limits_.low_speed_bytes));
+      api().easy_setopt(h, CURLOPT_LOW_SPEED_TIME, static_cast<long>(limits_.low_speed_time.count()));
       // A declared length past the cap is refused before the body is read;
       // a compressed body may declare a little more than it inflates to.
-      curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(cap + 4096));
-      curl_easy_setopt(h, CURLOPT_USERAGENT, "quenfold-verify");
-      const CURLcode rc = curl_easy_perform(h);
+      api().easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(cap + 4096));
+      api().easy_setopt(h, CURLOPT_USERAGENT, "quenfold-verify");
+      const CURLcode rc = api().easy_perform(h);
       long status = 0;
-      curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+      api().easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
       if (body.over) {
         f.error = "larger than " + size_text(cap);
         return f;
@@ -275,7 +319,7 @@ class HttpFetcher final : public Fetcher {
         return f;
       }
       if (rc != CURLE_OK) {
-        f.error = std::string(curl_easy_strerror(rc)) + (errbuf[0] != 0 ? std::string(": ") + echo(errbuf, 200) : "");
+        f.error = std::string(api().easy_strerror(rc)) + (errbuf[0] != 0 ? std::string(": ") + echo(errbuf, 200) : "");
         // A refused connection, a reset or a stalled response may pass; a
         // scheme or an encoding that is not allowed will not.
         retry = rc != CURLE_UNSUPPORTED_PROTOCOL && rc != CURLE_BAD_CONTENT_ENCODING && rc != CURLE_URL_MALFORMAT;
@@ -283,7 +327,7 @@ class HttpFetcher final : public Fetcher {
       }
       if (status >= 300 && status < 400) {
         char* target = nullptr;
-        curl_easy_getinfo(h, CURLINFO_REDIRECT_URL, &target);
+        api().easy_getinfo(h, CURLINFO_REDIRECT_URL, &target);
         const std::string next = target != nullptr ? target : "";
         if (next.empty() || authority_of(next) != origin) {
           f.error = "redirect to another host or scheme refused (" + echo(next) + ")";
@@ -325,8 +369,8 @@ std::unique_ptr<Fetcher> open_log(const std::string& location, const FetchLimits
     std::transform(scheme.begin(), scheme.end(), scheme.begin(), [](unsigned char c) { return std::tolower(c); });
     if (scheme != "http" && scheme != "https")
       throw UsageError("--log: only http and https URLs, or a directory (not " + echo(scheme, 16) + ")");
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    std::string why;
+    if (curl(&why) == nullptr) throw UsageError("--log: reading over http(s) needs libcurl: " + why);
     return std::make_unique<HttpFetcher>(location, limits);
   }
   const int dir = open(location.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

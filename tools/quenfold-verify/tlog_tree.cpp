@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <deque>
 #include <mutex>
+#include <numeric>
 #include <thread>
 
 #include "cli.h"
@@ -52,15 +53,34 @@ TreeCheck::TreeCheck(Fetcher& fetcher, std::uint64_t size, const Hash32& root, s
       form_(options_.format == Format::Sumdb ? TilePathForm::Sumdb : TilePathForm::Tlog) {
   // The tiles that differ between the tree of `from` leaves and this one:
   // at each level, from the tile holding the older tree's last complete
-  // node on. Everything before is unchanged and was checked with it.
-  for (const TileId& id : TilePlan::growth(from_, size_)) {
-    Tile t;
-    t.id = id;
-    t.path = path_of(id, form_);
-    by_id_[{id.level, id.index}] = tiles_.size();
-    tiles_.push_back(std::move(t));
+  // node on. Everything before is unchanged and was checked with it. The
+  // full level-0 tiles are only counted here; the rest are few (1/255 of
+  // them), and none is planned for a tree above the cap: check() refuses it.
+  if (size_ > options_.max_entries) return;
+  for (const TilePlan::Segment& seg : TilePlan::growth(from_, size_).segments()) {
+    std::uint64_t count = seg.count;
+    if (seg.level == 0) {
+      const bool last_partial = seg.last_width < (1u << seg.height);
+      level0_first_ = seg.first;
+      level0_count_ = count - (last_partial ? 1 : 0);
+      if (!last_partial) continue;
+    }
+    const std::uint64_t first = seg.level == 0 ? seg.first + level0_count_ : seg.first;
+    count = seg.level == 0 ? 1 : count;
+    for (std::uint64_t i = 0; i < count; ++i) {
+      Tile t;
+      const bool last = first + i == seg.first + seg.count - 1;
+      t.id.kind = TileKind::Hash;
+      t.id.level = seg.level;
+      t.id.index = first + i;
+      t.id.width = last ? seg.last_width : 1u << seg.height;
+      t.id.height = seg.height;
+      t.path = path_of(t.id, form_);
+      by_id_[{t.id.level, t.id.index}] = tiles_.size();
+      tiles_.push_back(std::move(t));
+    }
   }
-  total_ = tiles_.size();
+  total_ = tiles_.size() + level0_count_;
 }
 
 TreeCheck::Tile* TreeCheck::find(std::uint8_t level, std::uint64_t index) {
@@ -89,29 +109,33 @@ void TreeCheck::fetch(Tile& t) {
   }
   const auto d = done_.fetch_add(1) + 1;
   if (options_.progress && (d % 16 == 0 || d == total_)) {
-    static std::mutex lock;
-    std::lock_guard hold(lock);
+    std::lock_guard hold(lock_);
     options_.progress(d, total_);
   }
+}
+
+// Runs `f` on `n` threads (the calling one among them).
+template <class F>
+void parallel_n(std::size_t n, F&& f) {
+  std::vector<std::thread> pool;
+  for (std::size_t i = 1; i < n; ++i) {
+    try {
+      pool.emplace_back(f);
+    } catch (const std::system_error&) {
+      break;  // fewer threads than asked: the others do the work
+    }
+  }
+  f();
+  for (auto& t : pool) t.join();
 }
 
 template <class F>
 void TreeCheck::parallel(const std::vector<std::size_t>& which, F&& f) {
   std::atomic<std::size_t> next{0};
-  auto work = [&] {
+  const auto n = std::max<std::size_t>(1, std::min<std::size_t>(options_.threads, which.size()));
+  parallel_n(n, [&] {
     for (std::size_t i; (i = next.fetch_add(1)) < which.size();) f(tiles_[which[i]]);
-  };
-  const unsigned n = std::max(1u, std::min<unsigned>(options_.threads, static_cast<unsigned>(which.size())));
-  std::vector<std::thread> pool;
-  for (unsigned i = 1; i < n; ++i) {
-    try {
-      pool.emplace_back(work);
-    } catch (const std::system_error&) {
-      break;  // fewer threads than asked: the others do the work
-    }
-  }
-  work();
-  for (auto& t : pool) t.join();
+  });
 }
 
 void TreeCheck::check_data(Tile& t, const AuthenticatedTile& level0) {
@@ -166,9 +190,49 @@ void TreeCheck::check_level0(Tile& t) {
   }
 }
 
+// One worker's share of the full level-0 tiles: it claims the next index,
+// checks the tile and its entries, and keeps nothing but the totals.
+void TreeCheck::check_level0_run(Level0Totals& totals) {
+  Level0Totals mine;
+  auto keep = [&](const Failure& f) {
+    if (mine.failures.size() < options_.max_failures) mine.failures.push_back(f);
+    else ++mine.failures_untold;
+  };
+  for (std::uint64_t k; (k = level0_next_.fetch_add(1)) < level0_count_;) {
+    const std::uint64_t index = level0_first_ + k;
+    const Tile* parent = find(1, index >> 8);
+    if (parent != nullptr && !parent->authenticated) continue;
+    Tile t;
+    t.id.kind = TileKind::Hash;
+    t.id.level = 0;
+    t.id.index = index;
+    t.id.width = kTileWidth;
+    t.id.height = kTileHeight;
+    t.path = path_of(t.id, form_);
+    check_level0(t);
+    mine.bytes += t.bytes_read;
+    if (t.failure) keep(*t.failure);
+    if (!t.authenticated) continue;
+    ++mine.tiles;
+    if (t.data_failure) keep(*t.data_failure);
+    else mine.entries += t.data_entries;
+  }
+  std::lock_guard hold(lock_);
+  totals.tiles += mine.tiles;
+  totals.entries += mine.entries;
+  totals.bytes += mine.bytes;
+  for (auto& f : mine.failures) {
+    if (totals.failures.size() < options_.max_failures) totals.failures.push_back(std::move(f));
+    else ++totals.failures_untold;
+  }
+  totals.failures_untold += mine.failures_untold;
+}
+
 CheckResult TreeCheck::check() {
   CheckResult r;
-  auto tree = TiledTree::create(size_, ByteView(root_));
+  TileOptions limits;
+  limits.max_size = options_.max_entries;
+  auto tree = TiledTree::create(size_, ByteView(root_), limits);
   if (!tree) {
     r.failures.push_back({"checkpoint", std::nullopt, tree.error().message()});
     return r;
@@ -179,10 +243,10 @@ CheckResult TreeCheck::check() {
     return r;
   }
 
-  // The edge and the levels above 0 first: few tiles, read in parallel.
-  std::vector<std::size_t> upper, level0;
-  for (std::size_t i = 0; i < tiles_.size(); ++i)
-    (tiles_[i].id.level > 0 || tiles_[i].id.is_partial() ? upper : level0).push_back(i);
+  // The edge and the levels above 0 first (all of tiles_): few tiles,
+  // read in parallel.
+  std::vector<std::size_t> upper(tiles_.size());
+  std::iota(upper.begin(), upper.end(), std::size_t{0});
   parallel(upper, [&](Tile& t) { fetch(t); });
 
   std::vector<TileData> edge;
@@ -232,17 +296,17 @@ CheckResult TreeCheck::check() {
     }
   }
 
-  // Level 0, where the work is: each tile and its entries on the workers.
+  // Level 0, where the work is: the partial tile (already fetched) and
+  // then each full tile with its entries, taken in order by the workers
+  // from the lazy run of indexes. A tile whose parent did not authenticate
+  // is skipped: the parent's failure is the one reported.
+  Level0Totals level0;
   if (r.root_matches) {
-    std::vector<std::size_t> work;
-    for (std::size_t i = 0; i < tiles_.size(); ++i) {
-      const Tile& t = tiles_[i];
-      if (t.id.level != 0) continue;
-      const Tile* parent = find(1, t.id.index >> 8);
-      if (!t.id.is_partial() && parent != nullptr && !parent->authenticated) continue;
-      work.push_back(i);
-    }
-    parallel(work, [&](Tile& t) { check_level0(t); });
+    std::vector<std::size_t> partial;
+    for (std::size_t i = 0; i < tiles_.size(); ++i)
+      if (tiles_[i].id.level == 0) partial.push_back(i);
+    parallel(partial, [&](Tile& t) { check_level0(t); });
+    parallel_n(std::max(1u, options_.threads), [&] { check_level0_run(level0); });
   }
 
   // What the older tree's root and the consistency proof need beyond
@@ -276,14 +340,23 @@ CheckResult TreeCheck::check() {
     }
   }
 
+  auto record = [&](const Failure& f) {
+    if (r.failures.size() < options_.max_failures) r.failures.push_back(f);
+    else ++r.failures_untold;
+  };
   for (const Tile& t : tiles_) {
     r.bytes += t.bytes_read;
-    if (t.failure) r.failures.push_back(*t.failure);
+    if (t.failure) record(*t.failure);
     if (!t.authenticated) continue;
     ++r.tiles;
-    if (t.data_failure) r.failures.push_back(*t.data_failure);
+    if (t.data_failure) record(*t.data_failure);
     else r.entries += t.data_entries;
   }
+  r.tiles += level0.tiles;
+  r.entries += level0.entries;
+  r.bytes += level0.bytes;
+  for (const Failure& f : level0.failures) record(f);
+  r.failures_untold += level0.failures_untold;
   return r;
 }
 

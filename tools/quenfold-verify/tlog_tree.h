@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -33,11 +34,17 @@ struct CheckOptions {
   bool entries = false;
   unsigned threads = 1;
   std::size_t max_data_size = std::size_t{64} << 20;  // a data tile or bundle holds at most this
+  // The largest tree this run will audit: a signed checkpoint may claim up
+  // to 2^64 - 1 leaves, and the tiles above level 0 are planned in memory.
+  std::uint64_t max_entries = std::uint64_t{1} << 36;
+  // Failure records kept; later ones are only counted.
+  std::size_t max_failures = 1000;
   std::function<void(std::uint64_t done, std::uint64_t total)> progress;
 };
 
 struct CheckResult {
   std::vector<Failure> failures;
+  std::uint64_t failures_untold = 0;  // beyond CheckOptions::max_failures
   std::uint64_t tiles = 0;    // hash tiles authenticated
   std::uint64_t entries = 0;  // entries whose leaf hash matched an authenticated slot
   std::uint64_t bytes = 0;    // bytes read
@@ -73,8 +80,15 @@ class TreeCheck {
     std::uint64_t bytes_read = 0;
   };
 
+  // What the level-0 workers found, summed under a lock.
+  struct Level0Totals {
+    std::uint64_t tiles = 0, entries = 0, bytes = 0;
+    std::vector<Failure> failures;
+    std::uint64_t failures_untold = 0;
+  };
   void fetch(Tile& t);
   void check_level0(Tile& t);
+  void check_level0_run(Level0Totals& totals);
   void check_data(Tile& t, const AuthenticatedTile& level0);
   Tile* find(std::uint8_t level, std::uint64_t index);
   template <class F>
@@ -87,7 +101,12 @@ class TreeCheck {
   CheckOptions options_;
   TilePathForm form_;
   std::optional<TiledTree> tree_;
+  // Every tile but the full level-0 ones, which are planned lazily: there
+  // are 256 times as many, and a worker needs only one at a time.
   std::vector<Tile> tiles_;
+  std::uint64_t level0_first_ = 0, level0_count_ = 0;
+  std::atomic<std::uint64_t> level0_next_{0};
+  std::mutex lock_;  // the progress callback and the level-0 totals
   std::map<std::pair<int, std::uint64_t>, std::size_t> by_id_;
   std::atomic<std::uint64_t> done_{0};
   std::uint64_t total_ = 0;
