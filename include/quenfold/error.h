@@ -43,6 +43,13 @@ enum class ErrorKind : std::uint8_t {
   BrokenChain,
   LogSignaturesNotMet,
   MalformedTlogProof,
+  // Tiled logs (quenfold/tiles.h).
+  MalformedTilePath,
+  MalformedTile,
+  TileHashMismatch,
+  TileMissing,
+  TreeTooLarge,
+  InvalidSubtree,
 };
 
 // Receives a message piece by piece, in order.
@@ -104,6 +111,21 @@ class Error {
   static Error log_signatures_not_met(std::uint64_t got, std::uint64_t want);
   // A C2SP tlog-proof whose text is not one (its checkpoint note excepted).
   static Error malformed_tlog_proof(std::string detail);
+  // A tile path that is not the canonical spelling of a tile.
+  static Error malformed_tile_path(std::string path, std::string detail);
+  // A tile (or entry bundle, data tile) whose bytes or coordinates are not
+  // what the tree of the checkpoint implies: its path and what is wrong.
+  static Error malformed_tile(std::string path, std::string detail);
+  // A tile whose contents do not lead to the checkpoint's root: the tile's
+  // path and where the hashes (or an entry) disagree.
+  static Error tile_hash_mismatch(std::string path, std::string detail);
+  // A tile needed and neither held nor given (or not served by the log above
+  // its minimum index).
+  static Error tile_missing(std::string path);
+  // A tree larger than the caller agreed to audit.
+  static Error tree_too_large(std::uint64_t size, std::uint64_t cap);
+  // [start, end) is not a subtree of the tree (RFC 6962 nodes only).
+  static Error invalid_subtree(std::uint64_t start, std::uint64_t end);
 
   ErrorKind kind() const noexcept { return kind_; }
   // The detail text of the kinds that carry one (empty otherwise).

@@ -24,3 +24,4 @@
 #include "quenfold/coniks.h"       // CONIKS directory presence and absence proofs
 #include "quenfold/keytrans.h"     // KEYTRANS search, fixed-version and monitoring proofs
 #include "quenfold/policy.h"       // signed namespace policies and posture checks
+#include "quenfold/tiles.h"        // tiled logs: tile paths, authenticated tiles, proofs and entries from tiles

@@ -45,6 +45,12 @@ class ErrorKind(enum.Enum):
     BrokenChain = 27
     LogSignaturesNotMet = 28
     MalformedTlogProof = 29
+    MalformedTilePath = 30
+    MalformedTile = 31
+    TileHashMismatch = 32
+    TileMissing = 33
+    TreeTooLarge = 34
+    InvalidSubtree = 35
 
 
 # Whole messages.
@@ -83,8 +89,14 @@ PREFIXES = (
     ('checkpoint chain broken between checkpoints ', ErrorKind.BrokenChain),
     ('log signatures not met: ', ErrorKind.LogSignaturesNotMet),
     ('malformed tlog proof: ', ErrorKind.MalformedTlogProof),
+    ('malformed tile path ', ErrorKind.MalformedTilePath),
+    ('malformed tile ', ErrorKind.MalformedTile),
 )
 # Patterns the whole message matches (no fixed prefix).
 PATTERNS = (
     (re.compile('[a-z0-9_ ]+ must be exactly [0-9]+ bytes'), ErrorKind.WrongFixedLength),
+    (re.compile('tile .+ does not authenticate: .+'), ErrorKind.TileHashMismatch),
+    (re.compile('tile .+ is missing'), ErrorKind.TileMissing),
+    (re.compile('tree size [0-9]+ exceeds the audit limit [0-9]+'), ErrorKind.TreeTooLarge),
+    (re.compile('\\[[0-9]+, [0-9]+\\) is not a subtree of the tree'), ErrorKind.InvalidSubtree),
 )

@@ -125,6 +125,12 @@ ERROR_VARIANTS: Tuple[Tuple[str, Tuple[Tuple[str, str], ...]], ...] = (
     ('BrokenChain', (('link', 'u64'), ('cause', 'string'), ('message', 'string'), )),
     ('LogSignaturesNotMet', (('got', 'u64'), ('want', 'u64'), ('message', 'string'), )),
     ('MalformedTlogProof', (('detail', 'string'), ('message', 'string'), )),
+    ('MalformedTilePath', (('path', 'string'), ('detail', 'string'), ('message', 'string'), )),
+    ('MalformedTile', (('path', 'string'), ('detail', 'string'), ('message', 'string'), )),
+    ('TileHashMismatch', (('path', 'string'), ('detail', 'string'), ('message', 'string'), )),
+    ('TileMissing', (('path', 'string'), ('message', 'string'), )),
+    ('TreeTooLarge', (('size', 'u64'), ('cap', 'u64'), ('message', 'string'), )),
+    ('InvalidSubtree', (('start', 'u64'), ('end', 'u64'), ('message', 'string'), )),
 )
 
 

@@ -132,6 +132,13 @@ class ErrorKindRulesTest(unittest.TestCase):
             "size2 (3) < size1 (7)",
         qf.ErrorKind.LogSignaturesNotMet: "log signatures not met: 1 of the 2 required log keys signed",
         qf.ErrorKind.MalformedTlogProof: "malformed tlog proof: missing index line",
+        qf.ErrorKind.MalformedTilePath: 'malformed tile path "tile/0/1": index group 1 is not three digits',
+        qf.ErrorKind.MalformedTile: "malformed tile tile/0/000: 8193 bytes, want exactly 8192",
+        qf.ErrorKind.TileHashMismatch:
+            "tile tile/0/003 does not authenticate: its hashes do not hash to entry 3 of tile/1/000",
+        qf.ErrorKind.TileMissing: "tile tile/1/000 is missing",
+        qf.ErrorKind.TreeTooLarge: "tree size 70000 exceeds the audit limit 65536",
+        qf.ErrorKind.InvalidSubtree: "[2, 6) is not a subtree of the tree",
     }
     # Texts close to a kind's message that are not the library's.
     NOT_MESSAGES = (

@@ -76,6 +76,20 @@ Error Error::log_signatures_not_met(std::uint64_t got, std::uint64_t want) {
 Error Error::malformed_tlog_proof(std::string detail) {
   return {ErrorKind::MalformedTlogProof, 0, 0, std::move(detail)};
 }
+Error Error::malformed_tile_path(std::string path, std::string detail) {
+  return {ErrorKind::MalformedTilePath, 0, 0, std::move(path), std::move(detail)};
+}
+Error Error::malformed_tile(std::string path, std::string detail) {
+  return {ErrorKind::MalformedTile, 0, 0, std::move(path), std::move(detail)};
+}
+Error Error::tile_hash_mismatch(std::string path, std::string detail) {
+  return {ErrorKind::TileHashMismatch, 0, 0, std::move(path), std::move(detail)};
+}
+Error Error::tile_missing(std::string path) { return {ErrorKind::TileMissing, 0, 0, std::move(path)}; }
+Error Error::tree_too_large(std::uint64_t size, std::uint64_t cap) { return {ErrorKind::TreeTooLarge, size, cap}; }
+Error Error::invalid_subtree(std::uint64_t start, std::uint64_t end) {
+  return {ErrorKind::InvalidSubtree, start, end};
+}
 
 namespace {
 
@@ -162,6 +176,18 @@ void Error::write_message(MessageSink& sink) const {
       return put("log signatures not met: ", to_string(a_), " of the ", to_string(b_), " required log keys signed");
     case ErrorKind::MalformedTlogProof:
       return put("malformed tlog proof: ", text_);
+    case ErrorKind::MalformedTilePath:
+      return put("malformed tile path ", encoding::echoed(text_), ": ", text2_);
+    case ErrorKind::MalformedTile:
+      return put("malformed tile ", text_, ": ", text2_);
+    case ErrorKind::TileHashMismatch:
+      return put("tile ", text_, " does not authenticate: ", text2_);
+    case ErrorKind::TileMissing:
+      return put("tile ", text_, " is missing");
+    case ErrorKind::TreeTooLarge:
+      return put("tree size ", to_string(a_), " exceeds the audit limit ", to_string(b_));
+    case ErrorKind::InvalidSubtree:
+      return put("[", to_string(a_), ", ", to_string(b_), ") is not a subtree of the tree");
   }
   put("unknown error");
 }
@@ -220,8 +246,19 @@ void Error::write_fields(FieldSink& sink) const {
       sink.text(text_);
       return;
     case ErrorKind::LogSignaturesNotMet:
+    case ErrorKind::TreeTooLarge:
+    case ErrorKind::InvalidSubtree:
       sink.u64(a_);
       sink.u64(b_);
+      return;
+    case ErrorKind::MalformedTilePath:
+    case ErrorKind::MalformedTile:
+    case ErrorKind::TileHashMismatch:
+      sink.text(text_);
+      sink.text(text2_);
+      return;
+    case ErrorKind::TileMissing:
+      sink.text(text_);
       return;
   }
 }

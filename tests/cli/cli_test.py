@@ -1203,6 +1203,313 @@ class MonitorTest(unittest.TestCase):
                 self.assertIn(reason, r.stderr)
 
 
+class TlogTest(unittest.TestCase):
+    """tlog over the real tiled logs and generated ones (tests/cli/
+    tiled_log.py), from a directory and from a server on the loopback
+    interface that misbehaves in every way a log can: each failure names
+    the tile, and nothing of a rejected checkpoint is kept."""
+
+    TILES = ROOT.parent / "shared" / "testdata" / "real-logs" / "tiles"
+
+    @classmethod
+    def setUpClass(cls):
+        import tiled_log
+        cls.tl = tiled_log
+        cls.tmp = tempfile.TemporaryDirectory()
+        cls.dir = pathlib.Path(cls.tmp.name)
+        # 600 entries: two full and one partial level-0 tile, a level-1 tile;
+        # partial tiles for 300 too, where the monitor starts.
+        cls.log = tiled_log.Log(tiled_log.entries(600))
+        cls.log.write(cls.dir / "log", [300, 600])
+        cls.keys = ["--origin", cls.log.origin, "--keys", cls.log.signer.vkey]
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.cleanup()
+
+    def tlog(self, log, *args, keys=None, timeout=60):
+        r = subprocess.run([TOOL, "--json", "tlog", "--log", str(log)] + (keys or self.keys) + list(args),
+                           cwd=ROOT, capture_output=True, text=True, timeout=timeout)
+        out = json.loads(r.stdout) if r.stdout.startswith("{") else {}
+        return r, out
+
+    def test_real_logs(self):
+        tessera = self.TILES / "tessera-testdata-log"
+        mirror = self.TILES / "sunlight-skylight" / "witness" / "mirror" / \
+            "000de184301123b9278c086a7d9f68c9577e83872224c197058fd90784ea9706"
+        if not tessera.is_dir():
+            self.skipTest("the shared test data is not beside this checkout")
+        source = json.loads((tessera / "SOURCE.json").read_text())
+        keys = ["--origin", source["origin"], "--keys", source["verifier_key"]]
+        for n in (0, 1, 2, 7, 15):
+            with self.subTest(size=n):
+                r, out = self.tlog(tessera, "--checkpoint", "@%s/checkpoint.%d" % (tessera, n), "--entries", keys=keys)
+                self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+                note = (tessera / ("checkpoint.%d" % n)).read_text()
+                assert_typed(self, out["summary"], {"size": n, "root": note_root(note), "entries": n,
+                                                    "tiles": 1 if n else 0})
+        # The mirror's checkpoint carries only its cosignature: its body is
+        # signed here by a test key, and the tiles must hash to its root.
+        body = (mirror / "checkpoint").read_text().split("\n\n")[0] + "\n"
+        signer = self.tl.Signer("rome2026h1.example.org", b"mirror body")
+        with tempfile.NamedTemporaryFile("w") as f:
+            f.write(signer.sign(body))
+            f.flush()
+            r, out = self.tlog(mirror, "--checkpoint", "@" + f.name,
+                               keys=["--origin", "rome2026h1.example.org", "--keys", signer.vkey])
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        assert_typed(self, out["summary"], {"size": 300, "tiles": 3, "entries": 0})
+        # The same tiles under the Python builder's root: both implementations agree.
+        records = self.tl.Log([b"record %d" % i for i in range(300)])
+        self.assertEqual(out["summary"]["root"], records.root(300).hex())
+
+    def test_formats_and_transports(self):
+        """Each layout from a directory and over http, gzip included; every
+        entry is checked against its slot."""
+        for fmt in ("tlog-tiles", "static-ct", "sumdb"):
+            log = self.tl.Log(self.tl.entries(520), fmt=fmt)
+            path = log.write(self.dir / fmt, [520])
+            extra = ["--format", fmt] + ([] if fmt == "sumdb" else ["--entries"])
+            for transport in ("dir", "http", "gzip"):
+                with self.subTest(fmt=fmt, transport=transport):
+                    if transport == "dir":
+                        r, out = self.tlog(path, *extra)
+                    else:
+                        with self.tl.Server(path) as server:
+                            server.gzip = transport == "gzip"
+                            r, out = self.tlog(server.url, *extra)
+                    self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+                    assert_typed(self, out["summary"], {"size": 520, "root": log.root(520).hex(), "tiles": 4,
+                                                        "entries": 0 if fmt == "sumdb" else 520})
+
+    def test_hostile_server(self):
+        """Every misbehaviour is refused with the tile named; the state of
+        the monitor stays as it was."""
+        other = self.tl.Log(self.tl.entries(600, "other"))
+        other.write(self.dir / "other", [600])
+        t0, t1, tp, top = "tile/0/000", "tile/0/001", "tile/0/002.p/88", "tile/1/000.p/2"
+        bundle1, bundlep = "tile/entries/001", "tile/entries/002.p/88"
+
+        def flip(b):
+            return b[:5] + bytes([b[5] ^ 1]) + b[6:]
+
+        def swap_entry(b):
+            return b.replace(b"entry 300", b"entry 3X0")
+
+        def from_other(path):
+            return lambda b: (self.dir / "other" / path).read_bytes()
+
+        cases = [  # (what, transforms, hooks, failing tile, reason, extra args)
+            ("flipped byte, full tile", {t1: flip}, {}, t1, "do not hash to slot 1 of " + top, []),
+            ("flipped byte, partial tile", {tp: flip}, {}, tp, "do not hash to the checkpoint's root", []),
+            ("flipped byte, top tile", {top: flip}, {}, top, "do not hash to the checkpoint's root", []),
+            ("wrong width", {tp: lambda b: b[:-32]}, {}, tp, "8 hashes (2816 bytes)", []),
+            ("trailing bytes", {t0: lambda b: b + b"\x00"}, {}, t0, "larger than 8192 bytes", []),
+            ("partial tile too wide", {tp: lambda b: b + b"\x00" * 32}, {}, tp, "larger than", []),
+            ("missing tile", {}, {t1: lambda h, b: h.answer(404, b"gone") or True}, t1, "missing", []),
+            ("entry not its slot", {bundle1: swap_entry}, {}, bundle1, "entry 300 does not hash to slot 44", ["--entries"]),
+            ("bundle with trailing bytes", {bundlep: lambda b: b + b"\x00\x01x"}, {}, bundlep,
+             "3 bytes after the last of its 88 entries", ["--entries"]),
+            ("another tree", {p: from_other(p) for p in (t0, t1, tp, top)}, {}, tp,
+             "do not hash to the checkpoint's root", []),
+            ("endless response", {}, {t0: self.tl.endless}, t0, "larger than", []),
+            ("gzip bomb", {}, {t1: self.tl.gzip_bomb}, t1, "larger than", []),
+            ("slow response", {}, {t0: self.tl.slow}, t0, "", ["--timeout", "3"]),
+            ("redirect to another host", {}, {t0: self.tl.redirect_to("http://127.0.0.2:1/tile/0/000")}, t0,
+             "redirect to another host or scheme refused", []),
+            ("redirect to another scheme", {}, {t0: self.tl.redirect_to("ftp://127.0.0.1/tile/0/000")}, t0,
+             "redirect to another host or scheme refused", []),
+        ]
+        for what, transforms, hooks, tile, reason, extra in cases:
+            with self.subTest(what):
+                state = self.dir / ("state-" + what.replace(" ", "-"))
+                with self.tl.Server(self.dir / "log") as server:
+                    server.transform.update(transforms)
+                    server.hooks.update(hooks)
+                    started = time.monotonic()
+                    r, out = self.tlog(server.url, "--state", str(state), *extra)
+                    took = time.monotonic() - started
+                self.assertEqual(r.returncode, 1, r.stdout + r.stderr)
+                failing = [f for f in out["failures"] if tile in f["tile"].split(", ")]
+                self.assertTrue(failing and reason in failing[0]["reason"], out["failures"])
+                self.assertIn("nothing of the checkpoint of size 600 was accepted", out["message"])
+                self.assertFalse(state.exists())
+                self.assertLess(took, 25)
+
+    def test_monitor_state(self):
+        """First run, the rest only, unchanged, stale, and both kinds of fork."""
+        state = self.dir / "monitor.state"
+        cps = {}
+        for n in (300, 600):
+            cps[n] = self.dir / ("cp%d" % n)
+            cps[n].write_text(self.log.checkpoint(n))
+        forked = self.tl.Log(self.tl.entries(290) + self.tl.entries(310, "fork"))
+        forked.write(self.dir / "forked", [600])
+        cps["fork"] = self.dir / "cpfork"
+        cps["fork"].write_text(forked.checkpoint(600))
+        steps = [  # log, checkpoint, status, summary fields, stored size after
+            ("log", 300, 0, {"size": 300, "entries": 300}, 300),
+            ("http", 600, 0, {"size": 600, "previous_size": 300, "entries": 300, "tiles": 3}, 600),
+            ("log", 600, 0, {"size": 600, "unchanged": True, "tiles": 0}, 600),
+            ("log", 300, 0, {"size": 300, "previous_size": 600, "stale": True}, 600),
+            ("forked", "fork", 3, None, 600),
+        ]
+        for log, cp, status, fields, stored in steps:
+            with self.subTest(checkpoint=cp):
+                args = ["--entries", "--state", str(state), "--checkpoint", "@" + str(cps[cp])]
+                if log == "http":
+                    # Only what was added since 300 is read: not the first tile.
+                    with self.tl.Server(self.dir / "log") as server:
+                        r, out = self.tlog(server.url, *args)
+                    self.assertEqual(sorted(server.counts), ["tile/0/001", "tile/0/002.p/88", "tile/1/000.p/2",
+                                                             "tile/entries/001", "tile/entries/002.p/88"])
+                else:
+                    r, out = self.tlog(self.dir / log, *args)
+                self.assertEqual(r.returncode, status, r.stdout + r.stderr)
+                if fields:
+                    assert_typed(self, out["summary"], fields)
+                text = state.read_text()
+                self.assertEqual(text.split("\n")[0], "quenfold-verify tlog state v1")
+                self.assertEqual(int(text.split("\n")[2]), stored)
+                self.assertEqual(state.stat().st_mode & 0o777, 0o600)
+        self.assertEqual(out["fork"]["stored_checkpoint"], self.log.checkpoint(600))
+        self.assertEqual(out["fork"]["checkpoint"], forked.checkpoint(600))
+
+        # A larger tree that does not extend the stored one: the evidence
+        # is the consistency proof computed from its tiles.
+        state.write_text("quenfold-verify tlog state v1\n" + self.log.checkpoint(300))
+        r, out = self.tlog(self.dir / "forked", "--state", str(state), "--checkpoint", "@" + str(cps["fork"]))
+        self.assertEqual(r.returncode, 3, r.stdout + r.stderr)
+        fork = out["fork"]
+        self.assertEqual(fork["older_root_from_tiles"], forked.root(300).hex())
+        self.assertNotEqual(fork["older_root_from_tiles"], self.log.root(300).hex())
+        self.assertEqual(fork["consistency"], [h.hex() for h in forked.consistency(300)])
+        text = subprocess.run([TOOL, "tlog", "--log", str(self.dir / "forked"), "--state", str(state),
+                               "--checkpoint", "@" + str(cps["fork"])] + self.keys,
+                              capture_output=True, text=True, timeout=60)
+        self.assertEqual(text.returncode, 3)
+        self.assertIn("fork: consistency hash: " + fork["consistency"][0], text.stdout)
+        self.assertEqual(text.stdout.splitlines()[-1], "rejected: " + out["message"])
+
+    def test_state_file_rules(self):
+        import fcntl
+        state = self.dir / "rules.state"
+        state.unlink(missing_ok=True)
+        cp = self.dir / "cp600"
+        cp.write_text(self.log.checkpoint(600))
+        args = ["--state", str(state), "--checkpoint", "@" + str(cp)]
+        # Held by another run: refused, nothing written.
+        with open(str(state) + ".lock", "a") as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            r, _ = self.tlog(self.dir / "log", *args)
+        self.assertEqual(r.returncode, 2)
+        self.assertIn("in use by another run", r.stdout)
+        self.assertFalse(state.exists())
+        # Never through a symbolic link.
+        target = self.dir / "elsewhere"
+        target.write_text("quenfold-verify tlog state v1\n")
+        state.symlink_to(target)
+        r, _ = self.tlog(self.dir / "log", *args)
+        self.assertEqual(r.returncode, 2)
+        self.assertIn("is a symbolic link", r.stdout)
+        state.unlink()
+        # Another format, or a note that is not the log's.
+        for content, reason in (("version 9\n", "is not a state of this version"),
+                                ("quenfold-verify tlog state v1\n" + self.log.checkpoint(600).replace("600", "601", 1),
+                                 "the stored checkpoint does not verify")):
+            state.write_text(content)
+            r, _ = self.tlog(self.dir / "log", *args)
+            self.assertEqual(r.returncode, 2, r.stdout)
+            self.assertIn(reason, r.stdout)
+            self.assertEqual(state.read_text(), content)
+        # No temporary file is left behind.
+        state.unlink()
+        r, _ = self.tlog(self.dir / "log", *args)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(sorted(p.name for p in self.dir.glob("rules.state*")), ["rules.state", "rules.state.lock"])
+
+    def test_state_survives_a_crash_at_any_moment(self):
+        """Killed at random moments while it verifies and replaces the
+        state, a run leaves the old state or the new one, whole."""
+        import random
+        state = self.dir / "crash.state"
+        old = "quenfold-verify tlog state v1\n" + self.log.checkpoint(300)
+        new = "quenfold-verify tlog state v1\n" + self.log.checkpoint(600)
+        (self.dir / "cp600").write_text(self.log.checkpoint(600))
+        rng = random.Random(7)
+        for _ in range(30):
+            state.write_text(old)
+            p = subprocess.Popen([TOOL, "tlog", "--log", str(self.dir / "log"), "--entries", "--state", str(state),
+                                  "--checkpoint", "@" + str(self.dir / "cp600")] + self.keys,
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            time.sleep(rng.uniform(0, 0.03))
+            p.kill()
+            p.wait()
+            content = state.read_text()
+            self.assertIn(content, (old, new))
+        for leftover in self.dir.glob("crash.state.*"):
+            if leftover.name != "crash.state.lock":
+                leftover.unlink()  # a temporary file of a killed run is never the state
+
+    def test_directory_reads_stay_inside(self):
+        import shutil
+        base = self.dir / "mirror"
+        shutil.copytree(self.dir / "log", base, symlinks=True, dirs_exist_ok=True)
+        outside = self.dir / "outside-tile"
+        outside.write_bytes((base / "tile/0/000").read_bytes())
+        cases = [
+            ("symlink out", lambda p: (p.unlink(), p.symlink_to(outside)), "symbolic link"),
+            ("fifo", lambda p: (p.unlink(), os.mkfifo(p)), "not a regular file"),
+            ("directory", lambda p: (p.unlink(), p.mkdir()), "not a regular file"),
+        ]
+        for what, make, reason in cases:
+            with self.subTest(what):
+                tile = base / "tile/0/000"
+                make(tile)
+                try:
+                    r, out = self.tlog(base, timeout=20)
+                finally:
+                    if tile.is_dir() and not tile.is_symlink():
+                        tile.rmdir()
+                    else:
+                        tile.unlink()
+                    tile.write_bytes(outside.read_bytes())
+                self.assertEqual(r.returncode, 1, r.stdout + r.stderr)
+                self.assertEqual(out["failures"][0]["tile"], "tile/0/000")
+                self.assertIn(reason, out["failures"][0]["reason"])
+
+    def test_retries_honour_retry_after(self):
+        with self.tl.Server(self.dir / "log") as server:
+            server.hooks["tile/0/001"] = self.tl.too_many_requests(2, "1")
+            started = time.monotonic()
+            r, out = self.tlog(server.url)
+            took = time.monotonic() - started
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        self.assertEqual(server.counts["tile/0/001"], 3)
+        self.assertGreaterEqual(took, 2)
+        # A server that never stops saying 429 is given up on, its words echoed short.
+        with self.tl.Server(self.dir / "log") as server:
+            server.hooks["checkpoint"] = lambda h, b: h.answer(503, b"busy " * 1000) or True
+            r, out = self.tlog(server.url, "--timeout", "3")
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("HTTP 503: busy busy", out["message"])
+        self.assertLess(len(out["message"]), 160)
+
+    def test_bad_usage(self):
+        cases = [
+            (["--log", "ftp://example.org/log"], "only http and https URLs"),
+            (["--log", "/nonexistent/log"], "cannot open the directory"),
+            (["--log", "examples/tlog/log", "--format", "rfc6962"], "--format must be"),
+            (["--log", "examples/tlog/log", "--format", "sumdb", "--entries"], "not available for sumdb"),
+            (["--log", "examples/tlog/log", "--threads", "0"], "--threads must be from 1 to 1024"),
+        ]
+        for args, reason in cases:
+            with self.subTest(args=args):
+                r = run(["tlog", "--origin", "example.org/tlog/demo", "--keys", "@examples/tlog/log.vkey"] + args)
+                self.assertEqual(r.returncode, 2, r.stdout + r.stderr)
+                self.assertIn(reason, r.stderr)
+
+
 if __name__ == "__main__":
     TOOL = str(pathlib.Path(sys.argv.pop(1)).resolve())
     unittest.main(verbosity=2)

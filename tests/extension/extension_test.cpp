@@ -532,6 +532,12 @@ TEST(ExtensionErrors, EveryKindLowersItsFields) {
        V{std::uint64_t{3}, std::string("root mismatch: recomputed root does not match the expected root")}},
       {Error::log_signatures_not_met(1, 2), V{std::uint64_t{1}, std::uint64_t{2}}},
       {Error::malformed_tlog_proof(s), V{s}},
+      {Error::malformed_tile_path("tile/0", s), V{std::string("tile/0"), s}},
+      {Error::malformed_tile("tile/0/000", s), V{std::string("tile/0/000"), s}},
+      {Error::tile_hash_mismatch("tile/0/000", s), V{std::string("tile/0/000"), s}},
+      {Error::tile_missing("tile/1/000"), V{std::string("tile/1/000")}},
+      {Error::tree_too_large(5, 4), V{std::uint64_t{5}, std::uint64_t{4}}},
+      {Error::invalid_subtree(2, 6), V{std::uint64_t{2}, std::uint64_t{6}}},
   };
   ASSERT_EQ(cases.size(), error_variants().size()) << "one row per kind";
   for (std::size_t i = 0; i < cases.size(); ++i) {

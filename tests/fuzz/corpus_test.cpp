@@ -18,6 +18,7 @@
 #include "quenfold/coniks.h"
 #include "quenfold/keytrans.h"
 #include "quenfold/note.h"
+#include "quenfold/tiles.h"
 
 namespace quenfold::corpus {
 namespace {
@@ -151,6 +152,37 @@ TEST_F(Seeds, EveryKeytransSuiteSeedVerifies) {
     ++checked;
   }
   EXPECT_EQ(checked, 9);
+}
+
+// Tile seeds: paths parse in their form, entry tiles parse, and each log's
+// tiles authenticate under its root (so mutations start past the checks).
+TEST_F(Seeds, EveryTileSeedIsAccepted) {
+  for (const auto& [name, raw] : seeds("tile_path_fuzz")) {
+    FuzzInput in(raw.data(), raw.size());
+    const auto form = (in.u8() & 1) != 0 ? TilePathForm::Sumdb : TilePathForm::Tlog;
+    (void)in.u64();
+    EXPECT_TRUE(parse_tile_path(text(in.field()), form).has_value()) << name;
+  }
+  for (const auto& [name, raw] : seeds("tile_entries_fuzz")) {
+    FuzzInput in(raw.data(), raw.size());
+    const bool bundle = (in.u8() & 1) != 0;
+    const std::uint64_t index = in.u64() >> 9;
+    const std::uint32_t width = std::uint32_t{in.u8()} + 1;
+    const Raw bytes = in.field();
+    const TileData tile{{bundle ? TileKind::Entries : TileKind::Data, 0, index, width}, bytes};
+    EXPECT_TRUE(bundle ? parse_entry_bundle(tile).has_value() : parse_data_tile(tile).has_value()) << name;
+  }
+  for (const auto& [name, raw] : seeds("tile_auth_fuzz")) {
+    FuzzInput in(raw.data(), raw.size());
+    const std::uint64_t size = in.u64();
+    const Raw root = in.field();
+    const auto items = in.list();
+    std::vector<TileData> tiles;
+    for (std::size_t i = 0; i + 1 < items.size(); i += 2) tiles.push_back({parse_tile_path(text(items[i])).value(), items[i + 1]});
+    const auto held = TiledTree::create(size, root).value().with_tiles(tiles);
+    ASSERT_TRUE(held.has_value()) << name << ": " << held.error().message();
+    EXPECT_TRUE(held->inclusion_proof(in.u64()).has_value()) << name;
+  }
 }
 
 }  // namespace

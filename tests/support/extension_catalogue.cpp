@@ -83,6 +83,8 @@ const std::vector<ErrorVariant>& error_variants() {
       {"KeytransRootMismatch", ""},  {"WrongFixedLength", "sq"},     {"MalformedVerifierKey", "qss"},
       {"OriginMismatch", "ss"},      {"MalformedWitnessPolicy", "qs"}, {"WitnessQuorumNotMet", "s"},
       {"BrokenChain", "qs"},         {"LogSignaturesNotMet", "qq"},  {"MalformedTlogProof", "s"},
+      {"MalformedTilePath", "ss"},   {"MalformedTile", "ss"},        {"TileHashMismatch", "ss"},
+      {"TileMissing", "s"},          {"TreeTooLarge", "qq"},         {"InvalidSubtree", "qq"},
   };
   return v;
 }

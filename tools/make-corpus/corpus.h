@@ -21,5 +21,8 @@ void witness_seeds(const std::filesystem::path& dir);
 void monitor_seeds(const std::filesystem::path& dir);
 void tlog_proof_seeds(const std::filesystem::path& dir);
 void add_checkpoint_seeds(const std::filesystem::path& dir);
+void tile_path_seeds(const std::filesystem::path& dir);
+void tile_entries_seeds(const std::filesystem::path& dir);
+void tile_auth_seeds(const std::filesystem::path& dir);
 
 }  // namespace quenfold::corpus

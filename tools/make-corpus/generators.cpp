@@ -185,6 +185,9 @@ std::vector<std::pair<std::string, Generator>> generators() {
       {"monitor_fuzz", monitor_seeds},
       {"tlog_proof_fuzz", tlog_proof_seeds},
       {"add_checkpoint_fuzz", add_checkpoint_seeds},
+      {"tile_path_fuzz", tile_path_seeds},
+      {"tile_entries_fuzz", tile_entries_seeds},
+      {"tile_auth_fuzz", tile_auth_seeds},
   };
 }
 

@@ -29,6 +29,10 @@
 #include "quenfold/error.h"
 #include "quenfold/types.h"
 
+namespace quenfold {
+class CheckpointVerifier;
+}
+
 namespace quenfold::cli {
 
 inline constexpr int kVerified = 0;
@@ -86,6 +90,8 @@ class Options {
   // --name VALUE; `type` names the value in the help ("HEX", "N", ...).
   Options& required(const std::string& name, const std::string& type, const std::string& help);
   Options& optional(const std::string& name, const std::string& type, const std::string& help);
+  // --name without a value; has(name) tells whether it was given.
+  Options& flag(const std::string& name, const std::string& help);
 
   bool has(const std::string& name) const;
   // The value exactly as given (never read from a file).
@@ -131,6 +137,12 @@ std::string read_value(const std::string& given, const std::string& label, std::
 // "16 MiB", "1 GiB" or "1000 bytes": a cap as messages name it.
 std::string size_text(std::size_t bytes);
 
+// The verifier of checkpoints of `origin` from --keys and/or --policy (at
+// least one): --keys names the log whatever its keys' names, a policy adds
+// its witnesses and alone names the log by its log line. Bad usage when
+// neither is given, either does not parse, or no key signs for the log.
+CheckpointVerifier log_verifier(const Options& o, const std::string& origin);
+
 // A subcommand's handler. It throws UsageError for bad usage.
 using Handler = std::function<Outcome(const Options&)>;
 
@@ -167,6 +179,7 @@ void register_keytrans(Registry& r);
 void register_policy(Registry& r);
 void register_monitor(Registry& r);
 void register_vkey(Registry& r);
+void register_tlog(Registry& r);
 
 // The verdict as printed: "verified" and one "label: value" line per field
 // (records indented below their label), or "rejected: <message>".

@@ -53,33 +53,6 @@ class ProgressBar {
   bool enabled_;
 };
 
-CheckpointVerifier verifier_of(const Options& o, const std::string& origin) {
-  if (!o.has("keys") && !o.has("policy")) throw UsageError("give --keys, --policy or both");
-  std::optional<VerifierList> keys;
-  if (o.has("keys")) {
-    const auto texts = o.lines("keys");
-    auto parsed = VerifierList::parse(std::span<const std::string>(texts));
-    if (!parsed) throw UsageError("--keys: " + parsed.error().message());
-    keys = std::move(*parsed);
-  }
-  std::optional<WitnessPolicy> policy;
-  if (o.has("policy")) {
-    auto parsed = WitnessPolicy::parse(o.text("policy"));
-    if (!parsed) throw UsageError("--policy: " + parsed.error().message());
-    policy = std::move(*parsed);
-  }
-  // --keys names the log (whatever its keys' names) and a policy adds its
-  // witnesses; a policy alone names the log by its log lines.
-  CheckpointVerifier v = keys && policy ? CheckpointVerifier(origin, std::move(*keys), std::move(*policy))
-                         : keys         ? CheckpointVerifier(origin, std::move(*keys))
-                                        : CheckpointVerifier(origin, std::move(*policy));
-  if (v.log_keys().empty()) {
-    throw UsageError("no key of the log for " + origin +
-                     ": give --keys naming the log's key, or a policy with a log line named " + origin);
-  }
-  return v;
-}
-
 Outcome verify_session(const Options& o) {
   const std::string origin = o.raw("origin");
   unsigned threads = std::max(1u, std::thread::hardware_concurrency());
@@ -95,7 +68,7 @@ Outcome verify_session(const Options& o) {
     for (const char* other : {"keys", "policy"})
       if (o.has(other) && o.raw(other) == "-") throw UsageError("only one value can come from standard input (-)");
   }
-  const CheckpointVerifier verifier = verifier_of(o, origin);
+  const CheckpointVerifier verifier = log_verifier(o, origin);
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(nullptr, &std::fclose);
   std::optional<monitor::Source> source;
   if (given == "-") {

@@ -56,7 +56,7 @@ class Formatter : public CLI::Formatter {
 using Group = void (*)(Registry&);
 constexpr Group kGroups[] = {
     register_merkle, register_key_history, register_coniks, register_note, register_keytrans, register_policy,
-    register_monitor, register_vkey,
+    register_monitor, register_vkey, register_tlog,
 };
 
 // Arguments that no subcommand declared: named as unknown options, or as

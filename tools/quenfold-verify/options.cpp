@@ -31,6 +31,11 @@ Options& Options::optional(const std::string& name, const std::string& type, con
   return *this;
 }
 
+Options& Options::flag(const std::string& name, const std::string& help) {
+  command_.add_flag("--" + name, help);
+  return *this;
+}
+
 bool Options::has(const std::string& name) const { return command_.count("--" + name) != 0; }
 
 const std::string& Options::raw(const std::string& name) const {
