@@ -41,7 +41,13 @@ public enum ErrorKind {
     WitnessQuorumNotMet,
     BrokenChain,
     LogSignaturesNotMet,
-    MalformedTlogProof;
+    MalformedTlogProof,
+    MalformedTilePath,
+    MalformedTile,
+    TileHashMismatch,
+    TileMissing,
+    TreeTooLarge,
+    InvalidSubtree;
 
     private static final Map<String, ErrorKind> EXACT = Map.ofEntries(
         Map.entry("root mismatch: recomputed root does not match the expected root", RootMismatch),
@@ -74,10 +80,16 @@ public enum ErrorKind {
         Map.entry("witness quorum not met: ", WitnessQuorumNotMet),
         Map.entry("checkpoint chain broken between checkpoints ", BrokenChain),
         Map.entry("log signatures not met: ", LogSignaturesNotMet),
-        Map.entry("malformed tlog proof: ", MalformedTlogProof));
+        Map.entry("malformed tlog proof: ", MalformedTlogProof),
+        Map.entry("malformed tile path ", MalformedTilePath),
+        Map.entry("malformed tile ", MalformedTile));
 
     private static final List<Map.Entry<Pattern, ErrorKind>> PATTERNS = List.of(
-        Map.entry(Pattern.compile("[a-z0-9_ ]+ must be exactly [0-9]+ bytes"), WrongFixedLength));
+        Map.entry(Pattern.compile("[a-z0-9_ ]+ must be exactly [0-9]+ bytes"), WrongFixedLength),
+        Map.entry(Pattern.compile("tile .+ does not authenticate: .+"), TileHashMismatch),
+        Map.entry(Pattern.compile("tile .+ is missing"), TileMissing),
+        Map.entry(Pattern.compile("tree size [0-9]+ exceeds the audit limit [0-9]+"), TreeTooLarge),
+        Map.entry(Pattern.compile("\\[[0-9]+, [0-9]+\\) is not a subtree of the tree"), InvalidSubtree));
 
     /** The kind of a rejection message, or null for a text that is none of the library's. */
     public static ErrorKind of(String message) {

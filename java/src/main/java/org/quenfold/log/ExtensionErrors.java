@@ -138,6 +138,35 @@ final class ExtensionErrors {
                 fields.put("detail", r.string());
                 kind = ErrorKind.MalformedTlogProof;
                 break;
+            case 31:
+                fields.put("path", r.string());
+                fields.put("detail", r.string());
+                kind = ErrorKind.MalformedTilePath;
+                break;
+            case 32:
+                fields.put("path", r.string());
+                fields.put("detail", r.string());
+                kind = ErrorKind.MalformedTile;
+                break;
+            case 33:
+                fields.put("path", r.string());
+                fields.put("detail", r.string());
+                kind = ErrorKind.TileHashMismatch;
+                break;
+            case 34:
+                fields.put("path", r.string());
+                kind = ErrorKind.TileMissing;
+                break;
+            case 35:
+                fields.put("size", r.u64());
+                fields.put("cap", r.u64());
+                kind = ErrorKind.TreeTooLarge;
+                break;
+            case 36:
+                fields.put("start", r.u64());
+                fields.put("end", r.u64());
+                kind = ErrorKind.InvalidSubtree;
+                break;
             default:
                 throw new Codec.DecodeException("unknown VerifyError variant " + index);
         }
