@@ -95,7 +95,8 @@ TileResult<std::vector<SubtreeHash>> combine_subtrees(const std::vector<SubtreeH
       return std::unexpected(Error::invalid_subtree(s.start, s.end));
     if (!stack.empty() && stack.back().end != s.start) return std::unexpected(Error::invalid_subtree(s.start, s.end));
     stack.push_back(s);
-    while (stack.size() >= 2 && stack[stack.size() - 2].end - stack[stack.size() - 2].start == n &&
+    while (stack.size() >= 2 &&
+           stack[stack.size() - 2].end - stack[stack.size() - 2].start == stack.back().end - stack.back().start &&
            siblings(stack[stack.size() - 2], stack.back())) {
       const SubtreeHash joined = parent(stack[stack.size() - 2], stack.back());
       stack.pop_back();
