@@ -50,7 +50,7 @@ QUENFOLD_LOG_API RustBuffer uniffi_quenfold_log_ext_fn_func_format_tile_path(Rus
 QUENFOLD_LOG_API RustBuffer uniffi_quenfold_log_ext_fn_func_format_sumdb_tile_path(RustBuffer kind, uint8_t level, uint64_t index, uint32_t width, uint8_t height, RustCallStatus* status);
 QUENFOLD_LOG_API RustBuffer uniffi_quenfold_log_ext_fn_func_hash_tile_range(uint64_t tree_size, RustBuffer paths, RustBuffer tiles, RustCallStatus* status);
 QUENFOLD_LOG_API RustBuffer uniffi_quenfold_log_ext_fn_func_hash_entry_range(uint64_t tree_size, RustBuffer paths, RustBuffer tiles, RustCallStatus* status);
-QUENFOLD_LOG_API RustBuffer uniffi_quenfold_log_ext_fn_func_combine_subtrees(RustBuffer subtrees, RustCallStatus* status);
+QUENFOLD_LOG_API RustBuffer uniffi_quenfold_log_ext_fn_func_combine_subtrees(uint64_t tree_size, RustBuffer subtrees, RustCallStatus* status);
 QUENFOLD_LOG_API uint64_t uniffi_quenfold_log_ext_fn_func_check_entries(RustBuffer tile_path, RustBuffer tile, RustBuffer entries_path, RustBuffer entries, RustCallStatus* status);
 QUENFOLD_LOG_API RustBuffer uniffi_quenfold_log_ext_fn_func_parse_entry_bundle(RustBuffer path, RustBuffer bundle, RustCallStatus* status);
 QUENFOLD_LOG_API RustBuffer uniffi_quenfold_log_ext_fn_func_parse_data_tile(RustBuffer path, RustBuffer data, RustCallStatus* status);

@@ -29,7 +29,7 @@ CALLS: Dict[str, Tuple[tuple, Optional[str], str, int]] = {
     'uniffi_quenfold_log_ext_fn_func_format_sumdb_tile_path': ((('kind', 'enum TileKind'), ('level', 'u8'), ('index', 'u64'), ('width', 'u32'), ('height', 'u8'), ), 'string', 'uniffi_quenfold_log_ext_checksum_func_format_sumdb_tile_path', 63352),
     'uniffi_quenfold_log_ext_fn_func_hash_tile_range': ((('tree_size', 'u64'), ('paths', 'list<string>'), ('tiles', 'list<bytes>'), ), 'list<record SubtreeHash>', 'uniffi_quenfold_log_ext_checksum_func_hash_tile_range', 6851),
     'uniffi_quenfold_log_ext_fn_func_hash_entry_range': ((('tree_size', 'u64'), ('paths', 'list<string>'), ('tiles', 'list<bytes>'), ), 'list<record SubtreeHash>', 'uniffi_quenfold_log_ext_checksum_func_hash_entry_range', 38733),
-    'uniffi_quenfold_log_ext_fn_func_combine_subtrees': ((('subtrees', 'list<record SubtreeHash>'), ), 'list<record SubtreeHash>', 'uniffi_quenfold_log_ext_checksum_func_combine_subtrees', 21991),
+    'uniffi_quenfold_log_ext_fn_func_combine_subtrees': ((('tree_size', 'u64'), ('subtrees', 'list<record SubtreeHash>'), ), 'list<record SubtreeHash>', 'uniffi_quenfold_log_ext_checksum_func_combine_subtrees', 20654),
     'uniffi_quenfold_log_ext_fn_func_check_entries': ((('tile_path', 'string'), ('tile', 'bytes'), ('entries_path', 'string'), ('entries', 'bytes'), ), 'u64', 'uniffi_quenfold_log_ext_checksum_func_check_entries', 17653),
     'uniffi_quenfold_log_ext_fn_func_parse_entry_bundle': ((('path', 'string'), ('bundle', 'bytes'), ), 'list<record EntryView>', 'uniffi_quenfold_log_ext_checksum_func_parse_entry_bundle', 59398),
     'uniffi_quenfold_log_ext_fn_func_parse_data_tile': ((('path', 'string'), ('data', 'bytes'), ), 'list<record CtLeafView>', 'uniffi_quenfold_log_ext_checksum_func_parse_data_tile', 56535),
@@ -825,11 +825,13 @@ def hash_entry_range(tree_size: int, paths: Sequence[str],
                           tiles)
 
 
-def combine_subtrees(subtrees: Sequence["SubtreeHash"]) -> List["SubtreeHash"]:
-    """Adjacent subtree hashes, in leaf order, with every two siblings replaced by their parent
-    until none is left: what a range's hashes become once its parts are joined. Hashes not in
-    leaf order, or not aligned subtrees, are InvalidSubtree."""
-    return extension_call('uniffi_quenfold_log_ext_fn_func_combine_subtrees', subtrees)
+def combine_subtrees(tree_size: int, subtrees: Sequence["SubtreeHash"]) -> List["SubtreeHash"]:
+    """Adjacent subtree hashes, in leaf order, with every two equal siblings replaced by their
+    parent until none is left, and, once the last ends at ``tree_size``, the right edge
+    folded as RFC 6962 splits it (into the root when they start at 0): what a range's hashes
+    become once its parts are joined. Hashes not in leaf order, or not aligned subtrees, are
+    InvalidSubtree."""
+    return extension_call('uniffi_quenfold_log_ext_fn_func_combine_subtrees', tree_size, subtrees)
 
 
 def check_entries(tile_path: str, tile: bytes, entries_path: str, entries: bytes) -> int:

@@ -213,7 +213,7 @@ def audit_range(task: RangeTask) -> dict:
     def flush():
         nonlocal parts
         if batch:
-            parts = t.combine_subtrees(parts + t.hash_tile_range(task.size, [p for p, _ in batch],
+            parts = t.combine_subtrees(task.size, parts + t.hash_tile_range(task.size, [p for p, _ in batch],
                                                                  [b for _, b in batch]))
             batch.clear()
 
@@ -224,7 +224,7 @@ def audit_range(task: RangeTask) -> dict:
             body = fetch_tile(source, tile, task.fmt)
             read += len(body)
             want = task.expected[32 * i:32 * i + 32]
-            got = t.combine_subtrees(t.hash_tile_range(task.size, [tile.path], [body]))
+            got = t.combine_subtrees(task.size, t.hash_tile_range(task.size, [tile.path], [body]))
             if len(got) != 1 or got[0].hash != want:
                 raise AuditFailure(path, "does not hash to its slot in the tile above")
             tiles += 1
@@ -459,7 +459,7 @@ def _run(client, tree, held, source, log, fmt, size, root, origin, entries, rate
         return _result("rejected", origin, size, root, 0, 0, read, started, failures,
                        f"nothing of the checkpoint of size {size} was accepted")
     parts.sort(key=lambda s: s.start)
-    whole = t.combine_subtrees(parts)
+    whole = t.combine_subtrees(size, parts)
     if [(s.start, s.end, bytes(s.hash)) for s in whole] != [(0, size, root)]:
         return _result("rejected", origin, size, root, 0, 0, read, started,
                        [{"tile": "checkpoint", "reason": "the ranges do not combine into the checkpoint's root"}])

@@ -152,13 +152,13 @@ class TiledTreeTest(TileTest):
                 for i in range(0, len(level0), 64):  # batches of 2^14 leaves
                     batch = level0[i:i + 64]
                     parts += t.hash_tile_range(size, batch, [files[p] for p in batch])
-                whole = t.combine_subtrees(parts)
+                whole = t.combine_subtrees(size, parts)
                 self.assertEqual([(s.start, s.end, s.hash) for s in whole], [(0, size, log.root(size))])
                 from_entries = t.hash_entry_range(size, [t.entry_tile_path(t.parse_tile_path(p), t.TileKind.Entries)
                                                          for p in level0],
                                                   [files[t.entry_tile_path(t.parse_tile_path(p), t.TileKind.Entries)]
                                                    for p in level0])
-                self.assertEqual(t.combine_subtrees(from_entries), whole)
+                self.assertEqual(t.combine_subtrees(size, from_entries), whole)
                 for part in parts:
                     tree = t.with_tiles(tree, {p: files[p] for p in t.paths(tree.needed_for_subtree(part.start,
                                                                                                    part.end))})

@@ -84,9 +84,10 @@ TileResult<std::vector<SubtreeHash>> hash_entry_range(std::uint64_t tree_size, c
   return hasher.finish();
 }
 
-// Equal siblings are joined as they arrive; what is left at the end is the
-// right edge of a tree, folded from the right as RFC 6962's MTH splits it.
-TileResult<std::vector<SubtreeHash>> combine_subtrees(const std::vector<SubtreeHash>& subtrees) {
+// Equal siblings are joined as they arrive; what is left once the tree's
+// last leaf is in is its right edge, folded from the right as RFC 6962's
+// MTH splits it. Before that a smaller right part may still grow.
+TileResult<std::vector<SubtreeHash>> combine_subtrees(std::uint64_t tree_size, const std::vector<SubtreeHash>& subtrees) {
   std::vector<SubtreeHash> stack;
   for (const SubtreeHash& s : subtrees) {
     const std::uint64_t n = s.end - s.start;
@@ -103,7 +104,8 @@ TileResult<std::vector<SubtreeHash>> combine_subtrees(const std::vector<SubtreeH
       stack.back() = joined;
     }
   }
-  while (stack.size() >= 2 && siblings(stack[stack.size() - 2], stack.back())) {
+  while (!stack.empty() && stack.back().end == tree_size && stack.size() >= 2 &&
+         siblings(stack[stack.size() - 2], stack.back())) {
     const SubtreeHash joined = parent(stack[stack.size() - 2], stack.back());
     stack.pop_back();
     stack.back() = joined;

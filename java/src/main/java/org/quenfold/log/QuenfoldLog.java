@@ -518,14 +518,15 @@ public final class QuenfoldLog {
     }
 
     /**
-     * Adjacent subtree hashes, in leaf order, with every two siblings replaced by their parent until none is
-     * left: what a range's hashes become once its parts are joined. Hashes not in leaf order, or not aligned
-     * subtrees, are InvalidSubtree.
+     * Adjacent subtree hashes, in leaf order, with every two equal siblings replaced by their parent until
+     * none is left, and, once the last ends at {@code tree_size}, the right edge folded as RFC 6962 splits it
+     * (into the root when they start at 0): what a range's hashes become once its parts are joined. Hashes
+     * not in leaf order, or not aligned subtrees, are InvalidSubtree.
      */
-    public static List<SubtreeHash> combineSubtrees(List<SubtreeHash> subtrees) {
+    public static List<SubtreeHash> combineSubtrees(long treeSize, List<SubtreeHash> subtrees) {
         Objects.requireNonNull(subtrees, "subtrees");
         try (Call c = Call.extension()) {
-            return c.lift(ExtNative.uniffi_quenfold_log_ext_fn_func_combine_subtrees(c.buffer(w -> w.list(subtrees, (w1, e1) -> e1.write(w1))), c.status()), r -> r.list(r1 -> SubtreeHash.read(r1)));
+            return c.lift(ExtNative.uniffi_quenfold_log_ext_fn_func_combine_subtrees(treeSize, c.buffer(w -> w.list(subtrees, (w1, e1) -> e1.write(w1))), c.status()), r -> r.list(r1 -> SubtreeHash.read(r1)));
         }
     }
 
