@@ -23,6 +23,7 @@ import ipaddress
 import json
 import os
 import pathlib
+import stat
 import sys
 import threading
 import time
@@ -44,7 +45,7 @@ MAX_BUNDLE_BYTES = 256 * (2 + 65535)
 MAX_DATA_TILE_BYTES = 64 << 20
 MAX_CHECKPOINT_BYTES = 1 << 20
 LEVEL1_LEAVES = 1 << 16
-# Tiles fetched and hashed together by a task (a 2^14-leaf subtree).
+# Tiles a task hashes at a time (a 2^14-leaf subtree).
 BATCH_TILES = 64
 U64 = 2**64 - 1
 
@@ -96,6 +97,7 @@ class Source:
     timeout: float = 60.0
     rate: Optional[float] = None
     _limit: RateLimit = field(default=None, repr=False)
+    _folders: Dict[str, Optional[str]] = field(default_factory=dict, repr=False)
 
     def __post_init__(self):
         self._limit = RateLimit(self.rate)
@@ -135,15 +137,39 @@ class Source:
         return body
 
     def _read_file(self, path: str, cap: int) -> bytes:
-        root = pathlib.Path(self.location).resolve()
-        p = (root / path).resolve()
-        if root not in p.parents or not p.is_file():
-            raise AuditFailure(path, "missing" if not p.exists() else "not a regular file under the log")
-        with open(p, "rb") as f:
-            body = f.read(cap + 1)
+        # Only regular files under the directory: each folder is resolved
+        # once (a symbolic link out of the log is refused), the file itself
+        # is opened without following a link.
+        parts = path.split("/")
+        if any(p in ("", ".", "..") for p in parts):
+            raise AuditFailure(path, "not a path under the log")
+        folder = self._folder("/".join(parts[:-1]))
+        if folder is None:
+            raise AuditFailure(path, "missing")
+        try:
+            fd = os.open(os.path.join(folder, parts[-1]), os.O_RDONLY | os.O_NOFOLLOW | os.O_NONBLOCK)
+        except FileNotFoundError:
+            raise AuditFailure(path, "missing") from None
+        except OSError as e:
+            raise AuditFailure(path, f"not read: {e.strerror}") from None
+        with os.fdopen(fd, "rb") as f:
+            st = os.fstat(fd)
+            if not stat.S_ISREG(st.st_mode):
+                raise AuditFailure(path, "not a regular file under the log")
+            if st.st_size > cap:
+                raise AuditFailure(path, f"larger than {cap} bytes")
+            body = f.read(st.st_size + 1)
         if len(body) > cap:
             raise AuditFailure(path, f"larger than {cap} bytes")
         return body
+
+    def _folder(self, relative: str) -> Optional[str]:
+        if relative not in self._folders:
+            root = os.path.realpath(self.location)
+            real = os.path.realpath(os.path.join(root, relative))
+            inside = real == root or real.startswith(root + os.sep)
+            self._folders[relative] = real if inside and os.path.isdir(real) else None
+        return self._folders[relative]
 
 
 def fetch_path(tile: t.TileId, fmt: str) -> str:
@@ -204,30 +230,58 @@ def audit_range(task: RangeTask) -> dict:
     read = 0
     parts: List[t.SubtreeHash] = []
     tiles = entries = 0
+    # (position in the range, tile, its bytes, entry path, entry bytes)
     batch: List[tuple] = []
 
     def room(path: str, cap: int) -> None:
         if read + cap > task.max_bytes:
             raise AuditFailure(path, f"the task's cap of {task.max_bytes} bytes is reached")
 
+    def expected(i: int, tile: t.TileId) -> t.SubtreeHash:
+        start = tile.index << 8
+        return t.SubtreeHash(start, start + tile.width, task.expected[32 * i:32 * i + 32])
+
+    def name_failure():
+        # Tile by tile, in order: the first tile or entry at fault, named.
+        for i, tile, body, epath, data in batch:
+            got = t.combine_subtrees(task.size, t.hash_tile_range(task.size, [tile.path], [body]))
+            if len(got) != 1 or got[0].hash != expected(i, tile).hash:
+                raise AuditFailure(fetch_path(tile, task.fmt), "does not hash to its slot in the tile above")
+            if epath is not None:
+                t.check_entries(tile.path, body, epath, data)
+        raise AuditFailure(batch[0][1].path, "the batch's hashes differ and no tile of it is at fault")
+
     def flush():
-        nonlocal parts
-        if batch:
-            parts = t.combine_subtrees(task.size, parts + t.hash_tile_range(task.size, [p for p, _ in batch],
-                                                                 [b for _, b in batch]))
-            batch.clear()
+        # A batch at a time: its tiles hashed into their subtree, compared
+        # with the authenticated hashes joined, and its entries' hashes
+        # compared with the tiles'; only a difference is looked into.
+        nonlocal parts, tiles, entries
+        if not batch:
+            return
+        got = t.combine_subtrees(task.size, t.hash_tile_range(task.size, [b[1].path for b in batch],
+                                                               [b[2] for b in batch]))
+        want = t.combine_subtrees(task.size, [expected(b[0], b[1]) for b in batch])
+        if got != want:
+            name_failure()
+        if task.entries:
+            try:
+                from_entries = t.combine_subtrees(task.size, t.hash_entry_range(
+                    task.size, [b[3] for b in batch], [b[4] for b in batch]))
+            except VerificationError:
+                from_entries = None
+            if from_entries != got:
+                name_failure()
+            entries += sum(b[1].width for b in batch)
+        tiles += len(batch)
+        parts = t.combine_subtrees(task.size, parts + got)
+        batch.clear()
 
     try:
         for i, tile in enumerate(t.iter_plan(plan, page=1024)):
-            path = fetch_path(tile, task.fmt)
-            room(path, 32 * tile.width)
+            room(fetch_path(tile, task.fmt), 32 * tile.width)
             body = fetch_tile(source, tile, task.fmt)
             read += len(body)
-            want = task.expected[32 * i:32 * i + 32]
-            got = t.combine_subtrees(task.size, t.hash_tile_range(task.size, [tile.path], [body]))
-            if len(got) != 1 or got[0].hash != want:
-                raise AuditFailure(path, "does not hash to its slot in the tile above")
-            tiles += 1
+            epath = data = None
             if task.entries:
                 epath = t.entry_tile_path(tile, kind)
                 cap = min(MAX_DATA_TILE_BYTES if kind == t.TileKind.Data else MAX_BUNDLE_BYTES,
@@ -235,8 +289,7 @@ def audit_range(task: RangeTask) -> dict:
                 room(epath, 1)
                 data = source.fetch(epath, cap)
                 read += len(data)
-                entries += t.check_entries(tile.path, body, epath, data)
-            batch.append((tile.path, body))
+            batch.append((i, tile, body, epath, data))
             if len(batch) == BATCH_TILES:
                 flush()
         flush()
@@ -391,18 +444,16 @@ def audit(log: str, origin: str, keys: Optional[Sequence[str]] = None, policy: O
 def _expected_hashes(tree, held: Dict[str, bytes], size: int, begin: int, end: int) -> bytes:
     """The authenticated hash of each level-0 tile in [begin, end): slots of
     the level-1 tiles held, and the edge tile's subtree hash."""
+    # Level 1 holds the hashes of the full level-0 tiles only: a range of
+    # whole level-1 subtrees takes its level-1 tiles' bytes as they are.
     out = []
     full_level0 = size >> 8
-    for tile in t.iter_plan(t.TilePlan.leaves(size, begin, end, t.TileKind.Hash, 0)):
-        if tile.width == 256:
-            # Level 1 holds the hashes of the full level-0 tiles only.
-            parent = tile.index >> 8
-            width = min(256, full_level0 - (parent << 8))
-            slot = tile.index & 255
-            out.append(held[t.format_tile_path(t.TileKind.Hash, 1, parent, width)][32 * slot:32 * slot + 32])
-        else:
-            start = tile.index << 8
-            out.append(bytes(tree.subtree_hash(start, start + tile.width)))
+    for parent in range(begin >> 16, ((min(end, full_level0 << 8) - 1) >> 16) + 1 if full_level0 else 0):
+        width = min(256, full_level0 - (parent << 8))
+        out.append(held[t.format_tile_path(t.TileKind.Hash, 1, parent, width)])
+    if end == size and size % 256:
+        start = size - size % 256
+        out.append(bytes(tree.subtree_hash(start, size)))
     return b"".join(out)
 
 
