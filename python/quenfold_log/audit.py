@@ -373,6 +373,9 @@ def audit(log: str, origin: str, keys: Optional[Sequence[str]] = None, policy: O
     at `scheduler`, or a local cluster of `workers` processes); returns the
     verdict and summary as `quenfold-verify tlog --json` prints them."""
     started = time.monotonic()
+    if client is None and scheduler and not allow_insecure_scheduler and not scheduler_allowed(scheduler):
+        raise ValueError(f"refusing to join {scheduler}: only tls:// schedulers or ones on the loopback "
+                         "interface are joined (--allow-insecure-scheduler to override)")
     if fmt == "sumdb" and entries:
         raise ValueError("the checksum database's tiles carry no entries here")
     source = Source(log, timeout, rate)
@@ -424,9 +427,6 @@ def audit(log: str, origin: str, keys: Optional[Sequence[str]] = None, policy: O
     if client is None:
         from dask.distributed import Client, LocalCluster
         if scheduler:
-            if not allow_insecure_scheduler and not scheduler_allowed(scheduler):
-                raise ValueError(f"refusing to join {scheduler}: only tls:// schedulers or ones on the loopback "
-                                 "interface are joined (--allow-insecure-scheduler to override)")
             client = Client(scheduler)
         else:
             own_cluster = LocalCluster(n_workers=workers or 1, threads_per_worker=1, processes=True,
@@ -459,15 +459,21 @@ def _expected_hashes(tree, held: Dict[str, bytes], size: int, begin: int, end: i
 
 def _run(client, tree, held, source, log, fmt, size, root, origin, entries, rate, max_task_bytes, timeout,
          range_leaves, tiles, read, started):
+    # Every worker runs the same library as the driver before it gets work.
+    # (A worker checked once is not asked again by the same client; one
+    # that joins or restarts later has a new address and is.)
+    mine = worker_identity()
+    checked = getattr(client, "_quenfold_checked_workers", set())
+    fresh = [w for w in client.scheduler_info()["workers"] if w not in checked]
+    if fresh:
+        for address, theirs in client.run(worker_identity, workers=fresh).items():
+            if theirs != mine:
+                raise RuntimeError(f"worker {address} runs another library ({theirs['version']}, contract "
+                                   f"{theirs['contract']}) than the driver's ({mine['version']}, "
+                                   f"{mine['contract']})")
+        client._quenfold_checked_workers = checked | set(fresh)
     from dask.distributed import as_completed
     from distributed.scheduler import KilledWorker
-
-    # Every worker runs the same library as the driver before it gets work.
-    mine = worker_identity()
-    for address, theirs in client.run(worker_identity).items():
-        if theirs != mine:
-            raise RuntimeError(f"worker {address} runs another library ({theirs['version']}, contract "
-                               f"{theirs['contract']}) than the driver's ({mine['version']}, {mine['contract']})")
     n_workers = max(1, len(client.scheduler_info()["workers"]))
     span = range_leaves or _range_leaves(size, n_workers)
     per_worker_rate = rate / n_workers if rate else None

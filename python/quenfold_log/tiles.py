@@ -68,6 +68,12 @@ def entry_bytes(bundle: bytes, views: Sequence[EntryView]) -> List[memoryview]:
     return [m[v.offset:v.offset + v.length] for v in views]
 
 
+_ENTRY_PREFIX = {TileKind.Entries: "tile/entries/", TileKind.Data: "tile/data/"}
+
+
 def entry_tile_path(tile: TileId, kind: TileKind) -> str:
-    """The entry bundle (Entries) or data tile (Data) beside a level-0 tile."""
-    return format_tile_path(kind, 0, tile.index, tile.width)
+    """The entry bundle (Entries) or data tile (Data) beside a level-0 tile:
+    the same <N>[.p/<W>] under another prefix (no call into the library)."""
+    if tile.kind != TileKind.Hash or tile.level != 0 or tile.height != 8 or kind not in _ENTRY_PREFIX:
+        return format_tile_path(kind, 0, tile.index, tile.width)
+    return _ENTRY_PREFIX[kind] + tile.path[len("tile/0/"):]

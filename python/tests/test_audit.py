@@ -46,6 +46,31 @@ class SchedulerTest(unittest.TestCase):
                      scheduler="tcp://10.0.0.5:8786")
 
 
+class FakeClient:
+    """A cluster whose second worker runs another library build."""
+
+    def __init__(self, change):
+        self.change = change
+
+    def scheduler_info(self):
+        return {"workers": {"tcp://127.0.0.1:1": {}, "tcp://127.0.0.1:2": {}}}
+
+    def run(self, fn, workers=None):
+        return {w: (self.change(fn()) if w.endswith(":2") else fn()) for w in workers}
+
+
+class WorkerIdentityTest(unittest.TestCase):
+    def test_a_worker_with_another_library_gets_no_work(self):
+        changes = [("version", lambda i: dict(i, version="0.0.0")),
+                   ("contract", lambda i: dict(i, contract=i["contract"] + 1)),
+                   ("checksum", lambda i: dict(i, checksums=i["checksums"][:-1] + [(i["checksums"][-1][0], 0)]))]
+        for what, change in changes:
+            with self.subTest(what), self.assertRaisesRegex(RuntimeError, "worker tcp://127.0.0.1:2 runs another"):
+                qa.audit(str(ROOT / "examples" / "tlog" / "log"), "example.org/tlog/demo",
+                         keys=[(ROOT / "examples" / "tlog" / "log.vkey").read_text().strip()],
+                         client=FakeClient(change))
+
+
 @unittest.skipIf(MISSING_DASK, MISSING_DASK or "")
 @unittest.skipIf(tiled_log is None, "the tiled-log builder needs the `cryptography` package")
 @unittest.skipUnless(TOOL.is_file(), f"quenfold-verify is not built at {TOOL}")
