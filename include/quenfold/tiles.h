@@ -42,6 +42,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "quenfold/error.h"
@@ -165,6 +166,8 @@ std::optional<TileId> tile_in_tree(std::uint64_t size, std::uint8_t level, std::
 // from which each TileId is computed on demand, so that a plan over a tree
 // of any u64 size costs nothing to make. Levels come top-down (a tile's
 // parent before the tile), indexes ascending within a level. Immutable.
+// Its iterators refer to the plan: keep the plan alive (not a temporary)
+// while iterating, and compare iterators of the same plan only.
 class TilePlan {
  public:
   // Every tile of a tree of `size` leaves, full and partial, at every level

@@ -20,7 +20,7 @@ std::optional<std::uint64_t> canonical_decimal(std::string_view s, std::uint64_t
   for (char c : s) {
     if (c < '0' || c > '9') return std::nullopt;
     const std::uint64_t d = static_cast<std::uint64_t>(c - '0');
-    if (v > (max - d) / 10) return std::nullopt;
+    if (d > max || v > (max - d) / 10) return std::nullopt;
     v = v * 10 + d;
   }
   return v;

@@ -1,4 +1,4 @@
-// Tile paths and tree shapes: Go's checksum-database path and new-tile
+// Tile paths and tree shapes: the checksum database's path and new-tile
 // vectors, the tlog-tiles spelling rules at their bounds, and the tiles of
 // trees of every size up to 2^64 - 1.
 #include <gtest/gtest.h>
@@ -15,14 +15,14 @@ namespace {
 
 using nlohmann::json;
 
-const json& go_vectors() {
+const json& sumdb_vectors() {
   static const json doc =
       json::parse(test::read_file(test::testdata_path("real-logs/tiles/golang-mod-tlog-vectors/vectors.json")));
   return doc;
 }
 
-TEST(TilePaths, GoChecksumDatabaseVectors) {
-  for (const json& v : go_vectors().at("tile_paths")) {
+TEST(TilePaths, ChecksumDatabasePathVectors) {
+  for (const json& v : sumdb_vectors().at("tile_paths")) {
     const std::string path = v.at("path");
     const auto t = parse_tile_path(path, TilePathForm::Sumdb);
     ASSERT_EQ(t.has_value(), v.at("valid").get<bool>()) << path;
@@ -32,7 +32,7 @@ TEST(TilePaths, GoChecksumDatabaseVectors) {
       continue;
     }
     EXPECT_EQ(t->height, v.at("height").get<int>()) << path;
-    // The data tile is Go's level -1.
+    // The vectors write the data tile as level -1.
     const int level = v.at("level");
     EXPECT_EQ(t->kind, level == -1 ? TileKind::Data : TileKind::Hash) << path;
     if (level >= 0) {
@@ -48,9 +48,9 @@ TEST(TilePaths, GoChecksumDatabaseVectors) {
   }
 }
 
-TEST(TilePaths, GoNewTileCounts) {
+TEST(TilePaths, NewTileCountVectors) {
   // Tile height 10: the tiles whose contents differ between the two sizes.
-  for (const json& v : go_vectors().at("new_tiles")) {
+  for (const json& v : sumdb_vectors().at("new_tiles")) {
     const TilePlan plan = TilePlan::growth(v.at("old"), v.at("new"), TileKind::Hash, 10);
     EXPECT_EQ(plan.count(), v.at("want").get<std::uint64_t>()) << v.dump();
     std::uint64_t walked = 0;
@@ -115,6 +115,18 @@ TEST(TilePaths, TlogSpellingAtItsBounds) {
                               : c.want.kind == TileKind::Data  ? "data"
                                                                : std::to_string(c.want.level);
     EXPECT_EQ(test::tlog_path(level, c.want.index, c.want.width), c.path);
+  }
+  // Checksum-database widths at small heights: below 2^H only (a bound
+  // under 10 once let any single digit through).
+  for (const auto& [path, valid] : std::vector<std::pair<std::string, bool>>{
+           {"tile/1/0/000.p/1", true}, {"tile/1/0/000.p/2", false}, {"tile/1/0/000.p/9", false},
+           {"tile/2/0/000.p/3", true}, {"tile/2/0/000.p/4", false}, {"tile/30/63/000.p/1073741823", true},
+           {"tile/30/0/000.p/1073741824", false}, {"tile/31/0/000", false}, {"tile/0/0/000", false}}) {
+    const auto t = parse_tile_path(path, TilePathForm::Sumdb);
+    EXPECT_EQ(t.has_value(), valid) << path;
+    if (t) {
+      EXPECT_EQ(format_tile_path(*t, TilePathForm::Sumdb).value(), path);
+    }
   }
   // What cannot be written is refused rather than misspelt.
   EXPECT_FALSE(format_tile_path(TileId{TileKind::Hash, 64, 0, 256}).has_value());
