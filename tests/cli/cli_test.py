@@ -1234,20 +1234,31 @@ class TlogTest(unittest.TestCase):
         return r, out
 
     def test_real_logs(self):
-        tessera = self.TILES / "tessera-testdata-log"
+        first = self.TILES / "tessera-testdata-log"
         mirror = self.TILES / "sunlight-skylight" / "witness" / "mirror" / \
             "000de184301123b9278c086a7d9f68c9577e83872224c197058fd90784ea9706"
-        if not tessera.is_dir():
+        if not first.is_dir():
             self.skipTest("the shared test data is not beside this checkout")
-        source = json.loads((tessera / "SOURCE.json").read_text())
+        source = json.loads((first / "SOURCE.json").read_text())
         keys = ["--origin", source["origin"], "--keys", source["verifier_key"]]
         for n in (0, 1, 2, 7, 15):
             with self.subTest(size=n):
-                r, out = self.tlog(tessera, "--checkpoint", "@%s/checkpoint.%d" % (tessera, n), "--entries", keys=keys)
+                r, out = self.tlog(first, "--checkpoint", "@%s/checkpoint.%d" % (first, n), "--entries", keys=keys)
                 self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
-                note = (tessera / ("checkpoint.%d" % n)).read_text()
+                note = (first / ("checkpoint.%d" % n)).read_text()
                 assert_typed(self, out["summary"], {"size": n, "root": note_root(note), "entries": n,
                                                     "tiles": 1 if n else 0})
+        # The real log followed by a monitor: 5, then 12 (only what was
+        # added), then 5 again (stale: proved from the tiles of 12).
+        with tempfile.TemporaryDirectory() as d:
+            state = pathlib.Path(d) / "state"
+            for n, fields in ((5, {"size": 5, "entries": 5}), (12, {"size": 12, "previous_size": 5, "entries": 7}),
+                              (5, {"size": 5, "previous_size": 12, "stale": True})):
+                r, out = self.tlog(first, "--checkpoint", "@%s/checkpoint.%d" % (first, n), "--entries",
+                                   "--state", str(state), keys=keys)
+                self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+                assert_typed(self, out["summary"], fields)
+            self.assertTrue(state.read_text().endswith((first / "checkpoint.12").read_text()))
         # The mirror's checkpoint carries only its cosignature: its body is
         # signed here by a test key, and the tiles must hash to its root.
         body = (mirror / "checkpoint").read_text().split("\n\n")[0] + "\n"
@@ -1281,6 +1292,13 @@ class TlogTest(unittest.TestCase):
                     self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
                     assert_typed(self, out["summary"], {"size": 520, "root": log.root(520).hex(), "tiles": 4,
                                                         "entries": 0 if fmt == "sumdb" else 520})
+        # A data tile whose certificate was changed in transit (gzip on).
+        with self.tl.Server(self.dir / "static-ct") as server:
+            server.gzip = True
+            server.transform["tile/data/001"] = lambda b: b[:20] + b"X" + b[21:]
+            r, out = self.tlog(server.url, "--format", "static-ct", "--entries")
+        self.assertEqual(r.returncode, 1, r.stdout + r.stderr)
+        assert_typed(self, out["failures"][0], {"tile": "tile/data/001", "entry": 256})
 
     def test_hostile_server(self):
         """Every misbehaviour is refused with the tile named; the state of
@@ -1300,16 +1318,16 @@ class TlogTest(unittest.TestCase):
             return lambda b: (self.dir / "other" / path).read_bytes()
 
         cases = [  # (what, transforms, hooks, failing tile, reason, extra args)
-            ("flipped byte, full tile", {t1: flip}, {}, t1, "do not hash to slot 1 of " + top, []),
+            ("flipped byte, full tile", {t1: flip}, {}, t1, "do not hash to entry 1 of " + top, []),
             ("flipped byte, partial tile", {tp: flip}, {}, tp, "do not hash to the checkpoint's root", []),
             ("flipped byte, top tile", {top: flip}, {}, top, "do not hash to the checkpoint's root", []),
-            ("wrong width", {tp: lambda b: b[:-32]}, {}, tp, "8 hashes (2816 bytes)", []),
+            ("wrong width", {tp: lambda b: b[:-32]}, {}, tp, "2784 bytes, want exactly 2816", []),
             ("trailing bytes", {t0: lambda b: b + b"\x00"}, {}, t0, "larger than 8192 bytes", []),
             ("partial tile too wide", {tp: lambda b: b + b"\x00" * 32}, {}, tp, "larger than", []),
             ("missing tile", {}, {t1: lambda h, b: h.answer(404, b"gone") or True}, t1, "missing", []),
-            ("entry not its slot", {bundle1: swap_entry}, {}, bundle1, "entry 300 does not hash to slot 44", ["--entries"]),
+            ("entry not its slot", {bundle1: swap_entry}, {}, bundle1, "entry 300 does not hash to its slot in tile/0/001", ["--entries"]),
             ("bundle with trailing bytes", {bundlep: lambda b: b + b"\x00\x01x"}, {}, bundlep,
-             "3 bytes after the last of its 88 entries", ["--entries"]),
+             "3 trailing bytes after its 88 entries", ["--entries"]),
             ("another tree", {p: from_other(p) for p in (t0, t1, tp, top)}, {}, tp,
              "do not hash to the checkpoint's root", []),
             ("endless response", {}, {t0: self.tl.endless}, t0, "larger than", []),
@@ -1330,8 +1348,10 @@ class TlogTest(unittest.TestCase):
                     r, out = self.tlog(server.url, "--state", str(state), *extra)
                     took = time.monotonic() - started
                 self.assertEqual(r.returncode, 1, r.stdout + r.stderr)
-                failing = [f for f in out["failures"] if tile in f["tile"].split(", ")]
+                failing = [f for f in out["failures"] if tile in f["tile"].split(" + ")]
                 self.assertTrue(failing and reason in failing[0]["reason"], out["failures"])
+                if what == "entry not its slot":
+                    self.assertEqual(failing[0]["entry"], 300)
                 self.assertIn("nothing of the checkpoint of size 600 was accepted", out["message"])
                 self.assertFalse(state.exists())
                 self.assertLess(took, 25)

@@ -100,7 +100,10 @@ def checkpoint(signer, origin, size, root):
 def static_ct_leaf(i, data):
     """A static-ct-api TileLeaf of an x509_entry, and its leaf hash."""
     cert = b"certificate " + data
-    entry = struct.pack(">QH", 1700000000000 + i, 0) + len(cert).to_bytes(3, "big") + cert + b"\x00\x00"
+    # CtExtensions: the leaf_index extension (type 0, a 40-bit index).
+    ext = b"\x00" + struct.pack(">H", 5) + i.to_bytes(5, "big")
+    entry = (struct.pack(">QH", 1700000000000 + i, 0) + len(cert).to_bytes(3, "big") + cert +
+             struct.pack(">H", len(ext)) + ext)
     chain = hashlib.sha256(b"issuer").digest() if i % 2 else b""
     tile_leaf = entry + struct.pack(">H", len(chain)) + chain
     return tile_leaf, leaf_hash(b"\x00\x00" + entry)

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <iostream>
 #include <thread>
@@ -181,11 +182,11 @@ Outcome run_tlog(const Options& o) {
     const std::uint64_t from = !stored ? 0 : older ? head.size : stored->size;
     ProgressBar bar;
     check.progress = bar.callback();
-    TiledTree tree(*fetcher, tree_size, tree_root, from, check);
+    TreeCheck tree(*fetcher, tree_size, tree_root, from, check);
     result = tree.check();
     if (result.failures.empty() && stored) {
-      const auto proof = tree.consistency(from);
-      const auto computed = tree.root_at(from);
+      const auto proof = tree.consistency();
+      const auto computed = tree.older_root();
       const Hash32 other_root = hash32(older ? head.root : stored->root);
       bool consistent = proof && computed && *computed == other_root;
       if (consistent) {

@@ -1,13 +1,13 @@
-// The tiles of a tree, fetched in parallel and authenticated from the top:
-// the tiles at the right edge (every partial tile) must hash to the
-// checkpoint's root, and each full tile to its slot in the authenticated
-// tile above it. A tile's hashes and its entries are checked from the one
-// buffer that was read for it.
+// The tiles of a tree, fetched in parallel and authenticated by the
+// library's TiledTree from the top: the partial tile of every level (the
+// right edge) must fold into the checkpoint's root, each full tile must hash
+// to its slot in the authenticated tile above it, and each entry bundle or
+// data tile must match its level-0 tile slot for slot. A tile's bytes are
+// authenticated and parsed from the one buffer that was read for it.
 #include "tlog_tree.h"
 
 #include <algorithm>
-#include <bit>
-#include <cstring>
+#include <deque>
 #include <mutex>
 #include <thread>
 
@@ -16,307 +16,92 @@
 namespace quenfold::cli::tlog {
 namespace {
 
-constexpr unsigned kTileWidth = 256;  // 2^8 hashes: every format here uses tile height 8
 constexpr std::size_t kHashSize = 32;
 
-// Go's tile path encoding, shared by C2SP tlog-tiles: three-digit groups,
-// all but the last prefixed with "x" (1234067 is x001/x234/067).
-std::string index_path(std::uint64_t n) {
-  auto three = [](std::uint64_t v) {
-    char b[4];
-    std::snprintf(b, sizeof b, "%03u", static_cast<unsigned>(v));
-    return std::string(b);
-  };
-  std::string s = three(n % 1000);
-  for (n /= 1000; n > 0; n /= 1000) s = "x" + three(n % 1000) + "/" + s;
-  return s;
+std::string path_of(const TileId& id, TilePathForm form) {
+  auto p = format_tile_path(id, form);
+  return p ? *p : "tile";  // every id made here has a path
 }
 
-std::string suffix(unsigned width) { return width < kTileWidth ? ".p/" + std::to_string(width) : ""; }
-
-Hash32 hash_of(const std::string& bytes, std::size_t i) {
-  Hash32 h;
-  std::memcpy(h.data(), bytes.data() + i * kHashSize, kHashSize);
-  return h;
-}
-
-// The RFC 6962 root of a power-of-two run of hashes.
-Hash32 merkle_of(std::vector<Hash32> level) {
-  while (level.size() > 1) {
-    for (std::size_t i = 0; i < level.size() / 2; ++i) level[i] = rfc6962_node_hash(level[2 * i], level[2 * i + 1]);
-    level.resize(level.size() / 2);
-  }
-  return level.front();
-}
-
-std::uint64_t read_be(const std::string& b, std::size_t pos, std::size_t n) {
+// The entry a bundle's failure names ("entry 300 does not hash ..."), so
+// that its record carries the index as a number too.
+std::optional<std::uint64_t> entry_named(const std::string& message) {
+  const auto at = message.find("entry ");
+  if (at == std::string::npos) return std::nullopt;
   std::uint64_t v = 0;
-  for (std::size_t i = 0; i < n; ++i) v = v << 8 | static_cast<unsigned char>(b[pos + i]);
+  std::size_t i = at + 6, digits = 0;
+  for (; i < message.size() && digits < 19 && message[i] >= '0' && message[i] <= '9'; ++i, ++digits)
+    v = v * 10 + static_cast<std::uint64_t>(message[i] - '0');
+  if (digits == 0) return std::nullopt;
   return v;
 }
 
-// One static-ct-api TileLeaf at `pos`: its RFC 6962 leaf hash (over the
-// MerkleTreeLeaf v1 timestamped_entry that it carries) and the position
-// after it, or the reason it does not parse.
-struct Parsed {
-  Hash32 leaf{};
-  std::size_t next = 0;
-  std::string error;
-};
-
-Parsed parse_tile_leaf(const std::string& b, std::size_t pos) {
-  Parsed p;
-  const std::size_t start = pos;
-  auto need = [&](std::size_t n) { return b.size() - pos >= n; };
-  auto vector = [&](std::size_t len_bytes, std::size_t min) -> bool {
-    if (!need(len_bytes)) return false;
-    const std::uint64_t n = read_be(b, pos, len_bytes);
-    pos += len_bytes;
-    if (n < min || !need(n)) return false;
-    pos += n;
-    return true;
-  };
-  if (!need(10)) return p.error = "truncated timestamped_entry", p;
-  const auto type = read_be(b, pos + 8, 2);
-  pos += 10;
-  if (type == 0) {
-    if (!vector(3, 1)) return p.error = "truncated certificate", p;
-  } else if (type == 1) {
-    if (!need(32)) return p.error = "truncated issuer_key_hash", p;
-    pos += 32;
-    if (!vector(3, 1)) return p.error = "truncated tbs_certificate", p;
-  } else {
-    return p.error = "unknown entry_type " + std::to_string(type), p;
-  }
-  if (!vector(2, 0)) return p.error = "truncated extensions", p;
-  const std::size_t entry_end = pos;
-  if (type == 1 && !vector(3, 1)) return p.error = "truncated pre_certificate", p;
-  if (!need(2)) return p.error = "truncated certificate_chain", p;
-  const auto chain = read_be(b, pos, 2);
-  if (chain % kHashSize != 0) return p.error = "certificate_chain is not a list of 32-byte fingerprints", p;
-  if (!vector(2, 0)) return p.error = "truncated certificate_chain", p;
-  std::string leaf(2, '\0');  // MerkleTreeLeaf: version v1 (0), leaf_type timestamped_entry (0)
-  leaf.append(b, start, entry_end - start);
-  p.leaf = rfc6962_leaf_hash(ByteView(reinterpret_cast<const std::uint8_t*>(leaf.data()), leaf.size()));
-  p.next = pos;
-  return p;
-}
+ByteView view(const std::string& s) { return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()}; }
 
 }  // namespace
 
 std::string checkpoint_path(Format f) { return f == Format::Sumdb ? "latest" : "checkpoint"; }
 
-std::string tile_path(Format f, int level, std::uint64_t index, unsigned width) {
-  return (f == Format::Sumdb ? "tile/8/" : "tile/") + std::to_string(level) + "/" + index_path(index) +
-         suffix(width);
-}
-
-std::string data_path(Format f, std::uint64_t index, unsigned width) {
-  const char* dir = f == Format::Sumdb ? "tile/8/data/" : f == Format::StaticCt ? "tile/data/" : "tile/entries/";
-  return dir + index_path(index) + suffix(width);
-}
-
-TiledTree::TiledTree(Fetcher& fetcher, std::uint64_t size, const Hash32& root, std::uint64_t from,
+TreeCheck::TreeCheck(Fetcher& fetcher, std::uint64_t size, const Hash32& root, std::uint64_t from,
                      CheckOptions options)
-    : fetcher_(fetcher), size_(size), root_(root), from_(std::min(from, size)), options_(std::move(options)) {
-  // At each level, the tiles from the one holding the older tree's last
-  // complete node onwards: everything before it is unchanged and was
-  // checked when the older tree was.
-  for (int level = 0; level < 8 && (size_ >> (8 * level)) > 0; ++level) {
-    const std::uint64_t nodes = size_ >> (8 * level);
-    const std::uint64_t first = from_ >> (8 * (level + 1));
-    for (std::uint64_t t = first; t * kTileWidth < nodes; ++t) {
-      Tile tile;
-      tile.level = level;
-      tile.index = t;
-      tile.width = static_cast<unsigned>(std::min<std::uint64_t>(kTileWidth, nodes - t * kTileWidth));
-      tile.path = tile_path(options_.format, level, t, tile.width);
-      by_id_[{level, t}] = tiles_.size();
-      tiles_.push_back(std::move(tile));
-    }
+    : fetcher_(fetcher),
+      size_(size),
+      root_(root),
+      from_(std::min(from, size)),
+      options_(std::move(options)),
+      form_(options_.format == Format::Sumdb ? TilePathForm::Sumdb : TilePathForm::Tlog) {
+  // The tiles that differ between the tree of `from` leaves and this one:
+  // at each level, from the tile holding the older tree's last complete
+  // node on. Everything before is unchanged and was checked with it.
+  for (const TileId& id : TilePlan::growth(from_, size_)) {
+    Tile t;
+    t.id = id;
+    t.path = path_of(id, form_);
+    by_id_[{id.level, id.index}] = tiles_.size();
+    tiles_.push_back(std::move(t));
   }
+  total_ = tiles_.size();
 }
 
-void TiledTree::load(Tile& t) {
-  const std::size_t want = std::size_t{t.width} * kHashSize;
-  Fetched f = fetcher_.get(t.path, want);
-  if (!f.ok && f.missing && t.width < kTileWidth) {
-    // A log may drop a partial tile once the full one exists; the full
-    // tile begins with the same hashes.
-    Fetched full = fetcher_.get(tile_path(options_.format, t.level, t.index, kTileWidth), kTileWidth * kHashSize);
-    if (full.ok && full.body.size() == kTileWidth * kHashSize) {
-      full.body.resize(want);
-      f = std::move(full);
-    }
-  }
-  t.bytes += f.body.size();
-  if (!f.ok) {
-    t.failure = Failure{t.path, std::nullopt, f.missing ? "missing (" + f.error + ")" : f.error};
-    return;
-  }
-  if (f.body.size() != want) {
-    t.failure = Failure{t.path, std::nullopt,
-                        std::to_string(f.body.size()) + " bytes, not the " + std::to_string(t.width) +
-                            " hashes (" + std::to_string(want) + " bytes) of a tile of width " +
-                            std::to_string(t.width)};
-    return;
-  }
-  t.hashes.resize(t.width);
-  for (unsigned i = 0; i < t.width; ++i) t.hashes[i] = hash_of(f.body, i);
-  if (t.width == kTileWidth) t.subtree = merkle_of(t.hashes);
-  t.fetched = true;
-  if (t.level == 0 && options_.entries) load_data(t);
-}
-
-void TiledTree::load_data(Tile& t) {
-  const std::string path = data_path(options_.format, t.index, t.width);
-  // An entry bundle holds at most 2^16 - 1 bytes per entry behind its
-  // two-byte length; a data tile is bounded only by the caller's cap.
-  const std::size_t format_cap = options_.format == Format::TlogTiles ? std::size_t{t.width} * (2 + 65535)
-                                                                       : options_.max_data_size;
-  const Fetched f = fetcher_.get(path, std::min(format_cap, options_.max_data_size));
-  t.bytes += f.body.size();
-  if (!f.ok) {
-    t.data_failure = Failure{path, std::nullopt, f.missing ? "missing (" + f.error + ")" : f.error};
-    return;
-  }
-  const std::string& b = f.body;
-  std::size_t pos = 0;
-  const std::uint64_t base = t.index * kTileWidth;
-  for (unsigned i = 0; i < t.width; ++i) {
-    Hash32 leaf;
-    if (options_.format == Format::TlogTiles) {
-      if (b.size() - pos < 2 || b.size() - pos - 2 < read_be(b, pos, 2)) {
-        t.data_failure = Failure{path, base + i, "truncated: the bundle ends before entry " + std::to_string(base + i)};
-        return;
-      }
-      const std::size_t n = read_be(b, pos, 2);
-      leaf = rfc6962_leaf_hash(ByteView(reinterpret_cast<const std::uint8_t*>(b.data() + pos + 2), n));
-      pos += 2 + n;
-    } else {
-      const Parsed p = parse_tile_leaf(b, pos);
-      if (!p.error.empty()) {
-        t.data_failure = Failure{path, base + i, "entry " + std::to_string(base + i) + ": " + p.error};
-        return;
-      }
-      leaf = p.leaf;
-      pos = p.next;
-    }
-    if (leaf != t.hashes[i]) {
-      t.data_failure = Failure{path, base + i,
-                               "entry " + std::to_string(base + i) + " does not hash to slot " + std::to_string(i) +
-                                   " of " + t.path};
-      return;
-    }
-    if (base + i >= from_) ++t.data_entries;
-  }
-  if (pos != b.size()) {
-    t.data_failure = Failure{path, std::nullopt,
-                             std::to_string(b.size() - pos) + " bytes after the last of its " +
-                                 std::to_string(t.width) + " entries"};
-  }
-}
-
-const TiledTree::Tile* TiledTree::find(int level, std::uint64_t index) const {
+TreeCheck::Tile* TreeCheck::find(std::uint8_t level, std::uint64_t index) {
   const auto it = by_id_.find({level, index});
   return it == by_id_.end() ? nullptr : &tiles_[it->second];
 }
 
-std::optional<Hash32> TiledTree::node(int level, std::uint64_t position) const {
-  const Tile* t = find(level, position / kTileWidth);
-  if (t == nullptr || !t->fetched || position % kTileWidth >= t->hashes.size()) return std::nullopt;
-  return t->hashes[position % kTileWidth];
-}
-
-// The aligned subtree of 2^height leaves at `start`, from the highest tile
-// level that holds it.
-std::optional<Hash32> TiledTree::block(std::uint64_t start, int height) const {
-  for (int level = std::min(height / 8, 7); level >= 0; --level) {
-    const int r = height - 8 * level;
-    if (r > 16) break;
-    std::vector<Hash32> run;
-    const std::uint64_t first = start >> (8 * level);
-    for (std::uint64_t i = 0; i < (std::uint64_t{1} << r); ++i) {
-      auto h = node(level, first + i);
-      if (!h) break;
-      run.push_back(*h);
+void TreeCheck::fetch(Tile& t) {
+  if (t.fetched || t.failure) return;
+  const std::size_t want = std::size_t{t.id.width} * kHashSize;
+  Fetched f = fetcher_.get(t.path, want);
+  if (!f.ok && f.missing && t.id.is_partial()) {
+    // A log may delete a partial tile once the full one exists.
+    Fetched full = fetcher_.get(path_of(t.id.as_full(), form_), kFullTileBytes);
+    if (full.ok) {
+      f = std::move(full);
+      t.full_instead = true;
     }
-    if (run.size() == (std::size_t{1} << r)) return merkle_of(std::move(run));
   }
-  return std::nullopt;
-}
-
-// MTH(D[lo:hi]) as RFC 6962 splits it.
-std::optional<Hash32> TiledTree::range(std::uint64_t lo, std::uint64_t hi) const {
-  const std::uint64_t n = hi - lo;
-  if (std::has_single_bit(n) && lo % n == 0) return block(lo, std::countr_zero(n));
-  const std::uint64_t k = std::bit_floor(n - 1);
-  const auto left = range(lo, lo + k);
-  const auto right = left ? range(lo + k, hi) : std::nullopt;
-  if (!right) return std::nullopt;
-  return rfc6962_node_hash(*left, *right);
-}
-
-std::optional<Hash32> TiledTree::root_at(std::uint64_t n) const {
-  if (n == 0) return rfc6962_empty_root();
-  if (n > size_) return std::nullopt;
-  return range(0, n);
-}
-
-// RFC 6962 section 2.1.2, SUBPROOF(m, D[lo:hi], whole).
-bool TiledTree::subproof(std::uint64_t m, std::uint64_t lo, std::uint64_t hi, bool whole,
-                         std::vector<Hash32>& out) const {
-  const std::uint64_t n = hi - lo;
-  if (m == n) {
-    if (whole) return true;
-    const auto h = range(lo, hi);
-    if (h) out.push_back(*h);
-    return h.has_value();
+  t.bytes_read += f.body.size();
+  if (!f.ok) {
+    t.failure = Failure{t.path, std::nullopt, f.missing ? "missing (" + f.error + ")" : f.error};
+  } else {
+    t.bytes = std::move(f.body);
+    t.fetched = true;
   }
-  const std::uint64_t k = std::bit_floor(n - 1);
-  if (m <= k) {
-    if (!subproof(m, lo, lo + k, whole, out)) return false;
-    const auto h = range(lo + k, hi);
-    if (h) out.push_back(*h);
-    return h.has_value();
+  const auto d = done_.fetch_add(1) + 1;
+  if (options_.progress && (d % 16 == 0 || d == total_)) {
+    static std::mutex lock;
+    std::lock_guard hold(lock);
+    options_.progress(d, total_);
   }
-  if (!subproof(m - k, lo + k, hi, false, out)) return false;
-  const auto h = range(lo, lo + k);
-  if (h) out.push_back(*h);
-  return h.has_value();
 }
 
-std::optional<std::vector<Hash32>> TiledTree::consistency(std::uint64_t n) const {
-  std::vector<Hash32> out;
-  if (n == 0 || n >= size_) return out;
-  if (!subproof(n, 0, size_, true, out)) return std::nullopt;
-  return out;
-}
-
-CheckResult TiledTree::check() {
-  CheckResult r;
-  if (size_ == 0) {
-    r.root_matches = root_ == rfc6962_empty_root();
-    if (!r.root_matches)
-      r.failures.push_back({"checkpoint", std::nullopt, "an empty tree's root must be SHA-256 of nothing"});
-    return r;
-  }
-
-  // Every tile is read and hashed on the worker threads.
+template <class F>
+void TreeCheck::parallel(const std::vector<std::size_t>& which, F&& f) {
   std::atomic<std::size_t> next{0};
-  std::atomic<std::uint64_t> done{0};
-  std::mutex progress_lock;
   auto work = [&] {
-    for (std::size_t i; (i = next.fetch_add(1)) < tiles_.size();) {
-      load(tiles_[i]);
-      const auto d = done.fetch_add(1) + 1;
-      if (options_.progress && (d % 16 == 0 || d == tiles_.size())) {
-        std::lock_guard lock(progress_lock);
-        options_.progress(d, tiles_.size());
-      }
-    }
+    for (std::size_t i; (i = next.fetch_add(1)) < which.size();) f(tiles_[which[i]]);
   };
-  const unsigned n = std::max(1u, std::min<unsigned>(options_.threads, static_cast<unsigned>(tiles_.size())));
+  const unsigned n = std::max(1u, std::min<unsigned>(options_.threads, static_cast<unsigned>(which.size())));
   std::vector<std::thread> pool;
   for (unsigned i = 1; i < n; ++i) {
     try {
@@ -327,41 +112,165 @@ CheckResult TiledTree::check() {
   }
   work();
   for (auto& t : pool) t.join();
+}
 
-  // The right edge: every partial tile takes part in the root.
-  std::vector<std::string> edge;
-  for (const Tile& t : tiles_)
-    if (t.width < kTileWidth) edge.push_back(t.path);
-  const auto computed = root_at(size_);
-  r.root_matches = computed && *computed == root_;
-  if (r.root_matches) {
-    for (Tile& t : tiles_)
-      if (t.width < kTileWidth) t.authenticated = true;
-  } else if (computed) {
-    std::string names;
-    for (const auto& e : edge) names += (names.empty() ? "" : ", ") + e;
-    r.failures.push_back({names, std::nullopt, "the tiles at the right edge of the tree do not hash to the "
-                                               "checkpoint's root"});
+void TreeCheck::check_data(Tile& t, const AuthenticatedTile& level0) {
+  const bool bundles = options_.format == Format::TlogTiles;
+  const TileId id{bundles ? TileKind::Entries : TileKind::Data, 0, t.id.index, t.id.width, kTileHeight};
+  const std::string path = path_of(id, form_);
+  // An entry bundle holds at most 2^16 - 1 bytes per entry behind its
+  // two-byte length; a data tile is bounded only by the caller's cap.
+  const std::size_t format_cap = bundles ? std::size_t{t.id.width} * (2 + 65535) : options_.max_data_size;
+  const Fetched f = fetcher_.get(path, std::min(format_cap, options_.max_data_size));
+  t.bytes_read += f.body.size();
+  if (!f.ok) {
+    t.data_failure = Failure{path, std::nullopt, f.missing ? "missing (" + f.error + ")" : f.error};
+    return;
+  }
+  const TileData data{id, view(f.body)};
+  std::vector<std::uint64_t> indexes;
+  if (bundles) {
+    const auto r = verify_entry_bundle(level0, data);
+    if (!r) return void(t.data_failure = Failure{path, entry_named(r.error().message()), r.error().message()});
+    for (const auto& e : *r) indexes.push_back(e.index);
+  } else {
+    const auto r = verify_data_tile(level0, data);
+    if (!r) return void(t.data_failure = Failure{path, entry_named(r.error().message()), r.error().message()});
+    for (const auto& e : *r) indexes.push_back(e.index);
+  }
+  t.data_entries = static_cast<std::uint64_t>(std::ranges::count_if(indexes, [&](auto i) { return i >= from_; }));
+}
+
+// A full level-0 tile, authenticated under its parent without being kept
+// (the tree is shared by every worker), then its entries.
+void TreeCheck::check_level0(Tile& t) {
+  fetch(t);
+  if (!t.fetched) return;
+  std::optional<AuthenticatedTile> auth;
+  if (t.id.is_partial()) {
+    auth = tree_->tile(0, t.id.index);  // the edge, authenticated already
+  } else {
+    const auto r = tree_->authenticate({t.id, view(t.bytes)});
+    if (!r) return void(t.failure = Failure{t.path, std::nullopt, r.error().message()});
+    auth = *r;
+  }
+  if (!auth) return;
+  t.authenticated = true;
+  if (options_.entries) check_data(t, *auth);
+}
+
+CheckResult TreeCheck::check() {
+  CheckResult r;
+  auto tree = TiledTree::create(size_, ByteView(root_));
+  if (!tree) {
+    r.failures.push_back({"checkpoint", std::nullopt, tree.error().message()});
+    return r;
+  }
+  tree_ = std::move(*tree);
+  if (size_ == 0) {
+    r.root_matches = true;
+    return r;
   }
 
-  // Then downwards: a full tile is its slot in the authenticated tile above.
-  for (int level = 7; level >= 0; --level) {
-    for (Tile& t : tiles_) {
-      if (t.level != level || t.width != kTileWidth || !t.fetched) continue;
-      const Tile* parent = find(level + 1, t.index / kTileWidth);
-      if (parent == nullptr || !parent->authenticated) continue;
-      const std::size_t slot = t.index % kTileWidth;
-      if (slot < parent->hashes.size() && parent->hashes[slot] == *t.subtree) {
-        t.authenticated = true;
+  // The edge and the levels above 0 first: few tiles, read in parallel.
+  std::vector<std::size_t> upper, level0;
+  for (std::size_t i = 0; i < tiles_.size(); ++i)
+    (tiles_[i].id.level > 0 || tiles_[i].id.is_partial() ? upper : level0).push_back(i);
+  parallel(upper, [&](Tile& t) { fetch(t); });
+
+  std::vector<TileData> edge;
+  std::string edge_names;
+  bool edge_complete = true;
+  for (const TileId& id : tree_->edge_tiles()) {
+    Tile* t = find(id.level, id.index);
+    edge_names += (edge_names.empty() ? "" : " + ") + path_of(id, form_);
+    if (t == nullptr || !t->fetched) {
+      edge_complete = false;
+      continue;
+    }
+    edge.push_back({t->full_instead ? id.as_full() : id, view(t->bytes)});
+  }
+  if (edge_complete) {
+    auto with = tree_->with_tiles(edge);
+    if (with) {
+      tree_ = std::move(*with);
+      r.root_matches = true;
+      for (const TileId& id : tree_->edge_tiles())
+        if (Tile* t = find(id.level, id.index)) t->authenticated = true;
+    } else {
+      // The library names the tile that failed, or the whole edge when
+      // the tiles are well formed and do not fold into the root.
+      const std::string& named = with.error().detail();
+      r.failures.push_back({named.empty() ? edge_names : named, std::nullopt, with.error().message()});
+    }
+  }
+
+  // Then each full tile above level 0 under its parent, top down. A tile
+  // whose parent did not authenticate is not tried: the parent's failure
+  // is the one reported.
+  for (int level = 7; level >= 1 && r.root_matches; --level) {
+    for (std::size_t i : upper) {
+      Tile& t = tiles_[i];
+      if (t.id.level != level || t.id.is_partial() || !t.fetched) continue;
+      const Tile* parent = find(static_cast<std::uint8_t>(level + 1), t.id.index >> 8);
+      if (parent != nullptr && !parent->authenticated) continue;
+      const TileData d{t.id, view(t.bytes)};
+      auto with = tree_->with_tiles(std::span<const TileData>(&d, 1));
+      if (!with) {
+        t.failure = Failure{t.path, std::nullopt, with.error().message()};
+        continue;
+      }
+      tree_ = std::move(*with);
+      t.authenticated = true;
+    }
+  }
+
+  // Level 0, where the work is: each tile and its entries on the workers.
+  if (r.root_matches) {
+    std::vector<std::size_t> work;
+    for (std::size_t i = 0; i < tiles_.size(); ++i) {
+      const Tile& t = tiles_[i];
+      if (t.id.level != 0) continue;
+      const Tile* parent = find(1, t.id.index >> 8);
+      if (!t.id.is_partial() && parent != nullptr && !parent->authenticated) continue;
+      work.push_back(i);
+    }
+    parallel(work, [&](Tile& t) { check_level0(t); });
+  }
+
+  // What the older tree's root and the consistency proof need beyond
+  // these (tiles of the older tree's right edge that are now full).
+  if (r.root_matches && from_ > 0 && from_ < size_) {
+    std::deque<std::string> held;  // stable: the batch views into it
+    std::vector<TileData> batch;
+    for (const TileId& id : tree_->needed_for_consistency(from_)) {
+      Tile* t = find(id.level, id.index);
+      if (t != nullptr && t->fetched && !t->full_instead) {
+        batch.push_back({id, view(t->bytes)});
+        continue;
+      }
+      const std::string path = path_of(id, form_);
+      Fetched f = fetcher_.get(path, std::size_t{id.width} * kHashSize);
+      r.bytes += f.body.size();
+      if (!f.ok) {
+        r.failures.push_back({path, std::nullopt, f.missing ? "missing (" + f.error + ")" : f.error});
+        continue;
+      }
+      held.push_back(std::move(f.body));
+      batch.push_back({id, view(held.back())});
+    }
+    if (r.failures.empty() && !batch.empty()) {
+      auto with = tree_->with_tiles(batch);
+      if (with) {
+        tree_ = std::move(*with);
       } else {
-        t.failure = Failure{t.path, std::nullopt,
-                            "its hashes do not hash to slot " + std::to_string(slot) + " of " + parent->path};
+        r.failures.push_back({with.error().detail(), std::nullopt, with.error().message()});
       }
     }
   }
 
   for (const Tile& t : tiles_) {
-    r.bytes += t.bytes;
+    r.bytes += t.bytes_read;
     if (t.failure) r.failures.push_back(*t.failure);
     if (!t.authenticated) continue;
     ++r.tiles;
@@ -369,6 +278,21 @@ CheckResult TiledTree::check() {
     else r.entries += t.data_entries;
   }
   return r;
+}
+
+std::optional<Hash32> TreeCheck::older_root() const {
+  if (from_ == 0) return rfc6962_empty_root();
+  if (!tree_) return std::nullopt;
+  const auto h = tree_->subtree_hash(0, from_);
+  if (!h) return std::nullopt;
+  return *h;
+}
+
+std::optional<std::vector<Hash32>> TreeCheck::consistency() const {
+  if (!tree_ || from_ == 0 || from_ == size_) return std::vector<Hash32>{};
+  auto p = tree_->consistency_proof(from_);
+  if (!p) return std::nullopt;
+  return *p;
 }
 
 }  // namespace quenfold::cli::tlog

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "quenfold/merkle.h"
+#include "quenfold/tiles.h"
 #include "tlog_fetch.h"
 
 namespace quenfold::cli::tlog {
@@ -20,11 +21,6 @@ namespace quenfold::cli::tlog {
 enum class Format { TlogTiles, StaticCt, Sumdb };
 
 std::string checkpoint_path(Format f);
-// The path of the hash tile at `level`, `index`, of `width` hashes (256 for
-// a full tile, which has no .p/ suffix).
-std::string tile_path(Format f, int level, std::uint64_t index, unsigned width);
-// The entry bundle (tlog-tiles) or data tile (static-ct-api, sumdb).
-std::string data_path(Format f, std::uint64_t index, unsigned width);
 
 struct Failure {
   std::string tile;  // the tile, bundle or checkpoint the failure is in
@@ -49,50 +45,52 @@ struct CheckResult {
 };
 
 // The tiles of the tree of `size` leaves with `root` that hold what was
-// added after `from` leaves (all of them when `from` is 0), checked. After
-// check() succeeded (no failure), root_at(from) and consistency(from) read
-// the older tree's root and the RFC 6962 consistency proof from the same
-// authenticated tiles.
-class TiledTree {
+// added after `from` leaves (all of them when `from` is 0), fetched on
+// `threads` workers and authenticated by the library's TiledTree: the edge
+// against the root, every other tile under its parent, the entries against
+// their level-0 tile. After check() found no failure, older_root and
+// consistency read the tree of `from` leaves from the same tiles.
+class TreeCheck {
  public:
-  TiledTree(Fetcher& fetcher, std::uint64_t size, const Hash32& root, std::uint64_t from, CheckOptions options);
+  TreeCheck(Fetcher& fetcher, std::uint64_t size, const Hash32& root, std::uint64_t from, CheckOptions options);
   CheckResult check();
-  // The root of the first `n` leaves (from <= n <= size, or n = from).
-  std::optional<Hash32> root_at(std::uint64_t n) const;
-  // The RFC 6962 consistency proof from `n` leaves to size (n >= from).
-  std::optional<std::vector<Hash32>> consistency(std::uint64_t n) const;
+  // The root of the first `from` leaves, from the tiles.
+  std::optional<Hash32> older_root() const;
+  // The RFC 6962 consistency proof from `from` leaves to size.
+  std::optional<std::vector<Hash32>> consistency() const;
 
  private:
   struct Tile {
+    TileId id;
     std::string path;
-    int level = 0;
-    std::uint64_t index = 0;
-    unsigned width = 0;
-    std::vector<Hash32> hashes;  // empty when it was not read
-    std::optional<Hash32> subtree;  // the hash of all 256 of a full tile
+    std::string bytes;
     bool fetched = false;
+    bool full_instead = false;  // the full tile stands in for a deleted partial one
     bool authenticated = false;
     std::optional<Failure> failure;
     std::optional<Failure> data_failure;  // its entry bundle or data tile
     std::uint64_t data_entries = 0;
-    std::uint64_t bytes = 0;
+    std::uint64_t bytes_read = 0;
   };
 
-  void load(Tile& t);
-  void load_data(Tile& t);
-  const Tile* find(int level, std::uint64_t index) const;
-  std::optional<Hash32> node(int level, std::uint64_t position) const;
-  std::optional<Hash32> block(std::uint64_t start, int height) const;
-  std::optional<Hash32> range(std::uint64_t lo, std::uint64_t hi) const;
-  bool subproof(std::uint64_t m, std::uint64_t lo, std::uint64_t hi, bool whole, std::vector<Hash32>& out) const;
+  void fetch(Tile& t);
+  void check_level0(Tile& t);
+  void check_data(Tile& t, const AuthenticatedTile& level0);
+  Tile* find(std::uint8_t level, std::uint64_t index);
+  template <class F>
+  void parallel(const std::vector<std::size_t>& which, F&& f);
 
   Fetcher& fetcher_;
   std::uint64_t size_;
   Hash32 root_;
   std::uint64_t from_;
   CheckOptions options_;
-  std::vector<Tile> tiles_;                       // by level, then index
+  TilePathForm form_;
+  std::optional<TiledTree> tree_;
+  std::vector<Tile> tiles_;
   std::map<std::pair<int, std::uint64_t>, std::size_t> by_id_;
+  std::atomic<std::uint64_t> done_{0};
+  std::uint64_t total_ = 0;
 };
 
 }  // namespace quenfold::cli::tlog
