@@ -336,10 +336,10 @@ def scheduler_allowed(address: str) -> bool:
 
 
 def _range_leaves(size: int, workers: int) -> int:
-    """Whole level-1 subtrees per range, a power of two, about 8 ranges per
+    """Whole level-1 subtrees per range, a power of two, about 4 ranges per
     worker and at most 2^22 leaves (what bounds a task's memory)."""
     r = LEVEL1_LEAVES
-    while r < (1 << 22) and size // (2 * r) >= 8 * max(workers, 1):
+    while r < (1 << 22) and size // (2 * r) >= 4 * max(workers, 1):
         r *= 2
     return r
 
