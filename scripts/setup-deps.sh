@@ -26,7 +26,8 @@ pkgs=(build-essential cmake ninja-build pkg-config libsodium-dev libgtest-dev
       libgmock-dev libbenchmark-dev autoconf automake libtool clang llvm libclang-rt-14-dev dpkg-dev perl
       python3 binutils valgrind libssl-dev nlohmann-json3-dev clang-16 libclang-rt-16-dev
       libcli11-dev help2man python3-setuptools python3-wheel python3-venv python3-pip
-      libjna-java junit5 openjdk-17-jdk-headless libcurl4-openssl-dev)
+      libjna-java junit5 openjdk-17-jdk-headless libcurl4-openssl-dev
+      python3-distributed python3-dask)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -58,3 +58,8 @@ __all__ += ["CheckpointVerifier", "VerifierKeys", "VerifierList", "WitnessPolicy
             "InclusionProof", "rfc6962_verifier_key", "TlogProof", "VerifiedTlogProof", "parse_tlog_proof",
             "verify_tlog_proof", "verify_tlog_proof_entry", "WitnessState", "AddCheckpointStatus",
             "AddCheckpointResult", "check_add_checkpoint"]
+
+# Tiled logs: tile paths, lazy plans, the tree of a verified checkpoint and
+# the range hashing of a distributed audit (quenfold_log.tiles).
+from . import tiles  # noqa: E402,F401
+__all__ += ["tiles"]

@@ -23,6 +23,16 @@ CALLS: Dict[str, Tuple[tuple, Optional[str], str, int]] = {
     'uniffi_quenfold_log_ext_fn_func_verify_tlog_proof': ((('text', 'string'), ('verifier', 'object CheckpointVerifier'), ('leaf_hash', 'bytes'), ), 'record VerifiedTlogProof', 'uniffi_quenfold_log_ext_checksum_func_verify_tlog_proof', 21842),
     'uniffi_quenfold_log_ext_fn_func_verify_tlog_proof_entry': ((('text', 'string'), ('verifier', 'object CheckpointVerifier'), ('entry', 'bytes'), ), 'record VerifiedTlogProof', 'uniffi_quenfold_log_ext_checksum_func_verify_tlog_proof_entry', 14006),
     'uniffi_quenfold_log_ext_fn_func_check_add_checkpoint': ((('stored', 'optional<record WitnessState>'), ('verifier', 'object CheckpointVerifier'), ('request', 'string'), ), 'record AddCheckpointResult', 'uniffi_quenfold_log_ext_checksum_func_check_add_checkpoint', 41990),
+    'uniffi_quenfold_log_ext_fn_func_parse_tile_path': ((('path', 'string'), ), 'record TileId', 'uniffi_quenfold_log_ext_checksum_func_parse_tile_path', 59595),
+    'uniffi_quenfold_log_ext_fn_func_parse_sumdb_tile_path': ((('path', 'string'), ), 'record TileId', 'uniffi_quenfold_log_ext_checksum_func_parse_sumdb_tile_path', 55842),
+    'uniffi_quenfold_log_ext_fn_func_format_tile_path': ((('kind', 'enum TileKind'), ('level', 'u8'), ('index', 'u64'), ('width', 'u32'), ), 'string', 'uniffi_quenfold_log_ext_checksum_func_format_tile_path', 27286),
+    'uniffi_quenfold_log_ext_fn_func_format_sumdb_tile_path': ((('kind', 'enum TileKind'), ('level', 'u8'), ('index', 'u64'), ('width', 'u32'), ('height', 'u8'), ), 'string', 'uniffi_quenfold_log_ext_checksum_func_format_sumdb_tile_path', 63352),
+    'uniffi_quenfold_log_ext_fn_func_hash_tile_range': ((('tree_size', 'u64'), ('paths', 'list<string>'), ('tiles', 'list<bytes>'), ), 'list<record SubtreeHash>', 'uniffi_quenfold_log_ext_checksum_func_hash_tile_range', 6851),
+    'uniffi_quenfold_log_ext_fn_func_hash_entry_range': ((('tree_size', 'u64'), ('paths', 'list<string>'), ('tiles', 'list<bytes>'), ), 'list<record SubtreeHash>', 'uniffi_quenfold_log_ext_checksum_func_hash_entry_range', 38733),
+    'uniffi_quenfold_log_ext_fn_func_combine_subtrees': ((('tree_size', 'u64'), ('subtrees', 'list<record SubtreeHash>'), ), 'list<record SubtreeHash>', 'uniffi_quenfold_log_ext_checksum_func_combine_subtrees', 20654),
+    'uniffi_quenfold_log_ext_fn_func_check_entries': ((('tile_path', 'string'), ('tile', 'bytes'), ('entries_path', 'string'), ('entries', 'bytes'), ), 'u64', 'uniffi_quenfold_log_ext_checksum_func_check_entries', 17653),
+    'uniffi_quenfold_log_ext_fn_func_parse_entry_bundle': ((('path', 'string'), ('bundle', 'bytes'), ), 'list<record EntryView>', 'uniffi_quenfold_log_ext_checksum_func_parse_entry_bundle', 59398),
+    'uniffi_quenfold_log_ext_fn_func_parse_data_tile': ((('path', 'string'), ('data', 'bytes'), ), 'list<record CtLeafView>', 'uniffi_quenfold_log_ext_checksum_func_parse_data_tile', 56535),
     'uniffi_quenfold_log_ext_fn_constructor_verifierlist_parse': ((('vkeys', 'list<string>'), ), 'object VerifierList', 'uniffi_quenfold_log_ext_checksum_constructor_verifierlist_parse', 43545),
     'uniffi_quenfold_log_ext_fn_method_verifierlist_open': ((('self', 'object VerifierList'), ('note_text', 'string'), ), 'record OpenedNote', 'uniffi_quenfold_log_ext_checksum_method_verifierlist_open', 18216),
     'uniffi_quenfold_log_ext_fn_method_verifierlist_keys': ((('self', 'object VerifierList'), ), 'list<record Signer>', 'uniffi_quenfold_log_ext_checksum_method_verifierlist_keys', 18586),
@@ -43,6 +53,31 @@ CALLS: Dict[str, Tuple[tuple, Optional[str], str, int]] = {
     'uniffi_quenfold_log_ext_fn_method_checkpointverifier_verify_inclusion': ((('self', 'object CheckpointVerifier'), ('note_text', 'string'), ('leaf_index', 'u64'), ('leaf_hash', 'bytes'), ('proof', 'list<bytes>'), ), 'record VerifiedCheckpoint', 'uniffi_quenfold_log_ext_checksum_method_checkpointverifier_verify_inclusion', 35422),
     'uniffi_quenfold_log_ext_fn_method_checkpointverifier_verify_consistency': ((('self', 'object CheckpointVerifier'), ('older_note', 'string'), ('newer_note', 'string'), ('proof', 'list<bytes>'), ), 'record CheckpointPair', 'uniffi_quenfold_log_ext_checksum_method_checkpointverifier_verify_consistency', 26100),
     'uniffi_quenfold_log_ext_fn_method_checkpointverifier_verify_chain': ((('self', 'object CheckpointVerifier'), ('notes', 'list<string>'), ('proofs', 'list<list<bytes>>'), ), 'list<record VerifiedCheckpoint>', 'uniffi_quenfold_log_ext_checksum_method_checkpointverifier_verify_chain', 26166),
+    'uniffi_quenfold_log_ext_fn_constructor_tileplan_whole_tree': ((('size', 'u64'), ('kind', 'enum TileKind'), ), 'object TilePlan', 'uniffi_quenfold_log_ext_checksum_constructor_tileplan_whole_tree', 22064),
+    'uniffi_quenfold_log_ext_fn_constructor_tileplan_growth': ((('old_size', 'u64'), ('new_size', 'u64'), ('kind', 'enum TileKind'), ), 'object TilePlan', 'uniffi_quenfold_log_ext_checksum_constructor_tileplan_growth', 32186),
+    'uniffi_quenfold_log_ext_fn_constructor_tileplan_leaves': ((('size', 'u64'), ('begin', 'u64'), ('end', 'u64'), ('kind', 'enum TileKind'), ('level', 'u8'), ), 'object TilePlan', 'uniffi_quenfold_log_ext_checksum_constructor_tileplan_leaves', 60948),
+    'uniffi_quenfold_log_ext_fn_method_tileplan_count': ((('self', 'object TilePlan'), ), 'u64', 'uniffi_quenfold_log_ext_checksum_method_tileplan_count', 58232),
+    'uniffi_quenfold_log_ext_fn_method_tileplan_page': ((('self', 'object TilePlan'), ('offset', 'u64'), ('limit', 'u32'), ), 'list<record TileId>', 'uniffi_quenfold_log_ext_checksum_method_tileplan_page', 53456),
+    'uniffi_quenfold_log_ext_fn_method_tileplan_segments': ((('self', 'object TilePlan'), ), 'list<record TileSegment>', 'uniffi_quenfold_log_ext_checksum_method_tileplan_segments', 59459),
+    'uniffi_quenfold_log_ext_fn_constructor_tiledtree_create': ((('size', 'u64'), ('root', 'bytes'), ('min_index', 'u64'), ('max_size', 'u64'), ), 'object TiledTree', 'uniffi_quenfold_log_ext_checksum_constructor_tiledtree_create', 59211),
+    'uniffi_quenfold_log_ext_fn_method_tiledtree_size': ((('self', 'object TiledTree'), ), 'u64', 'uniffi_quenfold_log_ext_checksum_method_tiledtree_size', 979),
+    'uniffi_quenfold_log_ext_fn_method_tiledtree_root': ((('self', 'object TiledTree'), ), 'bytes', 'uniffi_quenfold_log_ext_checksum_method_tiledtree_root', 1397),
+    'uniffi_quenfold_log_ext_fn_method_tiledtree_edge_tiles': ((('self', 'object TiledTree'), ), 'list<record TileId>', 'uniffi_quenfold_log_ext_checksum_method_tiledtree_edge_tiles', 6895),
+    'uniffi_quenfold_log_ext_fn_method_tiledtree_needed_for_leaves': ((('self', 'object TiledTree'), ('begin', 'u64'), ('end', 'u64'), ), 'list<record TileId>', 'uniffi_quenfold_log_ext_checksum_method_tiledtree_needed_for_leaves', 25460),
+    'uniffi_quenfold_log_ext_fn_method_tiledtree_needed_for_subtree': ((('self', 'object TiledTree'), ('start', 'u64'), ('end', 'u64'), ), 'list<record TileId>', 'uniffi_quenfold_log_ext_checksum_method_tiledtree_needed_for_subtree', 37123),
+    'uniffi_quenfold_log_ext_fn_method_tiledtree_needed_for_inclusion': ((('self', 'object TiledTree'), ('index', 'u64'), ), 'list<record TileId>', 'uniffi_quenfold_log_ext_checksum_method_tiledtree_needed_for_inclusion', 40102),
+    'uniffi_quenfold_log_ext_fn_method_tiledtree_needed_for_consistency': ((('self', 'object TiledTree'), ('old_size', 'u64'), ), 'list<record TileId>', 'uniffi_quenfold_log_ext_checksum_method_tiledtree_needed_for_consistency', 33871),
+    'uniffi_quenfold_log_ext_fn_method_tiledtree_with_tiles': ((('self', 'object TiledTree'), ('paths', 'list<string>'), ('tiles', 'list<bytes>'), ), 'object TiledTree', 'uniffi_quenfold_log_ext_checksum_method_tiledtree_with_tiles', 2598),
+    'uniffi_quenfold_log_ext_fn_method_tiledtree_authenticate': ((('self', 'object TiledTree'), ('path', 'string'), ('tile', 'bytes'), ), 'record AuthenticatedTile', 'uniffi_quenfold_log_ext_checksum_method_tiledtree_authenticate', 52203),
+    'uniffi_quenfold_log_ext_fn_method_tiledtree_audit_leaves': ((('self', 'object TiledTree'), ('begin', 'u64'), ('end', 'u64'), ('paths', 'list<string>'), ('tiles', 'list<bytes>'), ), 'record RangeAudit', 'uniffi_quenfold_log_ext_checksum_method_tiledtree_audit_leaves', 40941),
+    'uniffi_quenfold_log_ext_fn_method_tiledtree_leaf_hash': ((('self', 'object TiledTree'), ('index', 'u64'), ), 'bytes', 'uniffi_quenfold_log_ext_checksum_method_tiledtree_leaf_hash', 5789),
+    'uniffi_quenfold_log_ext_fn_method_tiledtree_inclusion_proof': ((('self', 'object TiledTree'), ('index', 'u64'), ), 'list<bytes>', 'uniffi_quenfold_log_ext_checksum_method_tiledtree_inclusion_proof', 53961),
+    'uniffi_quenfold_log_ext_fn_method_tiledtree_consistency_proof': ((('self', 'object TiledTree'), ('old_size', 'u64'), ), 'list<bytes>', 'uniffi_quenfold_log_ext_checksum_method_tiledtree_consistency_proof', 34182),
+    'uniffi_quenfold_log_ext_fn_method_tiledtree_subtree_hash': ((('self', 'object TiledTree'), ('start', 'u64'), ('end', 'u64'), ), 'bytes', 'uniffi_quenfold_log_ext_checksum_method_tiledtree_subtree_hash', 57924),
+    'uniffi_quenfold_log_ext_fn_method_tiledtree_check_older_root': ((('self', 'object TiledTree'), ('old_size', 'u64'), ('old_root', 'bytes'), ), None, 'uniffi_quenfold_log_ext_checksum_method_tiledtree_check_older_root', 28866),
+    'uniffi_quenfold_log_ext_fn_method_tiledtree_confirm_subtrees': ((('self', 'object TiledTree'), ('subtrees', 'list<record SubtreeHash>'), ), None, 'uniffi_quenfold_log_ext_checksum_method_tiledtree_confirm_subtrees', 49070),
+    'uniffi_quenfold_log_ext_fn_method_tiledtree_verify_entry_bundle': ((('self', 'object TiledTree'), ('tile_path', 'string'), ('tile', 'bytes'), ('bundle_path', 'string'), ('bundle', 'bytes'), ), 'list<record EntryView>', 'uniffi_quenfold_log_ext_checksum_method_tiledtree_verify_entry_bundle', 26291),
+    'uniffi_quenfold_log_ext_fn_method_tiledtree_verify_data_tile': ((('self', 'object TiledTree'), ('tile_path', 'string'), ('tile', 'bytes'), ('data_path', 'string'), ('data', 'bytes'), ), 'list<record CtLeafView>', 'uniffi_quenfold_log_ext_checksum_method_tiledtree_verify_data_tile', 57672),
 }
 # The metadata symbol of every call, by export.
 METADATA: Dict[str, str] = {
@@ -52,6 +87,16 @@ METADATA: Dict[str, str] = {
     'uniffi_quenfold_log_ext_fn_func_verify_tlog_proof': 'UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_VERIFY_TLOG_PROOF',
     'uniffi_quenfold_log_ext_fn_func_verify_tlog_proof_entry': 'UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_VERIFY_TLOG_PROOF_ENTRY',
     'uniffi_quenfold_log_ext_fn_func_check_add_checkpoint': 'UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_CHECK_ADD_CHECKPOINT',
+    'uniffi_quenfold_log_ext_fn_func_parse_tile_path': 'UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_PARSE_TILE_PATH',
+    'uniffi_quenfold_log_ext_fn_func_parse_sumdb_tile_path': 'UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_PARSE_SUMDB_TILE_PATH',
+    'uniffi_quenfold_log_ext_fn_func_format_tile_path': 'UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_FORMAT_TILE_PATH',
+    'uniffi_quenfold_log_ext_fn_func_format_sumdb_tile_path': 'UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_FORMAT_SUMDB_TILE_PATH',
+    'uniffi_quenfold_log_ext_fn_func_hash_tile_range': 'UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_HASH_TILE_RANGE',
+    'uniffi_quenfold_log_ext_fn_func_hash_entry_range': 'UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_HASH_ENTRY_RANGE',
+    'uniffi_quenfold_log_ext_fn_func_combine_subtrees': 'UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_COMBINE_SUBTREES',
+    'uniffi_quenfold_log_ext_fn_func_check_entries': 'UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_CHECK_ENTRIES',
+    'uniffi_quenfold_log_ext_fn_func_parse_entry_bundle': 'UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_PARSE_ENTRY_BUNDLE',
+    'uniffi_quenfold_log_ext_fn_func_parse_data_tile': 'UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_PARSE_DATA_TILE',
     'uniffi_quenfold_log_ext_fn_constructor_verifierlist_parse': 'UNIFFI_META_QUENFOLD_LOG_EXT_CONSTRUCTOR_VERIFIERLIST_PARSE',
     'uniffi_quenfold_log_ext_fn_method_verifierlist_open': 'UNIFFI_META_QUENFOLD_LOG_EXT_METHOD_VERIFIERLIST_OPEN',
     'uniffi_quenfold_log_ext_fn_method_verifierlist_keys': 'UNIFFI_META_QUENFOLD_LOG_EXT_METHOD_VERIFIERLIST_KEYS',
@@ -72,12 +117,39 @@ METADATA: Dict[str, str] = {
     'uniffi_quenfold_log_ext_fn_method_checkpointverifier_verify_inclusion': 'UNIFFI_META_QUENFOLD_LOG_EXT_METHOD_CHECKPOINTVERIFIER_VERIFY_INCLUSION',
     'uniffi_quenfold_log_ext_fn_method_checkpointverifier_verify_consistency': 'UNIFFI_META_QUENFOLD_LOG_EXT_METHOD_CHECKPOINTVERIFIER_VERIFY_CONSISTENCY',
     'uniffi_quenfold_log_ext_fn_method_checkpointverifier_verify_chain': 'UNIFFI_META_QUENFOLD_LOG_EXT_METHOD_CHECKPOINTVERIFIER_VERIFY_CHAIN',
+    'uniffi_quenfold_log_ext_fn_constructor_tileplan_whole_tree': 'UNIFFI_META_QUENFOLD_LOG_EXT_CONSTRUCTOR_TILEPLAN_WHOLE_TREE',
+    'uniffi_quenfold_log_ext_fn_constructor_tileplan_growth': 'UNIFFI_META_QUENFOLD_LOG_EXT_CONSTRUCTOR_TILEPLAN_GROWTH',
+    'uniffi_quenfold_log_ext_fn_constructor_tileplan_leaves': 'UNIFFI_META_QUENFOLD_LOG_EXT_CONSTRUCTOR_TILEPLAN_LEAVES',
+    'uniffi_quenfold_log_ext_fn_method_tileplan_count': 'UNIFFI_META_QUENFOLD_LOG_EXT_METHOD_TILEPLAN_COUNT',
+    'uniffi_quenfold_log_ext_fn_method_tileplan_page': 'UNIFFI_META_QUENFOLD_LOG_EXT_METHOD_TILEPLAN_PAGE',
+    'uniffi_quenfold_log_ext_fn_method_tileplan_segments': 'UNIFFI_META_QUENFOLD_LOG_EXT_METHOD_TILEPLAN_SEGMENTS',
+    'uniffi_quenfold_log_ext_fn_constructor_tiledtree_create': 'UNIFFI_META_QUENFOLD_LOG_EXT_CONSTRUCTOR_TILEDTREE_CREATE',
+    'uniffi_quenfold_log_ext_fn_method_tiledtree_size': 'UNIFFI_META_QUENFOLD_LOG_EXT_METHOD_TILEDTREE_SIZE',
+    'uniffi_quenfold_log_ext_fn_method_tiledtree_root': 'UNIFFI_META_QUENFOLD_LOG_EXT_METHOD_TILEDTREE_ROOT',
+    'uniffi_quenfold_log_ext_fn_method_tiledtree_edge_tiles': 'UNIFFI_META_QUENFOLD_LOG_EXT_METHOD_TILEDTREE_EDGE_TILES',
+    'uniffi_quenfold_log_ext_fn_method_tiledtree_needed_for_leaves': 'UNIFFI_META_QUENFOLD_LOG_EXT_METHOD_TILEDTREE_NEEDED_FOR_LEAVES',
+    'uniffi_quenfold_log_ext_fn_method_tiledtree_needed_for_subtree': 'UNIFFI_META_QUENFOLD_LOG_EXT_METHOD_TILEDTREE_NEEDED_FOR_SUBTREE',
+    'uniffi_quenfold_log_ext_fn_method_tiledtree_needed_for_inclusion': 'UNIFFI_META_QUENFOLD_LOG_EXT_METHOD_TILEDTREE_NEEDED_FOR_INCLUSION',
+    'uniffi_quenfold_log_ext_fn_method_tiledtree_needed_for_consistency': 'UNIFFI_META_QUENFOLD_LOG_EXT_METHOD_TILEDTREE_NEEDED_FOR_CONSISTENCY',
+    'uniffi_quenfold_log_ext_fn_method_tiledtree_with_tiles': 'UNIFFI_META_QUENFOLD_LOG_EXT_METHOD_TILEDTREE_WITH_TILES',
+    'uniffi_quenfold_log_ext_fn_method_tiledtree_authenticate': 'UNIFFI_META_QUENFOLD_LOG_EXT_METHOD_TILEDTREE_AUTHENTICATE',
+    'uniffi_quenfold_log_ext_fn_method_tiledtree_audit_leaves': 'UNIFFI_META_QUENFOLD_LOG_EXT_METHOD_TILEDTREE_AUDIT_LEAVES',
+    'uniffi_quenfold_log_ext_fn_method_tiledtree_leaf_hash': 'UNIFFI_META_QUENFOLD_LOG_EXT_METHOD_TILEDTREE_LEAF_HASH',
+    'uniffi_quenfold_log_ext_fn_method_tiledtree_inclusion_proof': 'UNIFFI_META_QUENFOLD_LOG_EXT_METHOD_TILEDTREE_INCLUSION_PROOF',
+    'uniffi_quenfold_log_ext_fn_method_tiledtree_consistency_proof': 'UNIFFI_META_QUENFOLD_LOG_EXT_METHOD_TILEDTREE_CONSISTENCY_PROOF',
+    'uniffi_quenfold_log_ext_fn_method_tiledtree_subtree_hash': 'UNIFFI_META_QUENFOLD_LOG_EXT_METHOD_TILEDTREE_SUBTREE_HASH',
+    'uniffi_quenfold_log_ext_fn_method_tiledtree_check_older_root': 'UNIFFI_META_QUENFOLD_LOG_EXT_METHOD_TILEDTREE_CHECK_OLDER_ROOT',
+    'uniffi_quenfold_log_ext_fn_method_tiledtree_confirm_subtrees': 'UNIFFI_META_QUENFOLD_LOG_EXT_METHOD_TILEDTREE_CONFIRM_SUBTREES',
+    'uniffi_quenfold_log_ext_fn_method_tiledtree_verify_entry_bundle': 'UNIFFI_META_QUENFOLD_LOG_EXT_METHOD_TILEDTREE_VERIFY_ENTRY_BUNDLE',
+    'uniffi_quenfold_log_ext_fn_method_tiledtree_verify_data_tile': 'UNIFFI_META_QUENFOLD_LOG_EXT_METHOD_TILEDTREE_VERIFY_DATA_TILE',
 }
 # Handle functions of each object: (clone export, free export).
 HANDLES: Dict[str, Tuple[str, str]] = {
     'VerifierList': ('uniffi_quenfold_log_ext_fn_clone_verifierlist', 'uniffi_quenfold_log_ext_fn_free_verifierlist'),
     'WitnessPolicy': ('uniffi_quenfold_log_ext_fn_clone_witnesspolicy', 'uniffi_quenfold_log_ext_fn_free_witnesspolicy'),
     'CheckpointVerifier': ('uniffi_quenfold_log_ext_fn_clone_checkpointverifier', 'uniffi_quenfold_log_ext_fn_free_checkpointverifier'),
+    'TilePlan': ('uniffi_quenfold_log_ext_fn_clone_tileplan', 'uniffi_quenfold_log_ext_fn_free_tileplan'),
+    'TiledTree': ('uniffi_quenfold_log_ext_fn_clone_tiledtree', 'uniffi_quenfold_log_ext_fn_free_tiledtree'),
 }
 # Record fields in serialized order.
 RECORD_FIELDS: Dict[str, Tuple[Tuple[str, str], ...]] = {
@@ -92,6 +164,14 @@ RECORD_FIELDS: Dict[str, Tuple[Tuple[str, str], ...]] = {
     'VerifiedTlogProof': (('index', 'u64'), ('extra', 'optional<bytes>'), ('checkpoint', 'record VerifiedCheckpoint'), ),
     'WitnessState': (('size', 'u64'), ('root', 'bytes'), ),
     'AddCheckpointResult': (('status', 'enum AddCheckpointStatus'), ('reason', 'string'), ('previous', 'optional<record WitnessState>'), ('next', 'optional<record WitnessState>'), ('checkpoint', 'optional<record VerifiedCheckpoint>'), ('checkpoint_body', 'string'), ),
+    'TileId': (('kind', 'enum TileKind'), ('level', 'u8'), ('index', 'u64'), ('width', 'u32'), ('height', 'u8'), ('path', 'string'), ),
+    'TileSegment': (('kind', 'enum TileKind'), ('level', 'u8'), ('height', 'u8'), ('first', 'u64'), ('count', 'u64'), ('last_width', 'u32'), ),
+    'SubtreeHash': (('start', 'u64'), ('end', 'u64'), ('hash', 'bytes'), ),
+    'AuthenticatedTile': (('id', 'record TileId'), ('hashes', 'bytes'), ('leaves_begin', 'u64'), ('leaves_end', 'u64'), ),
+    'RangeAudit': (('requested_begin', 'u64'), ('requested_end', 'u64'), ('verified_begin', 'u64'), ('verified_end', 'u64'), ('pruned_tiles', 'u64'), ('tiles', 'list<record TileId>'), ),
+    'ByteSpan': (('offset', 'u64'), ('length', 'u64'), ),
+    'EntryView': (('index', 'u64'), ('offset', 'u64'), ('length', 'u64'), ),
+    'CtLeafView': (('index', 'u64'), ('timestamp', 'u64'), ('entry_type', 'enum CtEntryType'), ('leaf_index', 'u64'), ('leaf_hash', 'bytes'), ('timestamped_entry', 'record ByteSpan'), ('certificate', 'record ByteSpan'), ('issuer_key_hash', 'record ByteSpan'), ('extensions', 'record ByteSpan'), ('pre_certificate', 'record ByteSpan'), ('chain', 'list<record ByteSpan>'), ),
 }
 # Error variants (from 1) and their fields, the message last.
 ERROR_VARIANTS: Tuple[Tuple[str, Tuple[Tuple[str, str], ...]], ...] = (
@@ -153,6 +233,21 @@ class AddCheckpointStatus(enum.Enum):
     NotFound = 4
     Conflict = 5
     UnprocessableEntity = 6
+
+
+class TileKind(enum.Enum):
+    """What a tile holds."""
+
+    Hash = 1
+    Entries = 2
+    Data = 3
+
+
+class CtEntryType(enum.Enum):
+    """RFC 6962 LogEntryType."""
+
+    X509 = 1
+    Precert = 2
 
 
 @dataclass(frozen=True)
@@ -247,6 +342,95 @@ class AddCheckpointResult(AddCheckpointFields):
     next: Optional["WitnessState"]
     checkpoint: Optional["VerifiedCheckpoint"]
     checkpoint_body: str
+
+
+@dataclass(frozen=True)
+class TileId:
+    """One tile: what it holds, where, and how many hashes or entries."""
+
+    kind: "TileKind"
+    level: int
+    index: int
+    width: int
+    height: int
+    path: str
+
+
+@dataclass(frozen=True)
+class TileSegment:
+    """One level's run of tiles in a plan."""
+
+    kind: "TileKind"
+    level: int
+    height: int
+    first: int
+    count: int
+    last_width: int
+
+
+@dataclass(frozen=True)
+class SubtreeHash:
+    """The hash of an aligned subtree of the log."""
+
+    start: int
+    end: int
+    hash: bytes
+
+
+@dataclass(frozen=True)
+class AuthenticatedTile:
+    """A hash tile whose hashes were shown to be those of the tree."""
+
+    id: "TileId"
+    hashes: bytes
+    leaves_begin: int
+    leaves_end: int
+
+
+@dataclass(frozen=True)
+class RangeAudit:
+    """Level-0 tiles checked over a range of leaves."""
+
+    requested_begin: int
+    requested_end: int
+    verified_begin: int
+    verified_end: int
+    pruned_tiles: int
+    tiles: List["TileId"]
+
+
+@dataclass(frozen=True)
+class ByteSpan:
+    """A view into the bytes of a tile that the caller passed in."""
+
+    offset: int
+    length: int
+
+
+@dataclass(frozen=True)
+class EntryView:
+    """One entry of an entry bundle, as a view into the bundle."""
+
+    index: int
+    offset: int
+    length: int
+
+
+@dataclass(frozen=True)
+class CtLeafView:
+    """One static-ct-api TileLeaf, as views into the data tile."""
+
+    index: int
+    timestamp: int
+    entry_type: "CtEntryType"
+    leaf_index: int
+    leaf_hash: bytes
+    timestamped_entry: "ByteSpan"
+    certificate: "ByteSpan"
+    issuer_key_hash: "ByteSpan"
+    extensions: "ByteSpan"
+    pre_certificate: "ByteSpan"
+    chain: List["ByteSpan"]
 
 
 class VerifierList(Handle):
@@ -388,6 +572,159 @@ class CheckpointVerifier(Handle):
                           notes, proofs)
 
 
+class TilePlan(Handle):
+    """A lazy, ordered list of tiles (a few segments, one per level at most), read by pages: a
+    plan over a tree of any 64-bit size costs nothing to make. Levels come top-down, indexes
+    ascending. Immutable; one handle may be used from any number of threads at once."""
+
+    TYPE = 'TilePlan'
+
+    @classmethod
+    def whole_tree(cls, size: int, kind: "TileKind") -> "TilePlan":
+        """Every tile of a tree of ``size`` leaves, full and partial, at every level (Entries or
+        Data: every entry bundle or data tile)."""
+        return cls._construct('uniffi_quenfold_log_ext_fn_constructor_tileplan_whole_tree', size,
+                              kind)
+
+    @classmethod
+    def growth(cls, old_size: int, new_size: int, kind: "TileKind") -> "TilePlan":
+        """The tiles whose contents differ between a tree of ``old_size`` and one of
+        ``new_size`` leaves; empty when new_size <= old_size."""
+        return cls._construct('uniffi_quenfold_log_ext_fn_constructor_tileplan_growth', old_size,
+                              new_size, kind)
+
+    @classmethod
+    def leaves(cls, size: int, begin: int, end: int, kind: "TileKind", level: int) -> "TilePlan":
+        """The tiles at ``level`` (or the entry bundles or data tiles) holding leaves [begin,
+        end) of a tree of ``size``, clamped to the tree."""
+        return cls._construct('uniffi_quenfold_log_ext_fn_constructor_tileplan_leaves', size,
+                              begin, end, kind, level)
+
+    def count(self) -> int:
+        """The number of tiles."""
+        return self._call('uniffi_quenfold_log_ext_fn_method_tileplan_count')
+
+    def page(self, offset: int, limit: int) -> List["TileId"]:
+        """At most ``limit`` tiles (at most 65536) from position ``offset`` on; empty past the
+        end."""
+        return self._call('uniffi_quenfold_log_ext_fn_method_tileplan_page', offset, limit)
+
+    def segments(self) -> List["TileSegment"]:
+        """The plan's runs of tiles, one per level at most."""
+        return self._call('uniffi_quenfold_log_ext_fn_method_tileplan_segments')
+
+
+class TiledTree(Handle):
+    """The tree of one verified checkpoint and the tiles authenticated for it so far. Adding
+    tiles gives a new tree sharing the old one's tiles; nothing unauthenticated is ever held.
+    Immutable; one handle may be used from any number of threads at once."""
+
+    TYPE = 'TiledTree'
+
+    @classmethod
+    def create(cls, size: int, root: bytes, min_index: int, max_size: int) -> "TiledTree":
+        """From the size and root of a checkpoint the caller verified. TreeTooLarge above
+        ``max_size``; a full tile whose leaves all lie below ``min_index`` may be missing
+        (pruned)."""
+        return cls._construct('uniffi_quenfold_log_ext_fn_constructor_tiledtree_create', size,
+                              root, min_index, max_size)
+
+    def size(self) -> int:
+        """The tree's size."""
+        return self._call('uniffi_quenfold_log_ext_fn_method_tiledtree_size')
+
+    def root(self) -> bytes:
+        """The tree's root."""
+        return self._call('uniffi_quenfold_log_ext_fn_method_tiledtree_root')
+
+    def edge_tiles(self) -> List["TileId"]:
+        """The right-edge (partial) tiles, top level first."""
+        return self._call('uniffi_quenfold_log_ext_fn_method_tiledtree_edge_tiles')
+
+    def needed_for_leaves(self, begin: int, end: int) -> List["TileId"]:
+        """The tiles above level 0 (and the edge) that audit_leaves(begin, end) needs, not yet
+        held, parents first."""
+        return self._call('uniffi_quenfold_log_ext_fn_method_tiledtree_needed_for_leaves', begin,
+                          end)
+
+    def needed_for_subtree(self, start: int, end: int) -> List["TileId"]:
+        """The tiles, not yet held, that subtree_hash(start, end) and confirm_subtrees need,
+        parents first."""
+        return self._call('uniffi_quenfold_log_ext_fn_method_tiledtree_needed_for_subtree', start,
+                          end)
+
+    def needed_for_inclusion(self, index: int) -> List["TileId"]:
+        """The tiles, not yet held, that inclusion_proof(index) needs."""
+        return self._call('uniffi_quenfold_log_ext_fn_method_tiledtree_needed_for_inclusion',
+                          index)
+
+    def needed_for_consistency(self, old_size: int) -> List["TileId"]:
+        """The tiles, not yet held, that consistency_proof and check_older_root need."""
+        return self._call('uniffi_quenfold_log_ext_fn_method_tiledtree_needed_for_consistency',
+                          old_size)
+
+    def with_tiles(self, paths: Sequence[str], tiles: Sequence[bytes]) -> "TiledTree":
+        """Authenticates the tiles (any order: the edge by folding, the others under their
+        parents, held or given) and returns the tree holding them too. All or nothing: the
+        first tile that fails is the error, naming it."""
+        return self._call('uniffi_quenfold_log_ext_fn_method_tiledtree_with_tiles', paths, tiles)
+
+    def authenticate(self, path: str, tile: bytes) -> "AuthenticatedTile":
+        """Authenticates one hash tile under the tiles held, without keeping it."""
+        return self._call('uniffi_quenfold_log_ext_fn_method_tiledtree_authenticate', path, tile)
+
+    def audit_leaves(self, begin: int, end: int, paths: Sequence[str],
+                     tiles: Sequence[bytes]) -> "RangeAudit":
+        """Level-0 tiles for leaves [begin, end), authenticated under the tiles held; a tile of
+        the range not given is pruned when it lies below the minimum index and TileMissing
+        otherwise."""
+        return self._call('uniffi_quenfold_log_ext_fn_method_tiledtree_audit_leaves', begin, end,
+                          paths, tiles)
+
+    def leaf_hash(self, index: int) -> bytes:
+        """The leaf hash at ``index``, from the tiles held."""
+        return self._call('uniffi_quenfold_log_ext_fn_method_tiledtree_leaf_hash', index)
+
+    def inclusion_proof(self, index: int) -> List[bytes]:
+        """The RFC 6962 inclusion proof of leaf ``index``, from the tiles held (TileMissing
+        naming a tile that is needed)."""
+        return self._call('uniffi_quenfold_log_ext_fn_method_tiledtree_inclusion_proof', index)
+
+    def consistency_proof(self, old_size: int) -> List[bytes]:
+        """The RFC 6962 consistency proof from the tree of ``old_size`` leaves, from the tiles
+        held."""
+        return self._call('uniffi_quenfold_log_ext_fn_method_tiledtree_consistency_proof',
+                          old_size)
+
+    def subtree_hash(self, start: int, end: int) -> bytes:
+        """MTH(D[start:end]) of a valid subtree, from the tiles held."""
+        return self._call('uniffi_quenfold_log_ext_fn_method_tiledtree_subtree_hash', start, end)
+
+    def check_older_root(self, old_size: int, old_root: bytes) -> None:
+        """That the tree of ``old_size`` leaves had root ``old_root`` (RootMismatch otherwise)."""
+        return self._call('uniffi_quenfold_log_ext_fn_method_tiledtree_check_older_root', old_size,
+                          old_root)
+
+    def confirm_subtrees(self, subtrees: Sequence["SubtreeHash"]) -> None:
+        """That subtree hashes computed elsewhere (hash_tile_range, by workers of a distributed
+        audit) equal the tree's (TileHashMismatch naming the range otherwise)."""
+        return self._call('uniffi_quenfold_log_ext_fn_method_tiledtree_confirm_subtrees', subtrees)
+
+    def verify_entry_bundle(self, tile_path: str, tile: bytes, bundle_path: str,
+                            bundle: bytes) -> List["EntryView"]:
+        """Authenticates the level-0 tile under the tiles held, then reads the bundle and checks
+        each entry's leaf hash against its slot (TileHashMismatch naming the bundle and the
+        entry's index)."""
+        return self._call('uniffi_quenfold_log_ext_fn_method_tiledtree_verify_entry_bundle',
+                          tile_path, tile, bundle_path, bundle)
+
+    def verify_data_tile(self, tile_path: str, tile: bytes, data_path: str,
+                         data: bytes) -> List["CtLeafView"]:
+        """As verify_entry_bundle, for a static-ct-api data tile."""
+        return self._call('uniffi_quenfold_log_ext_fn_method_tiledtree_verify_data_tile',
+                          tile_path, tile, data_path, data)
+
+
 def verify_inclusions(head: "CheckpointHead",
                       proofs: Sequence["InclusionProof"]) -> List[Optional[VerificationError]]:
     """Verifies every inclusion proof against one already verified checkpoint head, checking no
@@ -441,3 +778,79 @@ def check_add_checkpoint(stored: Optional["WitnessState"], verifier: "Checkpoint
     bytes is InvalidHashLength."""
     return extension_call('uniffi_quenfold_log_ext_fn_func_check_add_checkpoint', stored, verifier,
                           request)
+
+
+def parse_tile_path(path: str) -> "TileId":
+    """Parses a tlog-tiles (or static-ct-api) tile path exactly: tile/<L>/<N>[.p/<W>],
+    tile/entries/<N>[.p/<W>] or tile/data/<N>[.p/<W>]. Anything not written back byte for
+    byte is MalformedTilePath."""
+    return extension_call('uniffi_quenfold_log_ext_fn_func_parse_tile_path', path)
+
+
+def parse_sumdb_tile_path(path: str) -> "TileId":
+    """Parses a checksum-database tile path exactly: tile/<H>/<L>/<N>[.p/<W>] or
+    tile/<H>/data/<N>[.p/<W>]."""
+    return extension_call('uniffi_quenfold_log_ext_fn_func_parse_sumdb_tile_path', path)
+
+
+def format_tile_path(kind: "TileKind", level: int, index: int, width: int) -> str:
+    """The tlog-tiles path of a tile of height 8; MalformedTilePath for a width of 0 or above
+    256, or a level above 63."""
+    return extension_call('uniffi_quenfold_log_ext_fn_func_format_tile_path', kind, level, index,
+                          width)
+
+
+def format_sumdb_tile_path(kind: "TileKind", level: int, index: int, width: int,
+                           height: int) -> str:
+    """The checksum-database path of a hash or record tile of height 1 to 30."""
+    return extension_call('uniffi_quenfold_log_ext_fn_func_format_sumdb_tile_path', kind, level,
+                          index, width, height)
+
+
+def hash_tile_range(tree_size: int, paths: Sequence[str],
+                    tiles: Sequence[bytes]) -> List["SubtreeHash"]:
+    """Consecutive hash tiles of one level of a tree of ``tree_size`` leaves folded into the
+    hashes of the largest aligned subtrees covering them. Untrusted until
+    TiledTree.confirm_subtrees accepts them. Each tile must be the one the plan implies next,
+    with the width the size implies (MalformedTile)."""
+    return extension_call('uniffi_quenfold_log_ext_fn_func_hash_tile_range', tree_size, paths,
+                          tiles)
+
+
+def hash_entry_range(tree_size: int, paths: Sequence[str],
+                     tiles: Sequence[bytes]) -> List["SubtreeHash"]:
+    """As hash_tile_range, from consecutive entry bundles or data tiles: their entries' leaf
+    hashes stand for the level-0 tiles."""
+    return extension_call('uniffi_quenfold_log_ext_fn_func_hash_entry_range', tree_size, paths,
+                          tiles)
+
+
+def combine_subtrees(tree_size: int, subtrees: Sequence["SubtreeHash"]) -> List["SubtreeHash"]:
+    """Adjacent subtree hashes, in leaf order, with every two equal siblings replaced by their
+    parent until none is left, and, once the last ends at ``tree_size``, the right edge
+    folded as RFC 6962 splits it (into the root when they start at 0): what a range's hashes
+    become once its parts are joined. Hashes not in leaf order, or not aligned subtrees, are
+    InvalidSubtree."""
+    return extension_call('uniffi_quenfold_log_ext_fn_func_combine_subtrees', tree_size, subtrees)
+
+
+def check_entries(tile_path: str, tile: bytes, entries_path: str, entries: bytes) -> int:
+    """That every entry of an entry bundle or data tile hashes to its slot of the level-0 tile
+    of the same index, taken as given (not authenticated: confirm the tile's range with
+    TiledTree.confirm_subtrees). TileHashMismatch names the entries' path and the entry's
+    index. Returns the number of entries checked."""
+    return extension_call('uniffi_quenfold_log_ext_fn_func_check_entries', tile_path, tile,
+                          entries_path, entries)
+
+
+def parse_entry_bundle(path: str, bundle: bytes) -> List["EntryView"]:
+    """Reads an entry bundle without checking it against anything: exactly its width of uint16
+    length-prefixed entries and no trailing bytes (MalformedTile naming the bundle and the
+    entry)."""
+    return extension_call('uniffi_quenfold_log_ext_fn_func_parse_entry_bundle', path, bundle)
+
+
+def parse_data_tile(path: str, data: bytes) -> List["CtLeafView"]:
+    """Reads a static-ct-api data tile without checking it against anything: exactly its width
+    of TileLeaf records, each with a leaf_index extension equal to its position."""
+    return extension_call('uniffi_quenfold_log_ext_fn_func_parse_data_tile', path, data)

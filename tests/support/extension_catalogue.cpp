@@ -48,6 +48,13 @@ const std::vector<Object>& objects() {
        {"with_keys", "with_policy", "with_keys_and_policy"},
        {"require_log_signatures", "origin", "log_keys", "verify", "verify_log_signature", "verify_inclusion", "verify_consistency",
         "verify_chain"}},
+      {"TilePlan", {"whole_tree", "growth", "leaves"}, {"count", "page", "segments"}},
+      {"TiledTree",
+       {"create"},
+       {"size", "root", "edge_tiles", "needed_for_leaves", "needed_for_subtree", "needed_for_inclusion",
+        "needed_for_consistency", "with_tiles", "authenticate", "audit_leaves", "leaf_hash", "inclusion_proof",
+        "consistency_proof", "subtree_hash", "check_older_root", "confirm_subtrees", "verify_entry_bundle",
+        "verify_data_tile"}},
   };
   return v;
 }
@@ -55,19 +62,24 @@ const std::vector<Object>& objects() {
 const std::vector<std::string>& functions() {
   static const std::vector<std::string> v = {"verify_inclusions",       "rfc6962_verifier_key", "parse_tlog_proof",
                                              "verify_tlog_proof",       "verify_tlog_proof_entry",
-                                             "check_add_checkpoint"};
+                                             "check_add_checkpoint",    "parse_tile_path",      "parse_sumdb_tile_path",
+                                             "format_tile_path",        "format_sumdb_tile_path", "hash_tile_range",
+                                             "hash_entry_range",        "combine_subtrees",     "check_entries",
+                                             "parse_entry_bundle",      "parse_data_tile"};
   return v;
 }
 
 const std::vector<std::string>& records() {
   static const std::vector<std::string> v = {"CheckpointHead", "Signer",         "OpenedNote",    "WitnessedNote",
                                              "VerifiedCheckpoint", "CheckpointPair", "InclusionProof", "TlogProof",
-                                             "VerifiedTlogProof", "WitnessState", "AddCheckpointResult"};
+                                             "VerifiedTlogProof", "WitnessState", "AddCheckpointResult", "TileId",
+                                             "TileSegment", "SubtreeHash", "AuthenticatedTile", "RangeAudit", "ByteSpan",
+                                             "EntryView", "CtLeafView"};
   return v;
 }
 
 const std::vector<std::string>& enums() {
-  static const std::vector<std::string> v = {"KeyType", "AddCheckpointStatus"};
+  static const std::vector<std::string> v = {"KeyType", "AddCheckpointStatus", "TileKind", "CtEntryType"};
   return v;
 }
 

@@ -634,7 +634,9 @@ ITEM_FUNCTION, ITEM_METHOD, ITEM_OBJECT, ITEM_CONSTRUCTOR = b"\x00", b"\x01", b"
 EXT_LIFT_KIND = dict(LIFT_KIND, **{"record CheckpointHead": "CheckpointHeadArg",
                                    "list<record InclusionProof>": "InclusionProofListArg",
                                    "list<list<bytes>>": "BytesListListArg",
-                                   "optional<record WitnessState>": "OptionalWitnessStateArg"})
+                                   "optional<record WitnessState>": "OptionalWitnessStateArg",
+                                   "enum TileKind": "TileKindArg",
+                                   "list<record SubtreeHash>": "SubtreeHashListArg"})
 MESSAGE_FIELD = {"name": "message", "type": "string"}
 
 

@@ -7,6 +7,8 @@
 // Before the frame: its templates see the extension's lift and lower
 // overloads declared here.
 #include "ffi/extension/operations.h"
+#include "ffi/extension/tile_operations.h"
+#include "ffi/extension/tile_values.h"
 #include "ffi/extension/values.h"
 
 #include "ffi/buffer_exports.h"

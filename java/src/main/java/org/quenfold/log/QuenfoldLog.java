@@ -450,4 +450,122 @@ public final class QuenfoldLog {
             return c.lift(ExtNative.uniffi_quenfold_log_ext_fn_func_check_add_checkpoint(c.buffer(w -> w.nullable(stored, (w1, e1) -> e1.write(w1))), c.borrow(verifier), c.text(request), c.status()), r -> AddCheckpointResult.read(r));
         }
     }
+
+    /**
+     * Parses a tlog-tiles (or static-ct-api) tile path exactly: tile/<L>/<N>[.p/<W>],
+     * tile/entries/<N>[.p/<W>] or tile/data/<N>[.p/<W>]. Anything not written back byte for byte is
+     * MalformedTilePath.
+     */
+    public static TileId parseTilePath(String path) {
+        Objects.requireNonNull(path, "path");
+        try (Call c = Call.extension()) {
+            return c.lift(ExtNative.uniffi_quenfold_log_ext_fn_func_parse_tile_path(c.text(path), c.status()), r -> TileId.read(r));
+        }
+    }
+
+    /**
+     * Parses a checksum-database tile path exactly: tile/<H>/<L>/<N>[.p/<W>] or tile/<H>/data/<N>[.p/<W>].
+     */
+    public static TileId parseSumdbTilePath(String path) {
+        Objects.requireNonNull(path, "path");
+        try (Call c = Call.extension()) {
+            return c.lift(ExtNative.uniffi_quenfold_log_ext_fn_func_parse_sumdb_tile_path(c.text(path), c.status()), r -> TileId.read(r));
+        }
+    }
+
+    /**
+     * The tlog-tiles path of a tile of height 8; MalformedTilePath for a width of 0 or above 256, or a level
+     * above 63.
+     */
+    public static String formatTilePath(TileKind kind, int level, long index, long width) {
+        Objects.requireNonNull(kind, "kind");
+        try (Call c = Call.extension()) {
+            return c.liftString(ExtNative.uniffi_quenfold_log_ext_fn_func_format_tile_path(c.buffer(w -> kind.write(w)), Codec.u8("level", level), index, Codec.u32("width", width), c.status()));
+        }
+    }
+
+    /** The checksum-database path of a hash or record tile of height 1 to 30. */
+    public static String formatSumdbTilePath(TileKind kind, int level, long index, long width, int height) {
+        Objects.requireNonNull(kind, "kind");
+        try (Call c = Call.extension()) {
+            return c.liftString(ExtNative.uniffi_quenfold_log_ext_fn_func_format_sumdb_tile_path(c.buffer(w -> kind.write(w)), Codec.u8("level", level), index, Codec.u32("width", width), Codec.u8("height", height), c.status()));
+        }
+    }
+
+    /**
+     * Consecutive hash tiles of one level of a tree of {@code tree_size} leaves folded into the hashes of the
+     * largest aligned subtrees covering them. Untrusted until TiledTree.confirm_subtrees accepts them. Each
+     * tile must be the one the plan implies next, with the width the size implies (MalformedTile).
+     */
+    public static List<SubtreeHash> hashTileRange(long treeSize, List<String> paths, List<byte[]> tiles) {
+        Objects.requireNonNull(paths, "paths");
+        Objects.requireNonNull(tiles, "tiles");
+        try (Call c = Call.extension()) {
+            return c.lift(ExtNative.uniffi_quenfold_log_ext_fn_func_hash_tile_range(treeSize, c.buffer(w -> w.list(paths, (w1, e1) -> w1.string(e1))), c.buffer(w -> w.list(tiles, (w1, e1) -> w1.bytes(e1))), c.status()), r -> r.list(r1 -> SubtreeHash.read(r1)));
+        }
+    }
+
+    /**
+     * As hash_tile_range, from consecutive entry bundles or data tiles: their entries' leaf hashes stand for
+     * the level-0 tiles.
+     */
+    public static List<SubtreeHash> hashEntryRange(long treeSize, List<String> paths, List<byte[]> tiles) {
+        Objects.requireNonNull(paths, "paths");
+        Objects.requireNonNull(tiles, "tiles");
+        try (Call c = Call.extension()) {
+            return c.lift(ExtNative.uniffi_quenfold_log_ext_fn_func_hash_entry_range(treeSize, c.buffer(w -> w.list(paths, (w1, e1) -> w1.string(e1))), c.buffer(w -> w.list(tiles, (w1, e1) -> w1.bytes(e1))), c.status()), r -> r.list(r1 -> SubtreeHash.read(r1)));
+        }
+    }
+
+    /**
+     * Adjacent subtree hashes, in leaf order, with every two equal siblings replaced by their parent until
+     * none is left, and, once the last ends at {@code tree_size}, the right edge folded as RFC 6962 splits it
+     * (into the root when they start at 0): what a range's hashes become once its parts are joined. Hashes
+     * not in leaf order, or not aligned subtrees, are InvalidSubtree.
+     */
+    public static List<SubtreeHash> combineSubtrees(long treeSize, List<SubtreeHash> subtrees) {
+        Objects.requireNonNull(subtrees, "subtrees");
+        try (Call c = Call.extension()) {
+            return c.lift(ExtNative.uniffi_quenfold_log_ext_fn_func_combine_subtrees(treeSize, c.buffer(w -> w.list(subtrees, (w1, e1) -> e1.write(w1))), c.status()), r -> r.list(r1 -> SubtreeHash.read(r1)));
+        }
+    }
+
+    /**
+     * That every entry of an entry bundle or data tile hashes to its slot of the level-0 tile of the same
+     * index, taken as given (not authenticated: confirm the tile's range with TiledTree.confirm_subtrees).
+     * TileHashMismatch names the entries' path and the entry's index. Returns the number of entries checked.
+     */
+    public static long checkEntries(String tilePath, byte[] tile, String entriesPath, byte[] entries) {
+        Objects.requireNonNull(tilePath, "tilePath");
+        Objects.requireNonNull(tile, "tile");
+        Objects.requireNonNull(entriesPath, "entriesPath");
+        Objects.requireNonNull(entries, "entries");
+        try (Call c = Call.extension()) {
+            return c.scalar(ExtNative.uniffi_quenfold_log_ext_fn_func_check_entries(c.text(tilePath), c.buffer(w -> w.bytes(tile)), c.text(entriesPath), c.buffer(w -> w.bytes(entries)), c.status()));
+        }
+    }
+
+    /**
+     * Reads an entry bundle without checking it against anything: exactly its width of uint16 length-prefixed
+     * entries and no trailing bytes (MalformedTile naming the bundle and the entry).
+     */
+    public static List<EntryView> parseEntryBundle(String path, byte[] bundle) {
+        Objects.requireNonNull(path, "path");
+        Objects.requireNonNull(bundle, "bundle");
+        try (Call c = Call.extension()) {
+            return c.lift(ExtNative.uniffi_quenfold_log_ext_fn_func_parse_entry_bundle(c.text(path), c.buffer(w -> w.bytes(bundle)), c.status()), r -> r.list(r1 -> EntryView.read(r1)));
+        }
+    }
+
+    /**
+     * Reads a static-ct-api data tile without checking it against anything: exactly its width of TileLeaf
+     * records, each with a leaf_index extension equal to its position.
+     */
+    public static List<CtLeafView> parseDataTile(String path, byte[] data) {
+        Objects.requireNonNull(path, "path");
+        Objects.requireNonNull(data, "data");
+        try (Call c = Call.extension()) {
+            return c.lift(ExtNative.uniffi_quenfold_log_ext_fn_func_parse_data_tile(c.text(path), c.buffer(w -> w.bytes(data)), c.status()), r -> r.list(r1 -> CtLeafView.read(r1)));
+        }
+    }
 }

@@ -1,0 +1,183 @@
+"""The Dask audit (python3 -m quenfold_log.audit) on a local cluster of 2
+workers: it agrees with `quenfold-verify tlog` on generated and real logs,
+names a tampered tile or entry, survives a worker killed mid-run, and joins
+only schedulers it may trust. Logs come from the tests' tiled-log builder,
+served on the loopback interface or read from a directory."""
+
+import json
+import os
+import pathlib
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+from quenfold_log import audit as qa
+
+from .support import ROOT
+from .test_tiles import static_ct_leaf, tiled_log
+
+try:
+    import dask  # noqa: F401
+    from dask.distributed import Client, LocalCluster
+    MISSING_DASK = None
+except ImportError as e:
+    MISSING_DASK = f"Dask is not importable by {sys.executable} ({e}): the audit's cluster tests are skipped"
+
+TOOL = pathlib.Path(os.environ.get("QUENFOLD_VERIFY") or ROOT / "build" / "quenfold-verify")
+REAL = pathlib.Path(os.environ.get("QUENFOLD_TESTDATA", ROOT.parent / "shared" / "testdata")) / "real-logs" / "tiles"
+COMPARED = ("size", "root", "tiles", "entries", "bytes")
+
+
+class SchedulerTest(unittest.TestCase):
+    def test_only_tls_or_loopback_schedulers_are_joined(self):
+        cases = [("tls://10.0.0.5:8786", True), ("tcp://127.0.0.1:8786", True), ("tcp://localhost:8786", True),
+                 ("tcp://[::1]:8786", True), ("127.0.0.2:8786", True), ("tcp://10.0.0.5:8786", False),
+                 ("tcp://scheduler.example:8786", False), ("ws://127.0.0.1:8786", True)]
+        for address, allowed in cases:
+            with self.subTest(address=address):
+                self.assertEqual(qa.scheduler_allowed(address), allowed)
+        with self.assertRaisesRegex(ValueError, "refusing to join tcp://10.0.0.5:8786"):
+            qa.audit(str(ROOT / "examples" / "tlog" / "log"), "example.org/tlog/demo",
+                     keys=[(ROOT / "examples" / "tlog" / "log.vkey").read_text().strip()],
+                     scheduler="tcp://10.0.0.5:8786")
+
+
+class FakeClient:
+    """A cluster whose second worker runs another library build."""
+
+    def __init__(self, change):
+        self.change = change
+
+    def scheduler_info(self):
+        return {"workers": {"tcp://127.0.0.1:1": {}, "tcp://127.0.0.1:2": {}}}
+
+    def run(self, fn, workers=None):
+        return {w: (self.change(fn()) if w.endswith(":2") else fn()) for w in workers}
+
+
+class WorkerIdentityTest(unittest.TestCase):
+    def test_a_worker_with_another_library_gets_no_work(self):
+        changes = [("version", lambda i: dict(i, version="0.0.0")),
+                   ("contract", lambda i: dict(i, contract=i["contract"] + 1)),
+                   ("checksum", lambda i: dict(i, checksums=i["checksums"][:-1] + [(i["checksums"][-1][0], 0)]))]
+        for what, change in changes:
+            with self.subTest(what), self.assertRaisesRegex(RuntimeError, "worker tcp://127.0.0.1:2 runs another"):
+                qa.audit(str(ROOT / "examples" / "tlog" / "log"), "example.org/tlog/demo",
+                         keys=[(ROOT / "examples" / "tlog" / "log.vkey").read_text().strip()],
+                         client=FakeClient(change))
+
+
+@unittest.skipIf(MISSING_DASK, MISSING_DASK or "")
+@unittest.skipUnless(TOOL.is_file(), f"quenfold-verify is not built at {TOOL}")
+class AuditTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.cluster = LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None)
+        cls.client = Client(cls.cluster)
+        cls.tmp = tempfile.TemporaryDirectory()
+        cls.dir = pathlib.Path(cls.tmp.name)
+        tiled_log.static_ct_leaf = static_ct_leaf
+        cls.logs = {}
+        # Several ranges per worker: 2^16-leaf ranges over 2^19 + 300 leaves.
+        for name, size, fmt in [("big", (1 << 19) + 300, "tlog-tiles"), ("ct", 700, "static-ct"),
+                                ("sumdb", 520, "sumdb"), ("one", 1, "tlog-tiles")]:
+            log = tiled_log.Log(tiled_log.entries(size, name), fmt=fmt)
+            log.write(cls.dir / name, [size])
+            cls.logs[name] = log
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.client.close()
+        cls.cluster.close()
+        cls.tmp.cleanup()
+
+    def cli(self, location, origin, vkey, *extra):
+        r = subprocess.run([str(TOOL), "--json", "tlog", "--log", str(location), "--origin", origin, "--keys", vkey]
+                           + list(extra), capture_output=True, text=True, timeout=120)
+        return json.loads(r.stdout)
+
+    def run_audit(self, location, origin, vkey, extra=(), **kw):
+        args = dict(entries="--entries" in extra, fmt=extra[extra.index("--format") + 1]
+                    if "--format" in extra else "tlog-tiles", client=self.client, range_leaves=1 << 16)
+        if "--checkpoint" in extra:
+            args["checkpoint"] = pathlib.Path(extra[extra.index("--checkpoint") + 1][1:]).read_text()
+        args.update(kw)
+        return qa.audit(str(location), origin, keys=[vkey], **args)
+
+    def assertAgrees(self, location, origin, vkey, *extra):
+        want = self.cli(location, origin, vkey, *extra)
+        got = self.run_audit(location, origin, vkey, extra)
+        self.assertEqual(got["verdict"], want["verdict"], (got, want))
+        if want["verdict"] == "verified":
+            self.assertEqual({k: got["summary"][k] for k in COMPARED}, {k: want["summary"][k] for k in COMPARED})
+        return got, want
+
+    def test_agrees_with_the_command_on_generated_logs(self):
+        cases = [("big", ["--entries"]), ("big", []), ("ct", ["--entries", "--format", "static-ct"]),
+                 ("sumdb", ["--format", "sumdb"]), ("one", ["--entries"])]
+        for name, extra in cases:
+            log = self.logs[name]
+            for transport in ("dir", "http"):
+                if name == "big" and transport == "http":
+                    continue  # over http below, tampered and with a worker killed
+                with self.subTest(log=name, extra=extra, transport=transport):
+                    if transport == "dir":
+                        got, _ = self.assertAgrees(self.dir / name, log.origin, log.signer.vkey, *extra)
+                    else:
+                        with tiled_log.Server(self.dir / name) as server:
+                            got, _ = self.assertAgrees(server.url, log.origin, log.signer.vkey, *extra)
+                    self.assertEqual(got["verdict"], "verified")
+
+    def test_agrees_with_the_command_on_real_logs(self):
+        tessera = REAL / "tessera-testdata-log"
+        if not tessera.is_dir():
+            self.skipTest(f"the shared test data is not at {REAL}")
+        source = json.loads((tessera / "SOURCE.json").read_text())
+        for n in (1, 2, 7, 15):
+            with self.subTest(size=n):
+                got, _ = self.assertAgrees(tessera, source["origin"], source["verifier_key"], "--entries",
+                                           "--checkpoint", "@%s/checkpoint.%d" % (tessera, n))
+                self.assertEqual(got["summary"]["entries"], n)
+
+    def test_a_tampered_tile_or_entry_is_named(self):
+        log = self.logs["big"]
+        t7, b9 = "tile/0/x001/007", "tile/entries/x001/009"
+
+        def flip_tile(b):
+            return b[:70] + bytes([b[70] ^ 1]) + b[71:]
+
+        def swap_entry(b):
+            return b.replace(b"big 258309", b"big 2583X9")
+
+        cases = [({t7: flip_tile}, t7, "does not hash", []), ({b9: swap_entry}, b9, "entry 258309 ", ["--entries"])]
+        for transform, tile, reason, extra in cases:
+            with self.subTest(tile=tile), tiled_log.Server(self.dir / "big") as server:
+                server.transform.update(transform)
+                got = self.run_audit(server.url, log.origin, log.signer.vkey, extra)
+                want = self.cli(server.url, log.origin, log.signer.vkey, *extra)
+                self.assertEqual((got["verdict"], want["verdict"]), ("rejected", "rejected"))
+                self.assertEqual([f["tile"] for f in got["failures"]], [tile], got["failures"])
+                self.assertIn(reason, got["failures"][0]["reason"])
+
+    def test_a_worker_killed_mid_run_costs_only_its_task(self):
+        log = self.logs["big"]
+        pids = self.client.run(os.getpid)
+        result = {}
+        with tiled_log.Server(self.dir / "big") as server:
+            # Slowed to about 3 s of requests, so that the kill lands mid-run.
+            runner = threading.Thread(target=lambda: result.update(self.run_audit(
+                server.url, log.origin, log.signer.vkey, rate=1000.0)))
+            runner.start()
+            deadline = time.monotonic() + 60
+            while sum(server.counts.get(p, 0) for p in server.counts if p.startswith("tile/0/")) < 400:
+                self.assertLess(time.monotonic(), deadline)
+                time.sleep(0.05)
+            os.kill(next(iter(pids.values())), signal.SIGKILL)
+            runner.join(120)
+        self.assertEqual(result.get("verdict"), "verified", result)
+        self.assertEqual(result["summary"]["root"], log.root(len(log.leaves)).hex())
+        self.client.wait_for_workers(2, timeout=60)
