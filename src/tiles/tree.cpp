@@ -72,30 +72,10 @@ AuthenticatedTile make_tile(const TileId& id, std::vector<Hash32> hashes) {
   return AuthenticatedTile(std::move(impl));
 }
 
-std::expected<ShapedTile, Error> shape(std::uint64_t size, const TileData& data) {
-  const TileId& id = data.id;
-  if (id.kind != TileKind::Hash || id.height != kTileHeight)
-    return std::unexpected(Error::malformed_tile(path_of(id), "not a hash tile of height 8"));
-  const auto implied = tile_in_tree(size, id.level, id.index);
-  if (!implied)
-    return std::unexpected(Error::malformed_tile(path_of(id), "a tree of size " + std::to_string(size) +
-                                                                   " has no such tile"));
-  if (id.width != implied->width && !(implied->is_partial() && id.width == kTileWidth))
-    return std::unexpected(Error::malformed_tile(
-        path_of(id), "width " + std::to_string(id.width) + ", but a tree of size " + std::to_string(size) +
-                         " gives the tile width " + std::to_string(implied->width)));
-  const std::size_t want = 32 * std::size_t{id.width};
-  if (data.bytes.size() != want)
-    return std::unexpected(Error::malformed_tile(
-        path_of(id), std::to_string(data.bytes.size()) + " bytes, want exactly " + std::to_string(want)));
-  return ShapedTile{*implied, read_hashes(data.bytes, implied->width)};
-}
-
-std::expected<TileId, Error> entry_tile_shape(std::uint64_t size, const TileData& data) {
-  const TileId& id = data.id;
-  if (id.kind == TileKind::Hash || id.level != 0 || id.height != kTileHeight)
-    return std::unexpected(Error::malformed_tile(path_of(id), "not an entry bundle or data tile"));
-  const auto implied = tile_in_tree(size, 0, id.index, id.kind);
+// The tile a tree of `size` has at `id`'s place, when `id` names it at its
+// width (or, for a partial tile, at the full width standing in for it).
+std::expected<TileId, Error> implied_tile(std::uint64_t size, const TileId& id) {
+  const auto implied = tile_in_tree(size, id.level, id.index, id.kind);
   if (!implied)
     return std::unexpected(Error::malformed_tile(path_of(id), "a tree of size " + std::to_string(size) +
                                                                    " has no such tile"));
@@ -104,6 +84,25 @@ std::expected<TileId, Error> entry_tile_shape(std::uint64_t size, const TileData
         path_of(id), "width " + std::to_string(id.width) + ", but a tree of size " + std::to_string(size) +
                          " gives the tile width " + std::to_string(implied->width)));
   return *implied;
+}
+
+std::expected<ShapedTile, Error> shape(std::uint64_t size, const TileData& data) {
+  const TileId& id = data.id;
+  if (id.kind != TileKind::Hash || id.height != kTileHeight)
+    return std::unexpected(Error::malformed_tile(path_of(id), "not a hash tile of height 8"));
+  QUENFOLD_TRY(const TileId implied, implied_tile(size, id));
+  const std::size_t want = 32 * std::size_t{id.width};
+  if (data.bytes.size() != want)
+    return std::unexpected(Error::malformed_tile(
+        path_of(id), std::to_string(data.bytes.size()) + " bytes, want exactly " + std::to_string(want)));
+  return ShapedTile{implied, read_hashes(data.bytes, implied.width)};
+}
+
+std::expected<TileId, Error> entry_tile_shape(std::uint64_t size, const TileData& data) {
+  const TileId& id = data.id;
+  if (id.kind == TileKind::Hash || id.level != 0 || id.height != kTileHeight)
+    return std::unexpected(Error::malformed_tile(path_of(id), "not an entry bundle or data tile"));
+  return implied_tile(size, id);
 }
 
 }  // namespace tiles

@@ -192,12 +192,30 @@ void TreeCheck::check_level0(Tile& t) {
 
 // One worker's share of the full level-0 tiles: it claims the next index,
 // checks the tile and its entries, and keeps nothing but the totals.
-void TreeCheck::check_level0_run(Level0Totals& totals) {
-  Level0Totals mine;
-  auto keep = [&](const Failure& f) {
-    if (mine.failures.size() < options_.max_failures) mine.failures.push_back(f);
-    else ++mine.failures_untold;
-  };
+void TreeCheck::Tally::keep(Failure f, std::size_t cap) {
+  if (failures.size() < cap) failures.push_back(std::move(f));
+  else ++failures_untold;
+}
+
+void TreeCheck::Tally::count(const Tile& t, std::size_t cap) {
+  bytes += t.bytes_read;
+  if (t.failure) keep(*t.failure, cap);
+  if (!t.authenticated) return;
+  ++tiles;
+  if (t.data_failure) keep(*t.data_failure, cap);
+  else entries += t.data_entries;
+}
+
+void TreeCheck::Tally::merge(Tally&& other, std::size_t cap) {
+  tiles += other.tiles;
+  entries += other.entries;
+  bytes += other.bytes;
+  for (auto& f : other.failures) keep(std::move(f), cap);
+  failures_untold += other.failures_untold;
+}
+
+void TreeCheck::check_level0_run(Tally& totals) {
+  Tally mine;
   for (std::uint64_t k; (k = level0_next_.fetch_add(1)) < level0_count_;) {
     const std::uint64_t index = level0_first_ + k;
     const Tile* parent = find(1, index >> 8);
@@ -210,22 +228,10 @@ void TreeCheck::check_level0_run(Level0Totals& totals) {
     t.id.height = kTileHeight;
     t.path = path_of(t.id, form_);
     check_level0(t);
-    mine.bytes += t.bytes_read;
-    if (t.failure) keep(*t.failure);
-    if (!t.authenticated) continue;
-    ++mine.tiles;
-    if (t.data_failure) keep(*t.data_failure);
-    else mine.entries += t.data_entries;
+    mine.count(t, options_.max_failures);
   }
   std::lock_guard hold(lock_);
-  totals.tiles += mine.tiles;
-  totals.entries += mine.entries;
-  totals.bytes += mine.bytes;
-  for (auto& f : mine.failures) {
-    if (totals.failures.size() < options_.max_failures) totals.failures.push_back(std::move(f));
-    else ++totals.failures_untold;
-  }
-  totals.failures_untold += mine.failures_untold;
+  totals.merge(std::move(mine), options_.max_failures);
 }
 
 CheckResult TreeCheck::check() {
@@ -300,7 +306,7 @@ CheckResult TreeCheck::check() {
   // then each full tile with its entries, taken in order by the workers
   // from the lazy run of indexes. A tile whose parent did not authenticate
   // is skipped: the parent's failure is the one reported.
-  Level0Totals level0;
+  Tally level0;
   if (r.root_matches) {
     std::vector<std::size_t> partial;
     for (std::size_t i = 0; i < tiles_.size(); ++i)
@@ -340,23 +346,20 @@ CheckResult TreeCheck::check() {
     }
   }
 
-  auto record = [&](const Failure& f) {
-    if (r.failures.size() < options_.max_failures) r.failures.push_back(f);
-    else ++r.failures_untold;
-  };
-  for (const Tile& t : tiles_) {
-    r.bytes += t.bytes_read;
-    if (t.failure) record(*t.failure);
-    if (!t.authenticated) continue;
-    ++r.tiles;
-    if (t.data_failure) record(*t.data_failure);
-    else r.entries += t.data_entries;
-  }
-  r.tiles += level0.tiles;
-  r.entries += level0.entries;
-  r.bytes += level0.bytes;
-  for (const Failure& f : level0.failures) record(f);
-  r.failures_untold += level0.failures_untold;
+  // The consistency step's failures first, then every tile's.
+  Tally all;
+  for (Failure& f : r.failures) all.keep(std::move(f), options_.max_failures);
+  all.bytes = r.bytes;
+  for (const Tile& t : tiles_) all.count(t, options_.max_failures);
+  // The workers finish in any order; the report does not depend on it
+  // (tile paths of one level sort as their indexes do).
+  std::ranges::stable_sort(level0.failures, {}, &Failure::tile);
+  all.merge(std::move(level0), options_.max_failures);
+  r.failures = std::move(all.failures);
+  r.failures_untold = all.failures_untold;
+  r.tiles = all.tiles;
+  r.entries = all.entries;
+  r.bytes = all.bytes;
   return r;
 }
 

@@ -80,15 +80,19 @@ class TreeCheck {
     std::uint64_t bytes_read = 0;
   };
 
-  // What the level-0 workers found, summed under a lock.
-  struct Level0Totals {
+  // What checked tiles add up to: counts, and failure records up to a cap
+  // beyond which they are only counted.
+  struct Tally {
     std::uint64_t tiles = 0, entries = 0, bytes = 0;
     std::vector<Failure> failures;
     std::uint64_t failures_untold = 0;
+    void keep(Failure f, std::size_t cap);
+    void count(const Tile& t, std::size_t cap);
+    void merge(Tally&& other, std::size_t cap);
   };
   void fetch(Tile& t);
   void check_level0(Tile& t);
-  void check_level0_run(Level0Totals& totals);
+  void check_level0_run(Tally& totals);
   void check_data(Tile& t, const AuthenticatedTile& level0);
   Tile* find(std::uint8_t level, std::uint64_t index);
   template <class F>
