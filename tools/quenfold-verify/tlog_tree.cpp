@@ -57,7 +57,8 @@ TreeCheck::TreeCheck(Fetcher& fetcher, std::uint64_t size, const Hash32& root, s
   // full level-0 tiles are only counted here; the rest are few (1/255 of
   // them), and none is planned for a tree above the cap: check() refuses it.
   if (size_ > options_.max_entries) return;
-  for (const TilePlan::Segment& seg : TilePlan::growth(from_, size_).segments()) {
+  const TilePlan plan = TilePlan::growth(from_, size_);  // segments() views into it
+  for (const TilePlan::Segment& seg : plan.segments()) {
     std::uint64_t count = seg.count;
     if (seg.level == 0) {
       const bool last_partial = seg.last_width < (1u << seg.height);
