@@ -425,7 +425,12 @@ def audit(log: str, origin: str, keys: Optional[Sequence[str]] = None, policy: O
 
     own_cluster = None
     if client is None:
-        from dask.distributed import Client, LocalCluster
+        try:
+            from dask.distributed import Client, LocalCluster
+        except ImportError as e:
+            raise RuntimeError(f"the audit runs on Dask, which {sys.executable} cannot import ({e}); "
+                               "run it under an interpreter that has it (on Debian: apt-get install "
+                               "python3-distributed, then /usr/bin/python3)") from None
         if scheduler:
             client = Client(scheduler)
         else:
@@ -551,13 +556,15 @@ def main(argv=None) -> int:
     p.add_argument("--timeout", type=float, default=60.0)
     p.add_argument("--json", action="store_true")
     a = p.parse_args(argv)
-    keys = [k for k in _at(a.keys).splitlines() if k.strip()] if a.keys else None
     try:
+        keys = [k for k in _at(a.keys).splitlines() if k.strip()] if a.keys else None
+        if a.keys and not keys:
+            raise ValueError(f"--keys: no verifier key in {a.keys}")
         out = audit(a.log, a.origin, keys=keys, policy=_at(a.policy) if a.policy else None,
                     checkpoint=_at(a.checkpoint) if a.checkpoint else None, entries=a.entries, fmt=a.format,
                     scheduler=a.scheduler, workers=a.workers, allow_insecure_scheduler=a.allow_insecure_scheduler,
                     rate=a.rate, max_task_bytes=a.max_task_bytes, timeout=a.timeout)
-    except (ValueError, RuntimeError) as e:
+    except (ValueError, RuntimeError, OSError) as e:
         print(f"error: {e}", file=sys.stderr)
         return 2
     if a.json:

@@ -46,6 +46,32 @@ class SchedulerTest(unittest.TestCase):
                      scheduler="tcp://10.0.0.5:8786")
 
 
+class CommandLineTest(unittest.TestCase):
+    """Bad usage ends with one line and status 2, never a traceback."""
+
+    def test_usage_errors(self):
+        import contextlib
+        import io
+        from unittest import mock
+        log = ROOT / "examples" / "tlog" / "log"
+        base = ["--log", str(log), "--origin", "example.org/tlog/demo", "--workers", "1"]
+        cases = [
+            (["--keys", "@/dev/null"], "error: --keys: no verifier key in @/dev/null"),
+            (["--keys", "@/nonexistent/keys"], "error: [Errno 2] No such file or directory: '/nonexistent/keys'"),
+        ]
+        for extra, want in cases:
+            err = io.StringIO()
+            with self.subTest(extra), contextlib.redirect_stderr(err):
+                self.assertEqual(qa.main(base + extra), 2)
+                self.assertEqual(err.getvalue().strip(), want)
+        # Without Dask the audit says what it needs once the checkpoint holds.
+        err = io.StringIO()
+        with mock.patch.dict(sys.modules, {"dask": None, "dask.distributed": None}), \
+                contextlib.redirect_stderr(err):
+            self.assertEqual(qa.main(base + ["--keys", "@" + str(ROOT / "examples" / "tlog" / "log.vkey")]), 2)
+        self.assertIn("the audit runs on Dask, which", err.getvalue())
+
+
 class FakeClient:
     """A cluster whose second worker runs another library build."""
 
