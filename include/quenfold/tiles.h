@@ -431,6 +431,14 @@ class TileRangeHasher {
   // Level-0 hashes given as the entries they hash (an entry bundle or a data
   // tile standing for the level-0 tile; the leaf hashes are computed).
   std::expected<void, Error> add_entries(const TileData& bundle);
+  // The next level-0 tile, checked as it goes in: its hashes must hash to
+  // `expected` (what the authenticated tiles above hold for it: its slot in
+  // the level-1 tile, or for the right-edge tile the hash of its leaves;
+  // TileHashMismatch naming the tile), and `entries`, when given, must be
+  // its entry bundle or data tile with every entry hashing to its slot
+  // (as verify_entry_bundle and verify_data_tile check it).
+  std::expected<void, Error> add_checked(const TileData& tile, const Hash32& expected,
+                                         const TileData* entries = nullptr);
   // The subtree hashes of everything added, in leaf order.
   std::vector<SubtreeHash> finish() const;
 
@@ -442,6 +450,18 @@ class TileRangeHasher {
 // One-shot form: `tiles` consecutive at one level, from its first tile on.
 std::expected<std::vector<SubtreeHash>, Error> hash_tile_range(std::uint64_t tree_size,
                                                                std::span<const TileData> tiles);
+
+// A worker's whole share of a distributed audit in one pass: consecutive
+// level-0 tiles, each checked against its hash from the tiles above
+// (`expected`, one per tile) and, when `entries` is not empty, against its
+// entry bundle or data tile (one per tile), folded into the range's subtree
+// hashes. Each leaf is hashed once, as a single-process audit hashes it.
+// The first tile or entry at fault is the error, named; a count that
+// differs from the tiles' is MalformedTile.
+std::expected<std::vector<SubtreeHash>, Error> check_leaf_tiles(std::uint64_t tree_size,
+                                                                std::span<const Hash32> expected,
+                                                                std::span<const TileData> tiles,
+                                                                std::span<const TileData> entries = {});
 
 // ---------------------------------------------------------------------------
 // Entries

@@ -29,6 +29,7 @@ CALLS: Dict[str, Tuple[tuple, Optional[str], str, int]] = {
     'uniffi_quenfold_log_ext_fn_func_format_sumdb_tile_path': ((('kind', 'enum TileKind'), ('level', 'u8'), ('index', 'u64'), ('width', 'u32'), ('height', 'u8'), ), 'string', 'uniffi_quenfold_log_ext_checksum_func_format_sumdb_tile_path', 63352),
     'uniffi_quenfold_log_ext_fn_func_hash_tile_range': ((('tree_size', 'u64'), ('paths', 'list<string>'), ('tiles', 'list<bytes>'), ), 'list<record SubtreeHash>', 'uniffi_quenfold_log_ext_checksum_func_hash_tile_range', 6851),
     'uniffi_quenfold_log_ext_fn_func_hash_entry_range': ((('tree_size', 'u64'), ('paths', 'list<string>'), ('tiles', 'list<bytes>'), ), 'list<record SubtreeHash>', 'uniffi_quenfold_log_ext_checksum_func_hash_entry_range', 38733),
+    'uniffi_quenfold_log_ext_fn_func_check_leaf_tiles': ((('tree_size', 'u64'), ('expected', 'bytes'), ('paths', 'list<string>'), ('tiles', 'list<bytes>'), ('entry_paths', 'list<string>'), ('entries', 'list<bytes>'), ), 'list<record SubtreeHash>', 'uniffi_quenfold_log_ext_checksum_func_check_leaf_tiles', 44738),
     'uniffi_quenfold_log_ext_fn_func_combine_subtrees': ((('tree_size', 'u64'), ('subtrees', 'list<record SubtreeHash>'), ), 'list<record SubtreeHash>', 'uniffi_quenfold_log_ext_checksum_func_combine_subtrees', 20654),
     'uniffi_quenfold_log_ext_fn_func_check_entries': ((('tile_path', 'string'), ('tile', 'bytes'), ('entries_path', 'string'), ('entries', 'bytes'), ), 'u64', 'uniffi_quenfold_log_ext_checksum_func_check_entries', 17653),
     'uniffi_quenfold_log_ext_fn_func_parse_entry_bundle': ((('path', 'string'), ('bundle', 'bytes'), ), 'list<record EntryView>', 'uniffi_quenfold_log_ext_checksum_func_parse_entry_bundle', 59398),
@@ -93,6 +94,7 @@ METADATA: Dict[str, str] = {
     'uniffi_quenfold_log_ext_fn_func_format_sumdb_tile_path': 'UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_FORMAT_SUMDB_TILE_PATH',
     'uniffi_quenfold_log_ext_fn_func_hash_tile_range': 'UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_HASH_TILE_RANGE',
     'uniffi_quenfold_log_ext_fn_func_hash_entry_range': 'UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_HASH_ENTRY_RANGE',
+    'uniffi_quenfold_log_ext_fn_func_check_leaf_tiles': 'UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_CHECK_LEAF_TILES',
     'uniffi_quenfold_log_ext_fn_func_combine_subtrees': 'UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_COMBINE_SUBTREES',
     'uniffi_quenfold_log_ext_fn_func_check_entries': 'UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_CHECK_ENTRIES',
     'uniffi_quenfold_log_ext_fn_func_parse_entry_bundle': 'UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_PARSE_ENTRY_BUNDLE',
@@ -823,6 +825,19 @@ def hash_entry_range(tree_size: int, paths: Sequence[str],
     hashes stand for the level-0 tiles."""
     return extension_call('uniffi_quenfold_log_ext_fn_func_hash_entry_range', tree_size, paths,
                           tiles)
+
+
+def check_leaf_tiles(tree_size: int, expected: bytes, paths: Sequence[str], tiles: Sequence[bytes],
+                     entry_paths: Sequence[str], entries: Sequence[bytes]) -> List["SubtreeHash"]:
+    """A worker's share of a distributed audit in one pass: consecutive level-0 tiles, each
+    checked against its 32-byte hash in ``expected`` (its slot in the level-1 tile, or for
+    the right-edge tile the hash of its leaves) and, when ``entries`` is not empty, against
+    its entry bundle or data tile, folded into the range's subtree hashes as hash_tile_range
+    folds them. Each leaf is hashed once. The first tile or entry at fault is the error
+    (TileHashMismatch or MalformedTile, naming it); counts that differ are MalformedTile.
+    Untrusted until TiledTree.confirm_subtrees accepts the result."""
+    return extension_call('uniffi_quenfold_log_ext_fn_func_check_leaf_tiles', tree_size, expected,
+                          paths, tiles, entry_paths, entries)
 
 
 def combine_subtrees(tree_size: int, subtrees: Sequence["SubtreeHash"]) -> List["SubtreeHash"]:

@@ -93,7 +93,10 @@ class _Boundary:
         """A library-owned copy of ``data``."""
         if len(data) > 2**31 - 1:
             raise ValueError("an argument above 2^31 - 1 bytes cannot cross the boundary")
-        raw = (ctypes.c_uint8 * max(len(data), 1)).from_buffer_copy(data or b"\x00")
+        # The library copies from the bytes object's own storage (alive for
+        # the call through `data`): no intermediate copy on this side.
+        payload = data if type(data) is bytes else bytes(data)
+        raw = ctypes.cast(ctypes.c_char_p(payload), ctypes.POINTER(ctypes.c_uint8))
         status = RustCallStatus()
         buf = self._from_bytes(ForeignBytes(len(data), raw), ctypes.byref(status))
         self._raise_for(status)

@@ -18,7 +18,10 @@ Dask is imported only here, and only when an audit runs.
 """
 
 import argparse
-import gzip
+import contextlib
+import ctypes
+import functools
+import hashlib
 import ipaddress
 import json
 import os
@@ -31,8 +34,8 @@ import urllib.error
 import urllib.parse
 import urllib.request
 import zlib
-from dataclasses import dataclass, field
-from typing import Dict, List, Optional, Sequence
+from dataclasses import dataclass
+from typing import Dict, List, Optional, Sequence, Tuple
 
 from . import _extension
 from . import tiles as t
@@ -45,8 +48,10 @@ MAX_BUNDLE_BYTES = 256 * (2 + 65535)
 MAX_DATA_TILE_BYTES = 64 << 20
 MAX_CHECKPOINT_BYTES = 1 << 20
 LEVEL1_LEAVES = 1 << 16
-# Tiles a task hashes at a time (a 2^14-leaf subtree).
-BATCH_TILES = 64
+# Tiles a task checks in one call into the library (a level-1 subtree), and
+# the most bytes of tiles and entries it holds for one call.
+BATCH_TILES = 256
+BATCH_BYTES = 16 << 20
 U64 = 2**64 - 1
 
 
@@ -64,7 +69,7 @@ class AuditFailure(Exception):
 # ---------------------------------------------------------------------------
 
 class RateLimit:
-    """A token bucket: at most `rate` requests a second in this process."""
+    """A token bucket in this process: at most `rate` requests a second."""
 
     def __init__(self, rate: Optional[float]):
         self.rate = rate
@@ -82,6 +87,33 @@ class RateLimit:
             time.sleep(start - now)
 
 
+class SharedRateLimit:
+    """One request-rate limit across every worker of a cluster: the driver
+    puts blocks of request tokens into a queue on the scheduler at the rate
+    asked for, and each worker takes a block when it has spent its last. At
+    most the queue's few blocks and one block per worker are ever ahead of
+    the rate, however many workers there are or join."""
+
+    def __init__(self, queue_name: str, timeout: float):
+        self.queue_name = queue_name
+        self.timeout = timeout
+        self.lock = threading.Lock()
+        self.left = 0
+        self.queue = None
+
+    def wait(self):
+        with self.lock:
+            if self.left == 0:
+                if self.queue is None:
+                    from distributed import Queue
+                    self.queue = Queue(self.queue_name)
+                try:
+                    self.left = int(self.queue.get(timeout=self.timeout))
+                except Exception:  # noqa: BLE001 - a timeout, or the queue gone with the audit
+                    raise AuditFailure("rate limit", f"no request token within {self.timeout:g} s") from None
+            self.left -= 1
+
+
 class _SameOrigin(urllib.request.HTTPRedirectHandler):
     def redirect_request(self, req, fp, code, msg, headers, newurl):
         old, new = urllib.parse.urlsplit(req.full_url), urllib.parse.urlsplit(newurl)
@@ -90,21 +122,31 @@ class _SameOrigin(urllib.request.HTTPRedirectHandler):
         return super().redirect_request(req, fp, code, msg, headers, newurl)
 
 
-@dataclass
 class Source:
-    """A mirror directory or an http(s) base URL; every read is capped."""
-    location: str
-    timeout: float = 60.0
-    rate: Optional[float] = None
-    _limit: RateLimit = field(default=None, repr=False)
-    _folders: Dict[str, Optional[str]] = field(default_factory=dict, repr=False)
+    """A mirror directory or an http(s) base URL; every read is capped.
+    Holds a descriptor per directory read: close() it when done."""
 
-    def __post_init__(self):
-        self._limit = RateLimit(self.rate)
-        scheme = urllib.parse.urlsplit(self.location).scheme
+    def __init__(self, location: str, timeout: float = 60.0, rate: Optional[float] = None, limiter=None):
+        self.location = location
+        self.timeout = timeout
+        self._limit = limiter if limiter is not None else RateLimit(rate)
+        self._folders: Dict[str, Optional[int]] = {}
+        scheme = urllib.parse.urlsplit(location).scheme
         self.remote = scheme in ("http", "https")
         if scheme and not self.remote and len(scheme) > 1:
             raise ValueError(f"only http, https and directories are read, not {scheme}:")
+
+    def close(self):
+        for fd in self._folders.values():
+            if fd is not None:
+                os.close(fd)
+        self._folders.clear()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
 
     def fetch(self, path: str, cap: int) -> bytes:
         """The bytes at `path`, refused above `cap` bytes (after decoding)."""
@@ -138,57 +180,83 @@ class Source:
 
     def _read_file(self, path: str, cap: int) -> bytes:
         # Only regular files under the directory: each folder is resolved
-        # once (a symbolic link out of the log is refused), the file itself
-        # is opened without following a link.
-        parts = path.split("/")
-        if any(p in ("", ".", "..") for p in parts):
-            raise AuditFailure(path, "not a path under the log")
-        folder = self._folder("/".join(parts[:-1]))
-        if folder is None:
-            raise AuditFailure(path, "missing")
+        # once and held open (a symbolic link out of the log is refused);
+        # the file is opened beside it without following a link.
+        folder, _, name = path.rpartition("/")
+        fd_dir = self._folders.get(folder, -1)
+        if fd_dir == -1:
+            fd_dir = self._folders[folder] = self._open_folder(folder)
+        if fd_dir is None or name in ("", ".", ".."):
+            raise AuditFailure(path, "missing" if fd_dir is None else "not a path under the log")
         try:
-            fd = os.open(os.path.join(folder, parts[-1]), os.O_RDONLY | os.O_NOFOLLOW | os.O_NONBLOCK)
+            fd = os.open(name, os.O_RDONLY | os.O_NOFOLLOW | os.O_NONBLOCK | os.O_CLOEXEC, dir_fd=fd_dir)
         except FileNotFoundError:
             raise AuditFailure(path, "missing") from None
         except OSError as e:
             raise AuditFailure(path, f"not read: {e.strerror}") from None
-        with os.fdopen(fd, "rb") as f:
+        try:
             st = os.fstat(fd)
             if not stat.S_ISREG(st.st_mode):
                 raise AuditFailure(path, "not a regular file under the log")
             if st.st_size > cap:
                 raise AuditFailure(path, f"larger than {cap} bytes")
-            body = f.read(st.st_size + 1)
+            # One byte more than the size: a file that grew is seen. A short
+            # read of a regular file is its end.
+            chunks = []
+            left = st.st_size + 1
+            while left > 0:
+                chunk = os.read(fd, left)
+                chunks.append(chunk)
+                if len(chunk) < left:
+                    break
+                left -= len(chunk)
+        except OSError as e:
+            raise AuditFailure(path, f"not read: {e.strerror}") from None
+        finally:
+            os.close(fd)
+        body = chunks[0] if len(chunks) == 1 else b"".join(chunks)
         if len(body) > cap:
             raise AuditFailure(path, f"larger than {cap} bytes")
         return body
 
-    def _folder(self, relative: str) -> Optional[str]:
-        if relative not in self._folders:
-            root = os.path.realpath(self.location)
-            real = os.path.realpath(os.path.join(root, relative))
-            inside = real == root or real.startswith(root + os.sep)
-            self._folders[relative] = real if inside and os.path.isdir(real) else None
-        return self._folders[relative]
+    def _open_folder(self, relative: str) -> Optional[int]:
+        if relative and any(p in ("", ".", "..") for p in relative.split("/")):
+            return None
+        root = os.path.realpath(self.location)
+        real = os.path.realpath(os.path.join(root, relative))
+        if not (real == root or real.startswith(root + os.sep)):
+            return None
+        try:
+            return os.open(real, os.O_RDONLY | os.O_DIRECTORY | os.O_CLOEXEC)
+        except OSError:
+            return None
+
+
+def fetch_path_of(path: str, fmt: str) -> str:
+    """Where the log serves a hash tile named by its tlog path: the checksum
+    database puts the tile height (8) in it."""
+    return "tile/8/" + path[len("tile/"):] if fmt == "sumdb" else path
 
 
 def fetch_path(tile: t.TileId, fmt: str) -> str:
-    """Where the log serves a tile (the checksum database puts H = 8 in it)."""
-    if fmt == "sumdb":
-        return t.format_sumdb_tile_path(tile.kind, tile.level, tile.index, tile.width, 8)
-    return tile.path
+    return fetch_path_of(tile.path, fmt)
+
+
+def fetch_tile_at(source: Source, path: str, fetched: str, index: int, width: int, fmt: str) -> bytes:
+    """A hash tile; a missing partial tile may be stood in for by its full
+    tile, of which the first `width` hashes count."""
+    try:
+        return source.fetch(fetched, 32 * width)
+    except AuditFailure as e:
+        if width == 256 or "missing" not in e.reason:
+            raise
+    full = fetch_path_of(path[:path.index(".p/")], fmt)
+    body = source.fetch(full, FULL_TILE_BYTES)
+    return body[:32 * width] if len(body) == FULL_TILE_BYTES else body
 
 
 def fetch_tile(source: Source, tile: t.TileId, fmt: str) -> bytes:
-    """A hash tile; a missing partial tile may be stood in for by its full tile."""
-    try:
-        return source.fetch(fetch_path(tile, fmt), 32 * tile.width)
-    except AuditFailure as e:
-        if tile.width == 256 or "missing" not in e.reason:
-            raise
-    full = t.parse_tile_path(t.format_tile_path(tile.kind, tile.level, tile.index, 256))
-    body = source.fetch(fetch_path(full, fmt), FULL_TILE_BYTES)
-    return body[:32 * tile.width] if len(body) == FULL_TILE_BYTES else body
+    return fetch_tile_at(source, tile.path, fetch_path(tile, fmt), tile.index, tile.width, fmt)
 
 
 # ---------------------------------------------------------------------------
@@ -206,99 +274,132 @@ class RangeTask:
     expected: bytes
     entries: bool
     max_bytes: int
-    rate: Optional[float]
     timeout: float
+    # The scheduler queue the driver feeds request tokens into (None: no
+    # rate limit, or a directory).
+    rate_queue: Optional[str] = None
+    # The driver's worker_identity(), digested: a worker that joined after
+    # the driver asked them all still runs nothing with another library.
+    identity: str = ""
 
 
-_SOURCES: Dict[tuple, Source] = {}
+def _limiter(task: RangeTask):
+    return SharedRateLimit(task.rate_queue, task.timeout) if task.rate_queue else None
 
 
-def _source(task: RangeTask) -> Source:
-    # One source (and one rate limit) per worker process and log.
-    key = (task.location, task.rate, task.timeout)
-    if key not in _SOURCES:
-        _SOURCES[key] = Source(task.location, task.timeout, task.rate)
-    return _SOURCES[key]
+def _level0(size: int, begin: int, end: int):
+    """(index, width) of each level-0 tile holding leaves [begin, end)."""
+    full = size >> 8
+    for index in range(begin >> 8, ((end - 1) >> 8) + 1):
+        yield index, 256 if index < full else size & 255
+
+
+# glibc's mallopt parameters.
+_M_TRIM_THRESHOLD = -1
+_M_MMAP_THRESHOLD = -3
+
+
+@contextlib.contextmanager
+def _freed_memory_kept():
+    """Dask starts its workers with MALLOC_TRIM_THRESHOLD_ at 64 KiB, so
+    glibc hands each freed batch straight back to the kernel and the next
+    batch's buffers fault in again page by page: in a virtual machine that
+    cost as much as the hashing itself. While a task runs, freed memory
+    stays with the process for the next batch; afterwards the worker's own
+    settings are restored, and glibc trims on its next free as before.
+    (Trimming at once made the next task fault everything in again.)
+    Elsewhere (no such setting, or not glibc) nothing is changed."""
+    trim = os.environ.get("MALLOC_TRIM_THRESHOLD_", "")
+    libc = None
+    if trim.isdigit():
+        try:
+            libc = ctypes.CDLL(None)
+            libc.mallopt.argtypes, libc.mallopt.restype = [ctypes.c_int, ctypes.c_int], ctypes.c_int
+        except (OSError, AttributeError):
+            libc = None
+    if libc is None:
+        yield
+        return
+    mmap = os.environ.get("MALLOC_MMAP_THRESHOLD_", "")
+    libc.mallopt(_M_TRIM_THRESHOLD, 1 << 30)
+    libc.mallopt(_M_MMAP_THRESHOLD, 32 << 20)
+    try:
+        yield
+    finally:
+        libc.mallopt(_M_TRIM_THRESHOLD, min(int(trim), 2**31 - 1))
+        libc.mallopt(_M_MMAP_THRESHOLD, int(mmap) if mmap.isdigit() else 128 << 10)
 
 
 def audit_range(task: RangeTask) -> dict:
     """Fetches and checks the range's tiles (and entries); returns its
     subtree hashes and counts, or the first failure, named."""
-    source = _source(task)
-    plan = t.TilePlan.leaves(task.size, task.begin, task.end, t.TileKind.Hash, 0)
+    with _freed_memory_kept():
+        return _audit_range(task)
+
+
+def _audit_range(task: RangeTask) -> dict:
+    """A batch of tiles at a time goes through the library in one call, which
+    checks each tile against its authenticated hash (and each entry against
+    its tile's slot) and folds the batch into its subtree hashes: every leaf
+    is hashed once, as `quenfold-verify tlog` hashes it."""
+    if task.identity and task.identity != identity_digest():
+        return {"begin": task.begin, "end": task.end,
+                "failure": {"tile": f"leaves {task.begin}-{task.end}",
+                            "reason": "the worker runs another library than the driver's"}}
+    source = Source(task.location, task.timeout, limiter=_limiter(task))
     kind = t.TileKind.Data if task.fmt == "static-ct" else t.TileKind.Entries
-    read = 0
+    entry_cap = MAX_DATA_TILE_BYTES if kind == t.TileKind.Data else MAX_BUNDLE_BYTES
+    read = tiles = entries = 0
     parts: List[t.SubtreeHash] = []
-    tiles = entries = 0
-    # (position in the range, tile, its bytes, entry path, entry bytes)
-    batch: List[tuple] = []
-
-    def room(path: str, cap: int) -> None:
-        if read + cap > task.max_bytes:
-            raise AuditFailure(path, f"the task's cap of {task.max_bytes} bytes is reached")
-
-    def expected(i: int, tile: t.TileId) -> t.SubtreeHash:
-        start = tile.index << 8
-        return t.SubtreeHash(start, start + tile.width, task.expected[32 * i:32 * i + 32])
-
-    def name_failure():
-        # Tile by tile, in order: the first tile or entry at fault, named.
-        for i, tile, body, epath, data in batch:
-            got = t.combine_subtrees(task.size, t.hash_tile_range(task.size, [tile.path], [body]))
-            if len(got) != 1 or got[0].hash != expected(i, tile).hash:
-                raise AuditFailure(fetch_path(tile, task.fmt), "does not hash to its slot in the tile above")
-            if epath is not None:
-                t.check_entries(tile.path, body, epath, data)
-        raise AuditFailure(batch[0][1].path, "the batch's hashes differ and no tile of it is at fault")
-
-    def flush():
-        # A batch at a time: its tiles hashed into their subtree, compared
-        # with the authenticated hashes joined, and its entries' hashes
-        # compared with the tiles'; only a difference is looked into.
-        nonlocal parts, tiles, entries
-        if not batch:
-            return
-        got = t.combine_subtrees(task.size, t.hash_tile_range(task.size, [b[1].path for b in batch],
-                                                               [b[2] for b in batch]))
-        want = t.combine_subtrees(task.size, [expected(b[0], b[1]) for b in batch])
-        if got != want:
-            name_failure()
-        if task.entries:
-            try:
-                from_entries = t.combine_subtrees(task.size, t.hash_entry_range(
-                    task.size, [b[3] for b in batch], [b[4] for b in batch]))
-            except VerificationError:
-                from_entries = None
-            if from_entries != got:
-                name_failure()
-            entries += sum(b[1].width for b in batch)
-        tiles += len(batch)
-        parts = t.combine_subtrees(task.size, parts + got)
-        batch.clear()
-
+    names: Dict[str, str] = {}
     try:
-        for i, tile in enumerate(t.iter_plan(plan, page=1024)):
-            room(fetch_path(tile, task.fmt), 32 * tile.width)
-            body = fetch_tile(source, tile, task.fmt)
+        batch: List[tuple] = []
+        batch_bytes = 0
+        position = 0
+        for index, width in _level0(task.size, task.begin, task.end):
+            path = t.tlog_path(t.TileKind.Hash, 0, index, width)
+            fetched = fetch_path_of(path, task.fmt)
+            if read + 32 * width > task.max_bytes:
+                raise AuditFailure(fetched, f"the task's cap of {task.max_bytes} bytes is reached")
+            body = fetch_tile_at(source, path, fetched, index, width, task.fmt)
             read += len(body)
             epath = data = None
             if task.entries:
-                epath = t.entry_tile_path(tile, kind)
-                cap = min(MAX_DATA_TILE_BYTES if kind == t.TileKind.Data else MAX_BUNDLE_BYTES,
-                          task.max_bytes - read)
-                room(epath, 1)
-                data = source.fetch(epath, cap)
+                epath = t.tlog_path(kind, 0, index, width)
+                if read >= task.max_bytes:
+                    raise AuditFailure(epath, f"the task's cap of {task.max_bytes} bytes is reached")
+                data = source.fetch(epath, min(entry_cap, task.max_bytes - read))
                 read += len(data)
-            batch.append((i, tile, body, epath, data))
-            if len(batch) == BATCH_TILES:
-                flush()
-        flush()
+            batch.append((path, body, epath, data, task.expected[32 * position:32 * position + 32]))
+            names[path] = fetched
+            position += 1
+            batch_bytes += len(body) + (len(data) if data is not None else 0)
+            entries += width if task.entries else 0
+            if len(batch) == BATCH_TILES or batch_bytes >= BATCH_BYTES:
+                parts = _check_batch(task, batch, parts)
+                tiles += len(batch)
+                batch, batch_bytes = [], 0
+                names.clear()
+        if batch:
+            parts = _check_batch(task, batch, parts)
+            tiles += len(batch)
     except AuditFailure as e:
         return {"begin": task.begin, "end": task.end, "failure": {"tile": e.tile, "reason": e.reason}}
     except VerificationError as e:
-        return {"begin": task.begin, "end": task.end, "failure": {"tile": _named(e), "reason": str(e)}}
+        name = _named(e)
+        return {"begin": task.begin, "end": task.end,
+                "failure": {"tile": names.get(name, name), "reason": str(e)}}
+    finally:
+        source.close()
     return {"begin": task.begin, "end": task.end, "tiles": tiles, "entries": entries, "bytes": read,
             "subtrees": [(s.start, s.end, s.hash) for s in parts]}
+
+
+def _check_batch(task: RangeTask, batch: List[tuple], parts: List[t.SubtreeHash]) -> List[t.SubtreeHash]:
+    got = t.check_leaf_tiles(task.size, b"".join(b[4] for b in batch), [b[0] for b in batch],
+                             [b[1] for b in batch], [b[2] for b in batch] if task.entries else [],
+                             [b[3] for b in batch] if task.entries else [])
+    return t.combine_subtrees(task.size, parts + got)
 
 
 def _named(e: VerificationError) -> str:
@@ -314,6 +415,11 @@ def worker_identity() -> dict:
     return {"version": __version__, "contract": _extension.CONTRACT_VERSION,
             "checksums": sorted((name, c[3]) for name, c in _extension.CALLS.items()),
             "extension": lib.extension is not None}
+
+
+@functools.lru_cache(maxsize=1)
+def identity_digest() -> str:
+    return hashlib.sha256(json.dumps(worker_identity(), sort_keys=True).encode()).hexdigest()
 
 
 # ---------------------------------------------------------------------------
@@ -336,10 +442,13 @@ def scheduler_allowed(address: str) -> bool:
 
 
 def _range_leaves(size: int, workers: int) -> int:
-    """Whole level-1 subtrees per range, a power of two, about 4 ranges per
-    worker and at most 2^22 leaves (what bounds a task's memory)."""
+    """Whole level-1 subtrees per range, a power of two: about 2 ranges per
+    worker (each task costs a few milliseconds of scheduling and of memory
+    faulted in afresh, which many small ranges multiply), at most 2^22
+    leaves (a few seconds of work: a lost worker costs little, and big logs
+    still spread over many workers)."""
     r = LEVEL1_LEAVES
-    while r < (1 << 22) and size // (2 * r) >= 4 * max(workers, 1):
+    while r < (1 << 22) and size // (2 * r) >= 2 * max(workers, 1):
         r *= 2
     return r
 
@@ -378,7 +487,27 @@ def audit(log: str, origin: str, keys: Optional[Sequence[str]] = None, policy: O
                          "interface are joined (--allow-insecure-scheduler to override)")
     if fmt == "sumdb" and entries:
         raise ValueError("the checksum database's tiles carry no entries here")
-    source = Source(log, timeout, rate)
+    with Source(log, timeout, rate) as source:
+        return _audit(source, log, origin, keys, policy, checkpoint, entries, fmt, scheduler, workers, client,
+                      rate, max_task_bytes, timeout, range_leaves, started)
+
+
+def _above_level0(size: int) -> List[Tuple[str, int, int, int]]:
+    """(path, level, index, width) of every hash tile above level 0, top
+    level first: a few per 65536 leaves, listed from the plan's segments."""
+    out = []
+    for seg in t.TilePlan.whole_tree(size, t.TileKind.Hash).segments():
+        if seg.level == 0:
+            continue
+        for index in range(seg.first, seg.first + seg.count):
+            width = seg.last_width if index == seg.first + seg.count - 1 else 256
+            out.append((t.tlog_path(t.TileKind.Hash, seg.level, index, width), seg.level, index, width))
+    out.sort(key=lambda x: -x[1])
+    return out
+
+
+def _audit(source, log, origin, keys, policy, checkpoint, entries, fmt, scheduler, workers, client, rate,
+           max_task_bytes, timeout, range_leaves, started):
     try:
         verified = _verify_checkpoint(source, origin, keys, policy, checkpoint, fmt)
     except (AuditFailure, VerificationError) as e:
@@ -400,11 +529,9 @@ def audit(log: str, origin: str, keys: Optional[Sequence[str]] = None, policy: O
             held[tile.path] = fetch_tile(source, tile, fmt)
         tree = t.with_tiles(tree, held)
         above: Dict[str, bytes] = {}
-        for tile in t.iter_plan(t.TilePlan.whole_tree(size, t.TileKind.Hash)):
-            if tile.level == 0:
-                break
-            if tile.path not in held:
-                above[tile.path] = fetch_tile(source, tile, fmt)
+        for path, _, index, width in _above_level0(size):
+            if path not in held:
+                above[path] = fetch_tile_at(source, path, fetch_path_of(path, fmt), index, width, fmt)
             if len(above) >= 1024:
                 tree = t.with_tiles(tree, above)
                 held.update(above)
@@ -477,19 +604,60 @@ def _run(client, tree, held, source, log, fmt, size, root, origin, entries, rate
                                    f"{theirs['contract']}) than the driver's ({mine['version']}, "
                                    f"{mine['contract']})")
         client._quenfold_checked_workers = checked | set(fresh)
-    from dask.distributed import as_completed
-    from distributed.scheduler import KilledWorker
     n_workers = max(1, len(client.scheduler_info()["workers"]))
     span = range_leaves or _range_leaves(size, n_workers)
-    per_worker_rate = rate / n_workers if rate else None
     per_range = (span // 256) * (FULL_TILE_BYTES + (MAX_BUNDLE_BYTES if entries else 0))
     cap = max_task_bytes or per_range
+    feeder = _TokenFeeder(client, rate, n_workers) if rate and source.remote else None
     tasks = []
     for begin in range(0, size, span):
         end = min(size, begin + span)
         tasks.append(RangeTask(log, fmt, size, begin, end, _expected_hashes(tree, held, size, begin, end),
-                               entries, cap, per_worker_rate, timeout))
-    futures = {client.submit(audit_range, task, pure=False, retries=0): task for task in tasks}
+                               entries, cap, timeout, feeder.name if feeder else None, identity_digest()))
+    try:
+        return _gather(client, tasks, tree, size, root, origin, tiles, read, started)
+    finally:
+        if feeder is not None:
+            feeder.stop()
+
+
+class _TokenFeeder:
+    """The driver's half of SharedRateLimit: a thread putting a block of
+    request tokens into a scheduler queue every tenth of a second or so,
+    the queue holding at most one block per worker."""
+
+    def __init__(self, client, rate: float, workers: int):
+        from distributed import Queue
+        import uuid
+        self.name = "quenfold-audit-rate-" + uuid.uuid4().hex
+        self.block = max(1, int(rate / 10))
+        self.period = self.block / rate
+        self.queue = Queue(self.name, client=client, maxsize=max(1, workers))
+        self.done = threading.Event()
+        self.thread = threading.Thread(target=self._feed, name="audit rate limit", daemon=True)
+        self.thread.start()
+
+    def _feed(self):
+        next_at = time.monotonic()
+        while not self.done.is_set():
+            try:
+                self.queue.put(self.block, timeout=1)  # a full queue: the workers are behind the rate
+            except Exception:  # noqa: BLE001 - full (timeout), or the cluster gone
+                continue
+            next_at = max(next_at + self.period, time.monotonic() - self.period)
+            self.done.wait(max(0.0, next_at - time.monotonic()))
+
+    def stop(self):
+        self.done.set()
+        self.thread.join(5)
+
+
+def _gather(client, tasks, tree, size, root, origin, tiles, read, started):
+    from dask.distributed import as_completed
+    from distributed.scheduler import KilledWorker
+    # One submission for every range (a submit per range costs the driver
+    # milliseconds each).
+    futures = dict(zip(client.map(audit_range, tasks, pure=False, retries=0), tasks))
     failures: List[dict] = []
     parts: List[t.SubtreeHash] = []
     count_entries = 0

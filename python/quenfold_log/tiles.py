@@ -12,8 +12,8 @@ hashes lead to a verified checkpoint's root.
     views = parse_entry_bundle(path, bundle)  # EntryView offsets into `bundle`
     data = entry_bytes(bundle, views)         # memoryviews, no copies
 
-A distributed audit hashes ranges of level-0 tiles anywhere
-(``hash_tile_range``), joins the parts of a range (``combine_subtrees``)
+A distributed audit checks and hashes ranges of level-0 tiles anywhere
+(``check_leaf_tiles``, ``hash_tile_range``), joins the parts of a range (``combine_subtrees``)
 and confirms the few hashes against the tree (``TiledTree.confirm_subtrees``).
 """
 
@@ -21,15 +21,16 @@ from typing import Dict, Iterable, Iterator, List, Mapping, Sequence, Tuple
 
 from ._extension import (AuthenticatedTile, ByteSpan, CtEntryType, CtLeafView, EntryView, RangeAudit,
                          SubtreeHash, TileId, TileKind, TilePlan, TileSegment, TiledTree, check_entries,
-                         combine_subtrees, format_sumdb_tile_path, format_tile_path, hash_entry_range,
+                         check_leaf_tiles, combine_subtrees, format_sumdb_tile_path, format_tile_path, hash_entry_range,
                          hash_tile_range, parse_data_tile, parse_entry_bundle, parse_sumdb_tile_path,
                          parse_tile_path)
 
 __all__ = ["AuthenticatedTile", "ByteSpan", "CtEntryType", "CtLeafView", "EntryView", "RangeAudit", "SubtreeHash",
-           "TileId", "TileKind", "TilePlan", "TileSegment", "TiledTree", "check_entries", "combine_subtrees",
+           "TileId", "TileKind", "TilePlan", "TileSegment", "TiledTree", "check_entries", "check_leaf_tiles",
+           "combine_subtrees",
            "format_sumdb_tile_path", "format_tile_path", "hash_entry_range", "hash_tile_range",
            "parse_data_tile", "parse_entry_bundle", "parse_sumdb_tile_path", "parse_tile_path", "iter_plan",
-           "paths", "with_tiles", "entry_bytes", "view", "entry_tile_path", "MAX_PAGE"]
+           "paths", "with_tiles", "entry_bytes", "view", "entry_tile_path", "tlog_path", "MAX_PAGE"]
 
 # The most tiles one page of a plan carries.
 MAX_PAGE = 65536
@@ -77,3 +78,19 @@ def entry_tile_path(tile: TileId, kind: TileKind) -> str:
     if tile.kind != TileKind.Hash or tile.level != 0 or tile.height != 8 or kind not in _ENTRY_PREFIX:
         return format_tile_path(kind, 0, tile.index, tile.width)
     return _ENTRY_PREFIX[kind] + tile.path[len("tile/0/"):]
+
+
+_PREFIX = {TileKind.Entries: "tile/entries/", TileKind.Data: "tile/data/"}
+
+
+def tlog_path(kind: TileKind, level: int, index: int, width: int) -> str:
+    """format_tile_path for a tile of a real tree (width 1 to 256, index
+    below 2^56) without a call into the library: what a worker listing
+    thousands of consecutive tiles uses. <N> in groups of three digits, all
+    but the last prefixed with 'x'; a partial tile adds .p/<W>."""
+    digits = str(index)
+    digits = digits.zfill(len(digits) + (-len(digits)) % 3)
+    groups = [digits[i:i + 3] for i in range(0, len(digits), 3)]
+    number = "/".join(["x" + g for g in groups[:-1]] + groups[-1:])
+    prefix = _PREFIX.get(kind) or "tile/%d/" % level
+    return prefix + number + (".p/%d" % width if width != 256 else "")

@@ -179,7 +179,7 @@ class AuditTest(unittest.TestCase):
         def swap_entry(b):
             return b.replace(b"big 258309", b"big 2583X9")
 
-        cases = [({t7: flip_tile}, t7, "does not hash", []), ({b9: swap_entry}, b9, "entry 258309 ", ["--entries"])]
+        cases = [({t7: flip_tile}, t7, "its hashes do not hash to entry 239 of tile/1/003", []), ({b9: swap_entry}, b9, "entry 258309 ", ["--entries"])]
         for transform, tile, reason, extra in cases:
             with self.subTest(tile=tile), tiled_log.Server(self.dir / "big") as server:
                 server.transform.update(transform)
@@ -188,6 +188,8 @@ class AuditTest(unittest.TestCase):
                 self.assertEqual((got["verdict"], want["verdict"]), ("rejected", "rejected"))
                 self.assertEqual([f["tile"] for f in got["failures"]], [tile], got["failures"])
                 self.assertIn(reason, got["failures"][0]["reason"])
+                self.assertEqual([f["tile"] for f in want["failures"]], [tile], want["failures"])
+                self.assertIn(reason, want["failures"][0]["reason"])
 
     def test_a_worker_killed_mid_run_costs_only_its_task(self):
         log = self.logs["big"]

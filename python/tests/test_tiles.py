@@ -76,6 +76,15 @@ class TilePathTest(TileTest):
                          else t.format_tile_path(kind, level, index, width))
                 self.assertEqual(again, path)
 
+    def test_paths_written_without_the_library_are_the_librarys(self):
+        kinds = [(t.TileKind.Hash, 0), (t.TileKind.Hash, 3), (t.TileKind.Entries, 0), (t.TileKind.Data, 0)]
+        for index in [0, 7, 999, 1000, 1001, 65535, 1234067, 10**9, 2**56 - 1]:
+            for width in [1, 255, 256]:
+                for kind, level in kinds:
+                    with self.subTest(index=index, width=width, kind=kind, level=level):
+                        self.assertEqual(t.tlog_path(kind, level, index, width),
+                                         t.format_tile_path(kind, level, index, width))
+
     def test_non_canonical_paths_are_refused(self):
         for path in ["tile/0/0", "tile/0/x000/001", "tile/0/001.p/256", "tile/0/001.p/0", "tile/64/000",
                      "tile/entries/000/", "tile/x/000", "tile/0/x1/000", "tile/0/001.p/07"]:

@@ -287,5 +287,75 @@ TEST(RangeAudit, WorkerSummariesConfirmAgainstTheTilesAbove) {
   EXPECT_EQ(at, 255ull << 56);
 }
 
+// A worker's whole share checked in one pass: the same summary as
+// hash_tile_range when everything holds, else the first tile or entry at
+// fault, named, whichever kind of log and wherever in the range.
+TEST(RangeAudit, CheckLeafTilesNamesTheFirstFault) {
+  struct Case {
+    const char* what;
+    TiledLog::Kind kind;
+    std::uint64_t size;
+    bool entries;
+    std::function<void(std::vector<Hash32>&, Files&)> spoil;
+    ErrorKind error;  // TileHashMismatch or MalformedTile; unused when `named` is empty
+    std::string named, detail;
+  };
+  auto flip = [](std::vector<std::uint8_t>& b, std::size_t at) { b.at(at) ^= 1; };
+  const std::vector<Case> cases = {
+      {"honest bundles", TiledLog::Kind::Bundles, 70000, true, nullptr, {}, "", ""},
+      {"honest hash tiles", TiledLog::Kind::Bundles, 70000, false, nullptr, {}, "", ""},
+      {"honest data tiles", TiledLog::Kind::StaticCt, 700, true, nullptr, {}, "", ""},
+      {"a flipped full tile", TiledLog::Kind::Bundles, 70000, false,
+       [&](auto&, Files& f) { flip(f.at("tile/0/263"), 100); }, ErrorKind::TileHashMismatch, "tile/0/263",
+       "its hashes do not hash to entry 7 of tile/1/001.p/17"},
+      {"a flipped right-edge tile", TiledLog::Kind::StaticCt, 700, false,
+       [&](auto&, Files& f) { flip(f.at("tile/0/002.p/188"), 5); }, ErrorKind::TileHashMismatch,
+       "tile/0/002.p/188", "the hash of leaves [512, 700)"},
+      {"an expected hash that differs", TiledLog::Kind::Bundles, 70000, false,
+       [](std::vector<Hash32>& e, Files&) { e.at(3)[0] ^= 1; }, ErrorKind::TileHashMismatch, "tile/0/003",
+       "entry 3 of tile/1/000"},
+      {"a tampered entry", TiledLog::Kind::Bundles, 70000, true,
+       [&](auto&, Files& f) { flip(f.at("tile/entries/100"), 10); }, ErrorKind::TileHashMismatch,
+       "tile/entries/100", "entry 25600 does not hash"},
+      {"a tampered data tile", TiledLog::Kind::StaticCt, 700, true,
+       [&](auto&, Files& f) { flip(f.at("tile/data/001"), 20); }, ErrorKind::TileHashMismatch, "tile/data/001",
+       "does not hash to its slot in tile/0/001"},
+      {"a bundle with a byte more", TiledLog::Kind::Bundles, 70000, true,
+       [&](auto&, Files& f) { f.at("tile/entries/005").push_back(0); }, ErrorKind::MalformedTile,
+       "tile/entries/005", "1 trailing bytes"},
+      {"a hash missing", TiledLog::Kind::Bundles, 70000, false, [](std::vector<Hash32>& e, Files&) { e.pop_back(); },
+       ErrorKind::MalformedTile, "tile/0/000", "with 273 expected hashes"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto log = TiledLog::synthetic(c.size, c.kind);
+    Files files = log.files(c.size);
+    // What the driver hands the worker: each tile's hash from the tiles above.
+    const TiledTree tree = tree_of(log, c.size).with_tiles(fetch(files, tree_of(log, c.size).edge_tiles())).value();
+    std::vector<Hash32> expected;
+    const std::uint64_t count = (c.size + 255) / 256;
+    for (std::uint64_t n = 0; n < count; ++n)
+      expected.push_back(n < c.size / 256 ? log.level_hash(1, n) : tree.subtree_hash(n * 256, c.size).value());
+    const std::vector<TileData> honest = fetch(files, ids(TilePlan::leaves(c.size, 0, c.size, TileKind::Hash, 0)));
+    const auto want = hash_tile_range(c.size, honest).value();
+    if (c.spoil) c.spoil(expected, files);
+    const std::vector<TileData> tiles = fetch(files, ids(TilePlan::leaves(c.size, 0, c.size, TileKind::Hash, 0)));
+    const TileKind ek = c.kind == TiledLog::Kind::Bundles ? TileKind::Entries : TileKind::Data;
+    const std::vector<TileData> entries =
+        c.entries ? fetch(files, ids(TilePlan::leaves(c.size, 0, c.size, ek, 0))) : std::vector<TileData>{};
+    const auto got = check_leaf_tiles(c.size, expected, tiles, entries);
+    if (c.named.empty()) {
+      ASSERT_TRUE(got.has_value()) << got.error().message();
+      EXPECT_EQ(*got, want);
+      EXPECT_TRUE(tree.with_tiles(fetch(files, tree.needed_for_subtrees(*got))).value().confirm_subtrees(*got));
+      continue;
+    }
+    ASSERT_FALSE(got.has_value());
+    EXPECT_EQ(got.error().kind(), c.error) << got.error().message();
+    EXPECT_NE(got.error().message().find(c.named), std::string::npos) << got.error().message();
+    EXPECT_NE(got.error().message().find(c.detail), std::string::npos) << got.error().message();
+  }
+}
+
 }  // namespace
 }  // namespace quenfold

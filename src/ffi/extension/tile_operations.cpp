@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 #include <string>
 
 #include "base/try.h"
@@ -82,6 +83,18 @@ TileResult<std::vector<SubtreeHash>> hash_entry_range(std::uint64_t tree_size, c
   TileRangeHasher hasher(tree_size, 0, data.front().id.index);
   for (const TileData& t : data) QUENFOLD_CHECK(hasher.add_entries(t));
   return hasher.finish();
+}
+
+TileResult<std::vector<SubtreeHash>> check_leaf_tiles(std::uint64_t tree_size, ByteView expected, const Paths& paths,
+                                                      const Blobs& tiles, const Paths& entry_paths,
+                                                      const Blobs& entries) {
+  if (expected.size() != 32 * paths.size())
+    return std::unexpected(Error::invalid_hash_length(expected.size(), 32 * paths.size()));
+  QUENFOLD_TRY(const auto data, tile_data(paths, tiles));
+  QUENFOLD_TRY(const auto entry_data, tile_data(entry_paths, entries));
+  std::vector<Hash32> hashes(paths.size());
+  for (std::size_t i = 0; i < hashes.size(); ++i) std::memcpy(hashes[i].data(), expected.data() + 32 * i, 32);
+  return quenfold::check_leaf_tiles(tree_size, hashes, data, entry_data);
 }
 
 // Equal siblings are joined as they arrive; what is left once the tree's

@@ -45,6 +45,9 @@ TileResult<std::string> format_sumdb_tile_path(TileKind kind, std::uint8_t level
                                                std::uint32_t width, std::uint8_t height);
 TileResult<std::vector<SubtreeHash>> hash_tile_range(std::uint64_t tree_size, const Paths& paths, const Blobs& tiles);
 TileResult<std::vector<SubtreeHash>> hash_entry_range(std::uint64_t tree_size, const Paths& paths, const Blobs& tiles);
+TileResult<std::vector<SubtreeHash>> check_leaf_tiles(std::uint64_t tree_size, ByteView expected, const Paths& paths,
+                                                      const Blobs& tiles, const Paths& entry_paths,
+                                                      const Blobs& entries);
 TileResult<std::vector<SubtreeHash>> combine_subtrees(std::uint64_t tree_size,
                                                       const std::vector<SubtreeHash>& subtrees);
 TileResult<std::uint64_t> check_entries(std::string_view tile_path, ByteView tile, std::string_view entries_path,

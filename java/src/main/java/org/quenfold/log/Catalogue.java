@@ -115,6 +115,8 @@ public final class Catalogue {
             metadata.put("uniffi_quenfold_log_ext_checksum_func_hash_tile_range", "UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_HASH_TILE_RANGE");
             checksums.put("uniffi_quenfold_log_ext_checksum_func_hash_entry_range", 0x974d);
             metadata.put("uniffi_quenfold_log_ext_checksum_func_hash_entry_range", "UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_HASH_ENTRY_RANGE");
+            checksums.put("uniffi_quenfold_log_ext_checksum_func_check_leaf_tiles", 0xaec2);
+            metadata.put("uniffi_quenfold_log_ext_checksum_func_check_leaf_tiles", "UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_CHECK_LEAF_TILES");
             checksums.put("uniffi_quenfold_log_ext_checksum_func_combine_subtrees", 0x50ae);
             metadata.put("uniffi_quenfold_log_ext_checksum_func_combine_subtrees", "UNIFFI_META_QUENFOLD_LOG_EXT_FUNC_COMBINE_SUBTREES");
             checksums.put("uniffi_quenfold_log_ext_checksum_func_check_entries", 0x44f5);

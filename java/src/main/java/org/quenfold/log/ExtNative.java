@@ -28,6 +28,7 @@ final class ExtNative {
     static native RustBuffer.ByValue uniffi_quenfold_log_ext_fn_func_format_sumdb_tile_path(RustBuffer.ByValue kind, byte level, long index, int width, byte height, Pointer status);
     static native RustBuffer.ByValue uniffi_quenfold_log_ext_fn_func_hash_tile_range(long tree_size, RustBuffer.ByValue paths, RustBuffer.ByValue tiles, Pointer status);
     static native RustBuffer.ByValue uniffi_quenfold_log_ext_fn_func_hash_entry_range(long tree_size, RustBuffer.ByValue paths, RustBuffer.ByValue tiles, Pointer status);
+    static native RustBuffer.ByValue uniffi_quenfold_log_ext_fn_func_check_leaf_tiles(long tree_size, RustBuffer.ByValue expected, RustBuffer.ByValue paths, RustBuffer.ByValue tiles, RustBuffer.ByValue entry_paths, RustBuffer.ByValue entries, Pointer status);
     static native RustBuffer.ByValue uniffi_quenfold_log_ext_fn_func_combine_subtrees(long tree_size, RustBuffer.ByValue subtrees, Pointer status);
     static native long uniffi_quenfold_log_ext_fn_func_check_entries(RustBuffer.ByValue tile_path, RustBuffer.ByValue tile, RustBuffer.ByValue entries_path, RustBuffer.ByValue entries, Pointer status);
     static native RustBuffer.ByValue uniffi_quenfold_log_ext_fn_func_parse_entry_bundle(RustBuffer.ByValue path, RustBuffer.ByValue bundle, Pointer status);

@@ -518,6 +518,25 @@ public final class QuenfoldLog {
     }
 
     /**
+     * A worker's share of a distributed audit in one pass: consecutive level-0 tiles, each checked against
+     * its 32-byte hash in {@code expected} (its slot in the level-1 tile, or for the right-edge tile the hash
+     * of its leaves) and, when {@code entries} is not empty, against its entry bundle or data tile, folded
+     * into the range's subtree hashes as hash_tile_range folds them. Each leaf is hashed once. The first tile
+     * or entry at fault is the error (TileHashMismatch or MalformedTile, naming it); counts that differ are
+     * MalformedTile. Untrusted until TiledTree.confirm_subtrees accepts the result.
+     */
+    public static List<SubtreeHash> checkLeafTiles(long treeSize, byte[] expected, List<String> paths, List<byte[]> tiles, List<String> entryPaths, List<byte[]> entries) {
+        Objects.requireNonNull(expected, "expected");
+        Objects.requireNonNull(paths, "paths");
+        Objects.requireNonNull(tiles, "tiles");
+        Objects.requireNonNull(entryPaths, "entryPaths");
+        Objects.requireNonNull(entries, "entries");
+        try (Call c = Call.extension()) {
+            return c.lift(ExtNative.uniffi_quenfold_log_ext_fn_func_check_leaf_tiles(treeSize, c.buffer(w -> w.bytes(expected)), c.buffer(w -> w.list(paths, (w1, e1) -> w1.string(e1))), c.buffer(w -> w.list(tiles, (w1, e1) -> w1.bytes(e1))), c.buffer(w -> w.list(entryPaths, (w1, e1) -> w1.string(e1))), c.buffer(w -> w.list(entries, (w1, e1) -> w1.bytes(e1))), c.status()), r -> r.list(r1 -> SubtreeHash.read(r1)));
+        }
+    }
+
+    /**
      * Adjacent subtree hashes, in leaf order, with every two equal siblings replaced by their parent until
      * none is left, and, once the last ends at {@code tree_size}, the right edge folded as RFC 6962 splits it
      * (into the root when they start at 0): what a range's hashes become once its parts are joined. Hashes
