@@ -64,7 +64,7 @@ const std::vector<std::string>& functions() {
                                              "verify_tlog_proof",       "verify_tlog_proof_entry",
                                              "check_add_checkpoint",    "parse_tile_path",      "parse_sumdb_tile_path",
                                              "format_tile_path",        "format_sumdb_tile_path", "hash_tile_range",
-                                             "hash_entry_range",        "combine_subtrees",     "check_entries",
+                                             "hash_entry_range",        "check_leaf_tiles",     "combine_subtrees",     "check_entries",
                                              "parse_entry_bundle",      "parse_data_tile"};
   return v;
 }
