@@ -32,7 +32,7 @@ def main():
     p.add_argument("--repeat", type=int, default=3)
     p.add_argument("--size", type=int, default=1 << 20)
     a = p.parse_args()
-    from dask.distributed import Client, LocalCluster
+    from dask.distributed import Client
     tool = pathlib.Path(a.tool).resolve()
     origin = "example.org/tlog/bench"
     where = tool.parent / ("tlog-bench-%d" % a.size)
@@ -40,8 +40,7 @@ def main():
         log = tiled_log.Log(tiled_log.entries(a.size, "benchmark entry"), origin=origin)
         log.write(where, [a.size])
     vkey = tiled_log.Signer(origin, b"test log key").vkey
-    clusters = {n: LocalCluster(n_workers=n, threads_per_worker=1, processes=True, dashboard_address=None)
-                for n in (1, 2)}
+    clusters = {n: qa.local_cluster(n) for n in (1, 2)}  # what --workers N starts
     clients = {n: Client(c) for n, c in clusters.items()}
     best = {}
 

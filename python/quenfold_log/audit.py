@@ -442,13 +442,13 @@ def scheduler_allowed(address: str) -> bool:
 
 
 def _range_leaves(size: int, workers: int) -> int:
-    """Whole level-1 subtrees per range, a power of two: about 2 ranges per
-    worker (each task costs a few milliseconds of scheduling and of memory
-    faulted in afresh, which many small ranges multiply), at most 2^22
-    leaves (a few seconds of work: a lost worker costs little, and big logs
-    still spread over many workers)."""
+    """Whole level-1 subtrees per range, a power of two: about one range per
+    worker, since each task costs the scheduler and the worker a few
+    milliseconds of messages and of memory faulted in afresh, and at most
+    2^22 leaves (a second or two of work), so that a big log is spread
+    over many tasks per worker and a worker lost costs little."""
     r = LEVEL1_LEAVES
-    while r < (1 << 22) and size // (2 * r) >= 2 * max(workers, 1):
+    while r < (1 << 22) and size // (2 * r) >= max(workers, 1):
         r *= 2
     return r
 
@@ -553,7 +553,7 @@ def _audit(source, log, origin, keys, policy, checkpoint, entries, fmt, schedule
     own_cluster = None
     if client is None:
         try:
-            from dask.distributed import Client, LocalCluster
+            from dask.distributed import Client
         except ImportError as e:
             raise RuntimeError(f"the audit runs on Dask, which {sys.executable} cannot import ({e}); "
                                "run it under an interpreter that has it (on Debian: apt-get install "
@@ -561,8 +561,7 @@ def _audit(source, log, origin, keys, policy, checkpoint, entries, fmt, schedule
         if scheduler:
             client = Client(scheduler)
         else:
-            own_cluster = LocalCluster(n_workers=workers or 1, threads_per_worker=1, processes=True,
-                                       dashboard_address=None)
+            own_cluster = local_cluster(workers or 1)
             client = Client(own_cluster)
     try:
         return _run(client, tree, held, source, log, fmt, size, root, origin, entries, rate, max_task_bytes,
@@ -571,6 +570,14 @@ def _audit(source, log, origin, keys, policy, checkpoint, entries, fmt, schedule
         if own_cluster is not None:
             client.close()
             own_cluster.close()
+
+
+def local_cluster(workers: int):
+    """The cluster `--workers N` starts: N worker processes of one thread
+    each (a task's hashing holds its core), on this machine only."""
+    from dask.distributed import LocalCluster
+    return LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, dashboard_address=None,
+                        host="127.0.0.1")
 
 
 def _expected_hashes(tree, held: Dict[str, bytes], size: int, begin: int, end: int) -> bytes:

@@ -22,7 +22,7 @@ from .test_tiles import static_ct_leaf, tiled_log
 
 try:
     import dask  # noqa: F401
-    from dask.distributed import Client, LocalCluster
+    from dask.distributed import Client
     MISSING_DASK = None
 except ImportError as e:
     MISSING_DASK = f"Dask is not importable by {sys.executable} ({e}): the audit's cluster tests are skipped"
@@ -102,7 +102,7 @@ class WorkerIdentityTest(unittest.TestCase):
 class AuditTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.cluster = LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None)
+        cls.cluster = qa.local_cluster(2)
         cls.client = Client(cls.cluster)
         cls.tmp = tempfile.TemporaryDirectory()
         cls.dir = pathlib.Path(cls.tmp.name)
