@@ -461,11 +461,39 @@ def _verify_checkpoint(source: Source, origin: str, keys, policy, checkpoint: Op
     return verifier.verify(note)
 
 
-def _result(verdict: str, origin: str, size: int, root: bytes, tiles: int, entries: int, read: int,
+_KEY_TYPES = {"Ed25519": "ed25519", "Composite": "composite", "CosignatureV1": "cosignature/v1",
+              "Rfc6962": "rfc6962", "SubtreeV1": "subtree/v1"}
+
+
+def _signer_json(s) -> dict:
+    """A signer as `quenfold-verify` prints it: times under names that say
+    their unit, covers_origin only where a signature does not."""
+    out = {"name": s.name, "key_id": "%08x" % s.key_id, "type": _KEY_TYPES.get(s.key_type.name, s.key_type.name)}
+    if s.timestamp_seconds is not None:
+        out["timestamp_seconds"] = s.timestamp_seconds
+    if s.timestamp_millis is not None:
+        out["timestamp_millis"] = s.timestamp_millis
+    if not s.covers_origin:
+        out["covers_origin"] = False
+    return out
+
+
+@dataclass(frozen=True)
+class _Checkpoint:
+    """What every verdict repeats of the verified checkpoint."""
+    origin: str
+    size: int
+    root: bytes
+    log_signers: tuple = ()
+    cosigners: tuple = ()
+
+
+def _result(verdict: str, cp: _Checkpoint, tiles: int, entries: int, read: int,
             started: float, failures: Sequence[dict], message: str = "") -> dict:
     out = {"command": "audit", "verdict": verdict,
-           "summary": {"origin": origin, "size": size, "root": root.hex(), "tiles": tiles, "entries": entries,
-                       "bytes": read, "seconds": round(time.monotonic() - started, 3)}}
+           "summary": {"origin": cp.origin, "size": cp.size, "root": cp.root.hex(), "tiles": tiles,
+                       "entries": entries, "bytes": read, "seconds": round(time.monotonic() - started, 3),
+                       "log_signers": list(cp.log_signers), "cosigners": list(cp.cosigners)}}
     if failures:
         out["failures"] = list(failures)
     if message:
@@ -513,12 +541,14 @@ def _audit(source, log, origin, keys, policy, checkpoint, entries, fmt, schedule
     except (AuditFailure, VerificationError) as e:
         return {"command": "audit", "verdict": "rejected", "message": str(e)}
     size, root = verified.head.size, bytes(verified.head.root)
+    cp = _Checkpoint(origin, size, root, tuple(_signer_json(x) for x in verified.log_signers),
+                     tuple(_signer_json(x) for x in verified.cosigners))
     failures: List[dict] = []
     tiles = 0
     read = 0
 
     def rejected(message=""):
-        return _result("rejected", origin, size, root, 0, 0, read, started, failures,
+        return _result("rejected", cp, 0, 0, read, started, failures,
                        message or f"nothing of the checkpoint of size {size} was accepted")
 
     # The edge, then every hash tile above level 0, top-down, in pages.
@@ -548,7 +578,7 @@ def _audit(source, log, origin, keys, policy, checkpoint, entries, fmt, schedule
     read += sum(len(b) for p, b in held.items() if not p.startswith("tile/0/"))
     tiles += sum(1 for p in held if not p.startswith("tile/0/"))
     if size == 0:
-        return _result("verified", origin, size, root, tiles, 0, read, started, [])
+        return _result("verified", cp, tiles, 0, read, started, [])
 
     own_cluster = None
     if client is None:
@@ -564,7 +594,7 @@ def _audit(source, log, origin, keys, policy, checkpoint, entries, fmt, schedule
             own_cluster = local_cluster(workers or 1)
             client = Client(own_cluster)
     try:
-        return _run(client, tree, held, source, log, fmt, size, root, origin, entries, rate, max_task_bytes,
+        return _run(client, tree, held, source, log, fmt, cp, entries, rate, max_task_bytes,
                     timeout, range_leaves, tiles, read, started)
     finally:
         if own_cluster is not None:
@@ -596,7 +626,7 @@ def _expected_hashes(tree, held: Dict[str, bytes], size: int, begin: int, end: i
     return b"".join(out)
 
 
-def _run(client, tree, held, source, log, fmt, size, root, origin, entries, rate, max_task_bytes, timeout,
+def _run(client, tree, held, source, log, fmt, cp, entries, rate, max_task_bytes, timeout,
          range_leaves, tiles, read, started):
     # Every worker runs the same library as the driver before it gets work.
     # (A worker checked once is not asked again by the same client; one
@@ -611,6 +641,7 @@ def _run(client, tree, held, source, log, fmt, size, root, origin, entries, rate
                                    f"{theirs['contract']}) than the driver's ({mine['version']}, "
                                    f"{mine['contract']})")
         client._quenfold_checked_workers = checked | set(fresh)
+    size = cp.size
     n_workers = max(1, len(client.scheduler_info()["workers"]))
     span = range_leaves or _range_leaves(size, n_workers)
     per_range = (span // 256) * (FULL_TILE_BYTES + (MAX_BUNDLE_BYTES if entries else 0))
@@ -622,7 +653,7 @@ def _run(client, tree, held, source, log, fmt, size, root, origin, entries, rate
         tasks.append(RangeTask(log, fmt, size, begin, end, _expected_hashes(tree, held, size, begin, end),
                                entries, cap, timeout, feeder.name if feeder else None, identity_digest()))
     try:
-        return _gather(client, tasks, tree, size, root, origin, tiles, read, started)
+        return _gather(client, tasks, tree, cp, tiles, read, started)
     finally:
         if feeder is not None:
             feeder.stop()
@@ -659,7 +690,8 @@ class _TokenFeeder:
         self.thread.join(5)
 
 
-def _gather(client, tasks, tree, size, root, origin, tiles, read, started):
+def _gather(client, tasks, tree, cp, tiles, read, started):
+    size, root = cp.size, cp.root
     from dask.distributed import as_completed
     from distributed.scheduler import KilledWorker
     # One submission for every range (a submit per range costs the driver
@@ -673,7 +705,11 @@ def _gather(client, tasks, tree, size, root, origin, tiles, read, started):
         try:
             r = future.result()
         except KilledWorker as e:
-            failures.append({"tile": f"leaves {task.begin}-{task.end}", "reason": f"worker lost for good: {e}"})
+            last = getattr(getattr(e, "last_worker", None), "address", "unknown")
+            tries = getattr(e, "allowed_failures", 0) + 1
+            failures.append({"tile": f"leaves {task.begin}-{task.end}",
+                             "reason": f"worker lost for good: the range's task died with its worker {tries} "
+                                       f"time(s), last on {last}"})
             continue
         except Exception as e:  # noqa: BLE001 - any task error names its range
             failures.append({"tile": f"leaves {task.begin}-{task.end}", "reason": f"task failed: {e}"})
@@ -693,14 +729,14 @@ def _gather(client, tasks, tree, size, root, origin, tiles, read, started):
         parts.extend(hashes)
     if failures:
         failures.sort(key=lambda f: f["tile"])
-        return _result("rejected", origin, size, root, 0, 0, read, started, failures,
+        return _result("rejected", cp, 0, 0, read, started, failures,
                        f"nothing of the checkpoint of size {size} was accepted")
     parts.sort(key=lambda s: s.start)
     whole = t.combine_subtrees(size, parts)
     if [(s.start, s.end, bytes(s.hash)) for s in whole] != [(0, size, root)]:
-        return _result("rejected", origin, size, root, 0, 0, read, started,
+        return _result("rejected", cp, 0, 0, read, started,
                        [{"tile": "checkpoint", "reason": "the ranges do not combine into the checkpoint's root"}])
-    return _result("verified", origin, size, root, tiles, count_entries, read, started, [])
+    return _result("verified", cp, tiles, count_entries, read, started, [])
 
 
 # ---------------------------------------------------------------------------

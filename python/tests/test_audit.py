@@ -29,7 +29,7 @@ except ImportError as e:
 
 TOOL = pathlib.Path(os.environ.get("QUENFOLD_VERIFY") or ROOT / "build" / "quenfold-verify")
 REAL = pathlib.Path(os.environ.get("QUENFOLD_TESTDATA", ROOT.parent / "shared" / "testdata")) / "real-logs" / "tiles"
-COMPARED = ("size", "root", "tiles", "entries", "bytes")
+COMPARED = ("origin", "size", "root", "tiles", "entries", "bytes", "log_signers", "cosigners")
 
 
 class SchedulerTest(unittest.TestCase):
@@ -110,7 +110,7 @@ class AuditTest(unittest.TestCase):
         cls.logs = {}
         # Several ranges per worker: 2^16-leaf ranges over 2^19 + 300 leaves.
         for name, size, fmt in [("big", (1 << 19) + 300, "tlog-tiles"), ("ct", 700, "static-ct"),
-                                ("sumdb", 520, "sumdb"), ("one", 1, "tlog-tiles")]:
+                                ("sumdb", 520, "sumdb"), ("one", 1, "tlog-tiles"), ("rate", 300 * 256, "tlog-tiles")]:
             log = tiled_log.Log(tiled_log.entries(size, name), fmt=fmt)
             log.write(cls.dir / name, [size])
             cls.logs[name] = log
@@ -209,3 +209,58 @@ class AuditTest(unittest.TestCase):
         self.assertEqual(result.get("verdict"), "verified", result)
         self.assertEqual(result["summary"]["root"], log.root(len(log.leaves)).hex())
         self.client.wait_for_workers(2, timeout=60)
+
+    def test_one_request_rate_holds_across_all_workers(self):
+        # 2 workers sharing 200 requests a second: 600 tile and bundle reads
+        # take about 3 s, not the 1.5 s two separate limits would allow.
+        log = self.logs["rate"]
+        rate = 200.0
+        with tiled_log.Server(self.dir / "rate") as server:
+            got = self.run_audit(server.url, log.origin, log.signer.vkey, ["--entries"], rate=rate)
+            self.assertEqual(got["verdict"], "verified", got)
+            times = server.times[len(server.times) - 600:]
+        # The driver's own reads come first; the workers' 600 follow.
+        self.assertEqual(sum(server.counts.get(p, 0) for p in server.counts
+                             if p.startswith(("tile/0/", "tile/entries/"))), 600)
+        burst = 4 * int(rate / 10)  # the queue's blocks and one held by each worker
+        elapsed = times[-1] - times[0]
+        self.assertGreaterEqual(elapsed, (600 - burst) / rate, elapsed)
+        # No window runs ahead of the rate by more than the burst.
+        for i in range(0, 600, 25):
+            for j in range(i + 25, 600, 25):
+                self.assertLessEqual(j - i, rate * (times[j] - times[i]) + burst + 1, (i, j))
+
+    def test_a_worker_lost_for_good_is_reported_with_its_range(self):
+        # A tile that kills whichever worker reads it: on a scheduler that
+        # allows no retry, its range is reported lost; the others verify.
+        import psutil
+        log = self.logs["big"]
+
+        def kill_reader(handler, body):
+            port = handler.client_address[1]
+            for c in psutil.net_connections(kind="tcp"):
+                if c.laddr and c.laddr.port == port and c.pid and c.pid != os.getpid():
+                    os.kill(c.pid, signal.SIGKILL)
+            return True
+
+        with dask.config.set({"distributed.scheduler.allowed-failures": 0}):
+            cluster = qa.local_cluster(2)
+        client = Client(cluster)
+        try:
+            with tiled_log.Server(self.dir / "big") as server:
+                server.hooks["tile/0/x001/007"] = kill_reader
+                got = qa.audit(server.url, log.origin, keys=[log.signer.vkey], client=client, range_leaves=1 << 16)
+        finally:
+            client.close()
+            cluster.close()
+        # The range being read is lost, with any range queued on the same
+        # worker when it died (the scheduler counts those against it too);
+        # every other range of the 9 verified.
+        self.assertEqual(got["verdict"], "rejected", got)
+        lost = [f["tile"] for f in got["failures"]]
+        self.assertIn("leaves 196608-262144", lost)
+        self.assertLess(len(lost), 9, lost)
+        for f in got["failures"]:
+            self.assertRegex(f["tile"], r"^leaves \d+-\d+$")
+            self.assertRegex(f["reason"], r"^worker lost for good: the range's task died with its worker 1 "
+                                          r"time\(s\), last on tcp://127\.0\.0\.1:\d+$")

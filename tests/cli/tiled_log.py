@@ -211,13 +211,15 @@ class Server:
     """Serves a directory on 127.0.0.1. `hooks` maps a path to a function
     (handler, body or None) -> bool that answers the request itself (True)
     or lets it be served as it is; `transform` maps a path to a function of
-    the body. `counts` counts the requests of each path."""
+    the body. `counts` counts the requests of each path, `times` records
+    when each request came."""
 
     def __init__(self, directory):
         self.directory = pathlib.Path(directory)
         self.hooks = {}
         self.transform = {}
         self.counts = {}
+        self.times = []  # time.monotonic() of each request, in arrival order
         self.gzip = False
         server = self
 
@@ -230,6 +232,7 @@ class Server:
             def do_GET(self):
                 path = self.path.lstrip("/")
                 server.counts[path] = server.counts.get(path, 0) + 1
+                server.times.append(time.monotonic())
                 file = server.directory / path
                 body = file.read_bytes() if file.is_file() else None
                 hook = server.hooks.get(path)
