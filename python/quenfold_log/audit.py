@@ -18,11 +18,15 @@ Dask is imported only here, and only when an audit runs.
 """
 
 import argparse
+import collections
+import concurrent.futures
 import contextlib
 import ctypes
 import functools
 import hashlib
+import http.client
 import ipaddress
+import itertools
 import json
 import os
 import pathlib
@@ -30,9 +34,7 @@ import stat
 import sys
 import threading
 import time
-import urllib.error
 import urllib.parse
-import urllib.request
 import zlib
 from dataclasses import dataclass
 from typing import Dict, List, Optional, Sequence, Tuple
@@ -52,6 +54,11 @@ LEVEL1_LEAVES = 1 << 16
 # the most bytes of tiles and entries it holds for one call.
 BATCH_TILES = 256
 BATCH_BYTES = 16 << 20
+# Requests one task keeps in flight over http(s), and redirects followed
+# (to the same scheme and host only).
+IN_FLIGHT = 16
+MAX_REDIRECTS = 5
+USER_AGENT = "quenfold_log-audit"
 U64 = 2**64 - 1
 
 
@@ -91,8 +98,8 @@ class SharedRateLimit:
     """One request-rate limit across every worker of a cluster: the driver
     puts blocks of request tokens into a queue on the scheduler at the rate
     asked for, and each worker takes a block when it has spent its last. At
-    most the queue's few blocks and one block per worker are ever ahead of
-    the rate, however many workers there are or join."""
+    most the queue's blocks, one block per worker and the block being put
+    are ever ahead of the rate, however many workers there are or join."""
 
     def __init__(self, queue_name: str, timeout: float):
         self.queue_name = queue_name
@@ -114,14 +121,6 @@ class SharedRateLimit:
             self.left -= 1
 
 
-class _SameOrigin(urllib.request.HTTPRedirectHandler):
-    def redirect_request(self, req, fp, code, msg, headers, newurl):
-        old, new = urllib.parse.urlsplit(req.full_url), urllib.parse.urlsplit(newurl)
-        if (old.scheme, old.netloc) != (new.scheme, new.netloc):
-            raise AuditFailure(old.path.lstrip("/"), "redirect to another host or scheme refused")
-        return super().redirect_request(req, fp, code, msg, headers, newurl)
-
-
 class Source:
     """A mirror directory or an http(s) base URL; every read is capped.
     Holds a descriptor per directory read: close() it when done."""
@@ -131,7 +130,10 @@ class Source:
         self.timeout = timeout
         self._limit = limiter if limiter is not None else RateLimit(rate)
         self._folders: Dict[str, Optional[int]] = {}
-        scheme = urllib.parse.urlsplit(location).scheme
+        self._base = urllib.parse.urlsplit(location)
+        self._local = threading.local()
+        self._conns: list = []
+        scheme = self._base.scheme
         self.remote = scheme in ("http", "https")
         if scheme and not self.remote and len(scheme) > 1:
             raise ValueError(f"only http, https and directories are read, not {scheme}:")
@@ -141,6 +143,9 @@ class Source:
             if fd is not None:
                 os.close(fd)
         self._folders.clear()
+        for conn in self._conns:
+            conn.close()
+        self._conns.clear()
 
     def __enter__(self):
         return self
@@ -153,30 +158,82 @@ class Source:
         if not self.remote:
             return self._read_file(path, cap)
         self._limit.wait()
-        url = self.location.rstrip("/") + "/" + path
-        opener = urllib.request.build_opener(_SameOrigin)
-        request = urllib.request.Request(url, headers={"Accept-Encoding": "gzip"})
-        try:
-            with opener.open(request, timeout=self.timeout) as r:
-                declared = r.headers.get("Content-Length")
-                if declared and declared.isdigit() and int(declared) > cap and \
-                        r.headers.get("Content-Encoding") != "gzip":
-                    raise AuditFailure(path, f"larger than {cap} bytes")
-                body = r.read(cap + 1)
-                if r.headers.get("Content-Encoding") == "gzip":
-                    d = zlib.decompressobj(16 + zlib.MAX_WBITS)
-                    body = d.decompress(body, cap + 1)
-                    if len(body) <= cap and not d.eof:
-                        raise AuditFailure(path, "truncated gzip body")
-        except urllib.error.HTTPError as e:
-            if e.code == 404:
-                raise AuditFailure(path, "missing (404)") from None
-            raise AuditFailure(path, f"HTTP {e.code}") from None
-        except (urllib.error.URLError, OSError, zlib.error) as e:
-            raise AuditFailure(path, f"not read: {e}") from None
-        if len(body) > cap:
+        deadline = time.monotonic() + self.timeout
+        target = self._base.path.rstrip("/") + "/" + path
+        for _ in range(MAX_REDIRECTS + 1):
+            status, headers, body = self._get(path, target, cap, deadline)
+            if status in (301, 302, 303, 307, 308):
+                new = urllib.parse.urlsplit(urllib.parse.urljoin(self._base.geturl(), headers.get("Location", "")))
+                if (new.scheme, new.netloc) != (self._base.scheme, self._base.netloc):
+                    raise AuditFailure(path, "redirect to another host or scheme refused")
+                target = new.path + ("?" + new.query if new.query else "")
+                continue
+            if status == 404:
+                raise AuditFailure(path, "missing (404)")
+            if status != 200:
+                raise AuditFailure(path, f"HTTP {status}")
+            return body
+        raise AuditFailure(path, f"more than {MAX_REDIRECTS} redirects")
+
+    def _connection(self, fresh: bool = False):
+        # One kept-alive connection per thread (http.client's are not
+        # shared between threads), opened again after a failure.
+        conn = getattr(self._local, "conn", None)
+        if conn is None or fresh:
+            if conn is not None:
+                conn.close()
+            cls = http.client.HTTPSConnection if self._base.scheme == "https" else http.client.HTTPConnection
+            conn = self._local.conn = cls(self._base.netloc, timeout=self.timeout)
+            self._conns.append(conn)
+        return conn
+
+    def _get(self, path: str, target: str, cap: int, deadline: float):
+        """One GET: (status, headers, the body decoded and capped)."""
+        for attempt in range(2):
+            conn = self._connection(fresh=attempt > 0)
+            try:
+                conn.request("GET", target, headers={"Accept-Encoding": "gzip", "User-Agent": USER_AGENT})
+                r = conn.getresponse()
+                if r.status != 200:
+                    conn.close()  # its body is not read: the next request opens anew
+                    return r.status, r.headers, b""
+                return 200, r.headers, self._body(path, r, cap, deadline)
+            except AuditFailure:
+                conn.close()
+                raise
+            except (http.client.RemoteDisconnected, BrokenPipeError, ConnectionResetError) as e:
+                # A kept-alive connection the server closed meanwhile: once
+                # more on a new one.
+                if attempt:
+                    raise AuditFailure(path, f"not read: {e}") from None
+            except (http.client.HTTPException, OSError, zlib.error) as e:
+                conn.close()
+                raise AuditFailure(path, f"not read: {e}") from None
+        raise AssertionError("unreachable")
+
+    def _body(self, path: str, r, cap: int, deadline: float) -> bytes:
+        gzipped = r.headers.get("Content-Encoding") == "gzip"
+        declared = r.headers.get("Content-Length", "")
+        if declared.isdigit() and int(declared) > cap and not gzipped:
             raise AuditFailure(path, f"larger than {cap} bytes")
-        return body
+        d = zlib.decompressobj(16 + zlib.MAX_WBITS) if gzipped else None
+        parts, size = [], 0
+        while True:
+            if time.monotonic() > deadline:
+                raise AuditFailure(path, f"not read within {self.timeout:g} s")
+            chunk = r.read1(1 << 16)
+            if not chunk:
+                break
+            if d is not None:
+                chunk = d.decompress(chunk, cap + 1 - size)
+            parts.append(chunk)
+            size += len(chunk)
+            if size > cap:
+                raise AuditFailure(path, f"larger than {cap} bytes")
+        r.read()  # marks the response done (read1 leaves that to a read()), freeing the connection
+        if d is not None and not d.eof:
+            raise AuditFailure(path, "truncated gzip body")
+        return b"".join(parts)
 
     def _read_file(self, path: str, cap: int) -> bytes:
         # Only regular files under the directory: each folder is resolved
@@ -348,32 +405,37 @@ def _audit_range(task: RangeTask) -> dict:
                             "reason": "the worker runs another library than the driver's"}}
     source = Source(task.location, task.timeout, limiter=_limiter(task))
     kind = t.TileKind.Data if task.fmt == "static-ct" else t.TileKind.Entries
-    entry_cap = MAX_DATA_TILE_BYTES if kind == t.TileKind.Data else MAX_BUNDLE_BYTES
+    entry_cap = min(MAX_DATA_TILE_BYTES if kind == t.TileKind.Data else MAX_BUNDLE_BYTES, task.max_bytes)
     read = tiles = entries = 0
     parts: List[t.SubtreeHash] = []
     names: Dict[str, str] = {}
+
+    def fetch_one(tile):
+        # A level-0 tile and, with entries, its bundle or data tile.
+        index, width = tile
+        path = t.tlog_path(t.TileKind.Hash, 0, index, width)
+        fetched = fetch_path_of(path, task.fmt)
+        body = fetch_tile_at(source, path, fetched, index, width, task.fmt)
+        epath = data = None
+        if task.entries:
+            epath = t.tlog_path(kind, 0, index, width)
+            data = source.fetch(epath, entry_cap)
+        return path, fetched, width, body, epath, data
+
     try:
         batch: List[tuple] = []
         batch_bytes = 0
         position = 0
-        for index, width in _level0(task.size, task.begin, task.end):
-            path = t.tlog_path(t.TileKind.Hash, 0, index, width)
-            fetched = fetch_path_of(path, task.fmt)
-            if read + 32 * width > task.max_bytes:
-                raise AuditFailure(fetched, f"the task's cap of {task.max_bytes} bytes is reached")
-            body = fetch_tile_at(source, path, fetched, index, width, task.fmt)
-            read += len(body)
-            epath = data = None
-            if task.entries:
-                epath = t.tlog_path(kind, 0, index, width)
-                if read >= task.max_bytes:
-                    raise AuditFailure(epath, f"the task's cap of {task.max_bytes} bytes is reached")
-                data = source.fetch(epath, min(entry_cap, task.max_bytes - read))
-                read += len(data)
+        for path, fetched, width, body, epath, data in _in_order(source, fetch_one,
+                                                                  _level0(task.size, task.begin, task.end)):
+            got = len(body) + (len(data) if data is not None else 0)
+            read += got
+            if read > task.max_bytes:
+                raise AuditFailure(epath or fetched, f"the task's cap of {task.max_bytes} bytes is reached")
             batch.append((path, body, epath, data, task.expected[32 * position:32 * position + 32]))
             names[path] = fetched
             position += 1
-            batch_bytes += len(body) + (len(data) if data is not None else 0)
+            batch_bytes += got
             entries += width if task.entries else 0
             if len(batch) == BATCH_TILES or batch_bytes >= BATCH_BYTES:
                 parts = _check_batch(task, batch, parts)
@@ -393,6 +455,30 @@ def _audit_range(task: RangeTask) -> dict:
         source.close()
     return {"begin": task.begin, "end": task.end, "tiles": tiles, "entries": entries, "bytes": read,
             "subtrees": [(s.start, s.end, s.hash) for s in parts]}
+
+
+def _in_order(source: "Source", fetch, items):
+    """fetch(item) for each item, in order. From a directory one at a time
+    (a read costs microseconds); over http(s) up to IN_FLIGHT requests at
+    once on kept-alive connections, so that a worker fills its link rather
+    than waiting out each round trip. Memory stays bounded by what is in
+    flight."""
+    if not source.remote:
+        yield from map(fetch, items)
+        return
+    pool = concurrent.futures.ThreadPoolExecutor(IN_FLIGHT, thread_name_prefix="audit fetch")
+    try:
+        pending = collections.deque()
+        items = iter(items)
+        for item in itertools.islice(items, IN_FLIGHT):
+            pending.append(pool.submit(fetch, item))
+        while pending:
+            result = pending.popleft().result()
+            for item in itertools.islice(items, 1):
+                pending.append(pool.submit(fetch, item))
+            yield result
+    finally:
+        pool.shutdown(wait=True, cancel_futures=True)
 
 
 def _check_batch(task: RangeTask, batch: List[tuple], parts: List[t.SubtreeHash]) -> List[t.SubtreeHash]:
@@ -682,7 +768,8 @@ class _TokenFeeder:
                 self.queue.put(self.block, timeout=1)  # a full queue: the workers are behind the rate
             except Exception:  # noqa: BLE001 - full (timeout), or the cluster gone
                 continue
-            next_at = max(next_at + self.period, time.monotonic() - self.period)
+            # A put that waited on a full queue is not made up for.
+            next_at = max(next_at + self.period, time.monotonic())
             self.done.wait(max(0.0, next_at - time.monotonic()))
 
     def stop(self):

@@ -72,6 +72,48 @@ class CommandLineTest(unittest.TestCase):
         self.assertIn("the audit runs on Dask, which", err.getvalue())
 
 
+class SourceTest(unittest.TestCase):
+    """A worker's reads over http: capped, deadlined, same-origin only,
+    on kept-alive connections; each refusal in one line naming the path."""
+
+    def test_hostile_answers_are_refused_and_honest_ones_read(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            log = tiled_log.Log(tiled_log.entries(300, "source"))
+            log.write(pathlib.Path(tmp), [300])
+            tile = (pathlib.Path(tmp) / "tile/0/000").read_bytes()
+            cases = [  # hooks on tile/0/000, gzip, timeout, the answer (bytes) or the refusal
+                ({}, False, 5, tile),
+                ({}, True, 5, tile),
+                ({"tile/0/000": tiled_log.gzip_bomb}, False, 5, "larger than 8192 bytes"),
+                ({"tile/0/000": tiled_log.endless}, False, 5, "larger than 8192 bytes"),
+                ({"tile/0/000": tiled_log.slow}, False, 2, "not read within 2 s"),
+                ({"tile/0/000": tiled_log.redirect_to("/tile/0/000.moved"), "tile/0/000.moved":
+                  lambda h, b: h.answer(200, tile) or True}, False, 5, tile),
+                ({"tile/0/000": tiled_log.redirect_to("http://other.invalid/tile/0/000")}, False, 5,
+                 "redirect to another host or scheme refused"),
+                ({"tile/0/000": tiled_log.redirect_to("/tile/0/000")}, False, 5, "more than 5 redirects"),
+                ({"tile/0/000": tiled_log.too_many_requests(100)}, False, 5, "HTTP 429"),
+                ({"tile/0/000": lambda h, b: h.answer(404, b"gone") or True}, False, 5, "missing (404)"),
+            ]
+            for hooks, gz, timeout, want in cases:
+                with self.subTest(hooks=sorted(hooks), gzip=gz), tiled_log.Server(tmp) as server:
+                    server.hooks.update(hooks)
+                    server.gzip = gz
+                    with qa.Source(server.url, timeout=timeout) as source:
+                        if isinstance(want, bytes):
+                            self.assertEqual(source.fetch("tile/0/000", 8192), want)
+                        else:
+                            with self.assertRaises(qa.AuditFailure) as cm:
+                                source.fetch("tile/0/000", 8192)
+                            self.assertEqual(cm.exception.tile, "tile/0/000")
+                            self.assertIn(want, cm.exception.reason)
+            # Twenty reads from one thread come on one connection.
+            with tiled_log.Server(tmp) as server, qa.Source(server.url) as source:
+                for _ in range(20):
+                    self.assertEqual(source.fetch("tile/0/000", 8192), tile)
+                self.assertEqual(len(server.peers), 1)
+
+
 class FakeClient:
     """A cluster whose second worker runs another library build."""
 
@@ -222,7 +264,7 @@ class AuditTest(unittest.TestCase):
         # The driver's own reads come first; the workers' 600 follow.
         self.assertEqual(sum(server.counts.get(p, 0) for p in server.counts
                              if p.startswith(("tile/0/", "tile/entries/"))), 600)
-        burst = 4 * int(rate / 10)  # the queue's blocks and one held by each worker
+        burst = 5 * int(rate / 10)  # the queue's 2 blocks, one held by each worker, the one being put
         elapsed = times[-1] - times[0]
         self.assertGreaterEqual(elapsed, (600 - burst) / rate, elapsed)
         # No window runs ahead of the rate by more than the burst.

@@ -220,6 +220,7 @@ class Server:
         self.transform = {}
         self.counts = {}
         self.times = []  # time.monotonic() of each request, in arrival order
+        self.peers = set()  # the connections requests came on
         self.gzip = False
         server = self
 
@@ -233,6 +234,7 @@ class Server:
                 path = self.path.lstrip("/")
                 server.counts[path] = server.counts.get(path, 0) + 1
                 server.times.append(time.monotonic())
+                server.peers.add(self.client_address)
                 file = server.directory / path
                 body = file.read_bytes() if file.is_file() else None
                 hook = server.hooks.get(path)
