@@ -205,11 +205,23 @@ class AuditTest(unittest.TestCase):
         if not tessera.is_dir():
             self.skipTest(f"the shared test data is not at {REAL}")
         source = json.loads((tessera / "SOURCE.json").read_text())
-        for n in (1, 2, 7, 15):
+        for n in (0, 1, 2, 7, 15):
             with self.subTest(size=n):
                 got, _ = self.assertAgrees(tessera, source["origin"], source["verifier_key"], "--entries",
                                            "--checkpoint", "@%s/checkpoint.%d" % (tessera, n))
-                self.assertEqual(got["summary"]["entries"], n)
+                self.assertEqual((got["verdict"], got["summary"]["entries"]), ("verified", n))
+        # The Sunlight mirror's tiles (300 entries, two levels, partial tiles)
+        # under its checkpoint's body, signed here by a test key as the
+        # command's own tests sign it.
+        mirror = REAL / "sunlight-skylight" / "witness" / "mirror" / \
+            "000de184301123b9278c086a7d9f68c9577e83872224c197058fd90784ea9706"
+        body = (mirror / "checkpoint").read_text().split("\n\n")[0] + "\n"
+        signer = tiled_log.Signer("rome2026h1.example.org", b"mirror body")
+        with tempfile.NamedTemporaryFile("w", suffix=".checkpoint") as f:
+            f.write(signer.sign(body))
+            f.flush()
+            got, _ = self.assertAgrees(mirror, "rome2026h1.example.org", signer.vkey, "--checkpoint", "@" + f.name)
+        self.assertEqual((got["verdict"], got["summary"]["size"], got["summary"]["tiles"]), ("verified", 300, 3))
 
     def test_a_tampered_tile_or_entry_is_named(self):
         log = self.logs["big"]
