@@ -790,6 +790,10 @@ class _TokenFeeder:
     def stop(self):
         self.done.set()
         self.thread.join(5)
+        try:
+            self.queue.close()  # the scheduler lets go of the queue and its tokens
+        except Exception:  # noqa: BLE001 - the cluster may be gone already
+            pass
 
 
 def _gather(client, tasks, tree, cp, tiles, read, started):
