@@ -666,7 +666,7 @@ def _audit(source, log, origin, keys, policy, checkpoint, entries, fmt, schedule
     if size == 0:
         return _result("verified", cp, tiles, 0, read, started, [])
 
-    own_cluster = None
+    own_cluster = own_client = None
     if client is None:
         try:
             from dask.distributed import Client
@@ -675,16 +675,19 @@ def _audit(source, log, origin, keys, policy, checkpoint, entries, fmt, schedule
                                "run it under an interpreter that has it (on Debian: apt-get install "
                                "python3-distributed, then /usr/bin/python3)") from None
         if scheduler:
-            client = Client(scheduler)
+            client = own_client = Client(scheduler)
         else:
             own_cluster = local_cluster(workers or 1)
-            client = Client(own_cluster)
+            client = own_client = Client(own_cluster)
     try:
         return _run(client, tree, held, source, log, fmt, cp, entries, rate, max_task_bytes,
                     timeout, range_leaves, tiles, read, started)
     finally:
+        # What the audit opened it closes: its connection to a scheduler it
+        # joined, and the cluster it started.
+        if own_client is not None:
+            own_client.close()
         if own_cluster is not None:
-            client.close()
             own_cluster.close()
 
 

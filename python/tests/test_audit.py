@@ -200,6 +200,20 @@ class AuditTest(unittest.TestCase):
                             got, _ = self.assertAgrees(server.url, log.origin, log.signer.vkey, *extra)
                     self.assertEqual(got["verdict"], "verified")
 
+    def test_joins_a_scheduler_by_address_and_lets_go_of_it(self):
+        # The cluster's scheduler, joined by its tcp:// address on the
+        # loopback interface as --scheduler joins it; the audit's own
+        # connection is closed afterwards, the cluster's clients are as before.
+        log = self.logs["ct"]
+        before = len(self.client.run_on_scheduler(lambda dask_scheduler: list(dask_scheduler.clients)))
+        got = qa.audit(str(self.dir / "ct"), log.origin, keys=[log.signer.vkey], entries=True, fmt="static-ct",
+                       scheduler=self.cluster.scheduler_address)
+        self.assertEqual((got["verdict"], got["summary"]["entries"]), ("verified", 700), got)
+        deadline = time.monotonic() + 10
+        while len(self.client.run_on_scheduler(lambda dask_scheduler: list(dask_scheduler.clients))) != before:
+            self.assertLess(time.monotonic(), deadline, "the audit's client is still connected")
+            time.sleep(0.1)
+
     def test_agrees_with_the_command_on_real_logs(self):
         tessera = REAL / "tessera-testdata-log"
         if not tessera.is_dir():
