@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "base/try.h"
 #include "checkpoint/checkpoint.h"
 #include "checkpoint/open.h"
@@ -73,8 +75,11 @@ CheckpointVerifier::CheckpointVerifier(std::string origin, VerifierList log_keys
   // note's lines are checked only against the keys that decide it.
   std::vector<note::VerifierKey> ignored;
   add_keys(log_keys, impl->origin, impl->log_keys, ignored);
+  // The policy's log keys for the origin, each once: a key also given in
+  // `log_keys` is not listed (or counted) twice.
   for (const note::VerifierKey& k : policy.logs().parsed()) {
-    if (k.name == impl->origin) impl->log_keys.push_back(k);
+    if (k.name == impl->origin && std::ranges::find(impl->log_keys, k) == impl->log_keys.end())
+      impl->log_keys.push_back(k);
   }
   impl->policy = std::move(policy);
   impl_ = std::move(impl);

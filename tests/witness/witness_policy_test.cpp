@@ -266,6 +266,13 @@ TEST(WitnessPolicy, LogKeysSignOnlyForTheirOrigin) {
   }
   EXPECT_EQ(by_policy.log_keys().size(), 1u);
   EXPECT_TRUE(by_witnesses.log_keys().empty());
+  // The policy's own log key given beside it again is one key, not two.
+  const std::vector<std::string> own_key = {f.log.verifier_key()};
+  const CheckpointVerifier twice("log.example/a", *VerifierList::parse(std::span<const std::string>(own_key)),
+                                 *two_logs);
+  EXPECT_EQ(twice.log_keys().size(), 1u);
+  ASSERT_TRUE(twice.verify(cosigned(f.log)).has_value());
+  EXPECT_EQ(twice.verify(cosigned(f.log))->log_signers.size(), 1u);
   // The policy on its own binds by name: log B cannot sign for log A.
   EXPECT_EQ(two_logs->open(cosigned(log_b)).error().kind(), ErrorKind::NoTrustedSignature);
   ASSERT_TRUE(two_logs->open(cosigned(f.log)).has_value());
