@@ -751,13 +751,14 @@ def _run(client, tree, held, source, log, fmt, cp, entries, rate, max_task_bytes
     per_range = (span // 256) * (FULL_TILE_BYTES + (MAX_BUNDLE_BYTES if entries else 0))
     cap = max_task_bytes or per_range
     feeder = _TokenFeeder(client, rate, n_workers) if rate and source.remote else None
-    tasks = []
-    for begin in range(0, size, span):
-        end = min(size, begin + span)
-        tasks.append(RangeTask(log, fmt, size, begin, end, _expected_hashes(tree, held, size, begin, end),
-                               entries, cap, timeout, feeder.name if feeder else None, identity_digest()))
+    # Ranges are made as they are handed out (each carries its tiles'
+    # expected hashes, 32 bytes a tile).
+    tasks = (RangeTask(log, fmt, size, begin, min(size, begin + span),
+                       _expected_hashes(tree, held, size, begin, min(size, begin + span)), entries, cap, timeout,
+                       feeder.name if feeder else None, identity_digest())
+             for begin in range(0, size, span))
     try:
-        return _gather(client, tasks, tree, cp, tiles, read, started)
+        return _gather(client, tasks, 2 * n_workers, tree, cp, tiles, read, started)
     finally:
         if feeder is not None:
             feeder.stop()
@@ -799,18 +800,27 @@ class _TokenFeeder:
             pass
 
 
-def _gather(client, tasks, tree, cp, tiles, read, started):
+def _gather(client, tasks, window, tree, cp, tiles, read, started):
+    """Hands out the ranges, at most `window` at a time (one running and
+    one waiting per worker: the scheduler never holds a big log's every
+    range), and confirms each range's hashes as it comes back."""
     size, root = cp.size, cp.root
     from dask.distributed import as_completed
     from distributed.scheduler import KilledWorker
-    # One submission for every range (a submit per range costs the driver
-    # milliseconds each).
-    futures = dict(zip(client.map(audit_range, tasks, pure=False, retries=0), tasks))
+    # The first window in one submission (a submit per range costs the
+    # driver milliseconds each), then one range for each that returns.
+    first = list(itertools.islice(tasks, window))
+    futures = dict(zip(client.map(audit_range, first, pure=False, retries=0), first))
     failures: List[dict] = []
     parts: List[t.SubtreeHash] = []
     count_entries = 0
-    for future in as_completed(list(futures)):
-        task = futures[future]
+    done = as_completed(list(futures))
+    for future in done:
+        task = futures.pop(future)
+        for following in itertools.islice(tasks, 1):
+            more = client.submit(audit_range, following, pure=False, retries=0)
+            futures[more] = following
+            done.add(more)
         try:
             r = future.result()
         except KilledWorker as e:
