@@ -295,25 +295,18 @@ def fetch_path_of(path: str, fmt: str) -> str:
     return "tile/8/" + path[len("tile/"):] if fmt == "sumdb" else path
 
 
-def fetch_path(tile: t.TileId, fmt: str) -> str:
-    return fetch_path_of(tile.path, fmt)
-
-
-def fetch_tile_at(source: Source, path: str, fetched: str, index: int, width: int, fmt: str) -> bytes:
-    """A hash tile; a missing partial tile may be stood in for by its full
-    tile, of which the first `width` hashes count."""
+def fetch_tile(source: Source, path: str, width: int, fmt: str) -> bytes:
+    """The hash tile at tlog `path`, `width` hashes wide; a missing partial
+    tile may be stood in for by its full tile, of which the first `width`
+    hashes count."""
+    fetched = fetch_path_of(path, fmt)
     try:
         return source.fetch(fetched, 32 * width)
     except AuditFailure as e:
         if width == 256 or "missing" not in e.reason:
             raise
-    full = fetch_path_of(path[:path.index(".p/")], fmt)
-    body = source.fetch(full, FULL_TILE_BYTES)
+    body = source.fetch(fetched[:fetched.index(".p/")], FULL_TILE_BYTES)
     return body[:32 * width] if len(body) == FULL_TILE_BYTES else body
-
-
-def fetch_tile(source: Source, tile: t.TileId, fmt: str) -> bytes:
-    return fetch_tile_at(source, tile.path, fetch_path(tile, fmt), tile.index, tile.width, fmt)
 
 
 # ---------------------------------------------------------------------------
@@ -408,49 +401,54 @@ def _audit_range(task: RangeTask) -> dict:
     entry_cap = min(MAX_DATA_TILE_BYTES if kind == t.TileKind.Data else MAX_BUNDLE_BYTES, task.max_bytes)
     read = tiles = entries = 0
     parts: List[t.SubtreeHash] = []
-    names: Dict[str, str] = {}
 
     def fetch_one(tile):
         # A level-0 tile and, with entries, its bundle or data tile.
         index, width = tile
         path = t.tlog_path(t.TileKind.Hash, 0, index, width)
-        fetched = fetch_path_of(path, task.fmt)
-        body = fetch_tile_at(source, path, fetched, index, width, task.fmt)
+        body = fetch_tile(source, path, width, task.fmt)
         epath = data = None
         if task.entries:
             epath = t.tlog_path(kind, 0, index, width)
             data = source.fetch(epath, entry_cap)
-        return path, fetched, width, body, epath, data
+        return path, width, body, epath, data
+
+    def check(batch):
+        # One call: the batch's tiles against their slice of the expected
+        # hashes (and their entries), folded onto the range's subtrees.
+        nonlocal parts, tiles
+        expected = task.expected[32 * tiles:32 * (tiles + len(batch))]
+        got = t.check_leaf_tiles(task.size, expected, [b[0] for b in batch], [b[1] for b in batch],
+                                 [b[2] for b in batch] if task.entries else [],
+                                 [b[3] for b in batch] if task.entries else [])
+        parts = t.combine_subtrees(task.size, parts + got)
+        tiles += len(batch)
 
     try:
         batch: List[tuple] = []
         batch_bytes = 0
-        position = 0
-        for path, fetched, width, body, epath, data in _in_order(source, fetch_one,
-                                                                  _level0(task.size, task.begin, task.end)):
+        for path, width, body, epath, data in _in_order(source, fetch_one, _level0(task.size, task.begin, task.end)):
             got = len(body) + (len(data) if data is not None else 0)
             read += got
             if read > task.max_bytes:
-                raise AuditFailure(epath or fetched, f"the task's cap of {task.max_bytes} bytes is reached")
-            batch.append((path, body, epath, data, task.expected[32 * position:32 * position + 32]))
-            names[path] = fetched
-            position += 1
+                raise AuditFailure(epath or fetch_path_of(path, task.fmt),
+                                   f"the task's cap of {task.max_bytes} bytes is reached")
+            batch.append((path, body, epath, data))
             batch_bytes += got
             entries += width if task.entries else 0
             if len(batch) == BATCH_TILES or batch_bytes >= BATCH_BYTES:
-                parts = _check_batch(task, batch, parts)
-                tiles += len(batch)
+                check(batch)
                 batch, batch_bytes = [], 0
-                names.clear()
         if batch:
-            parts = _check_batch(task, batch, parts)
-            tiles += len(batch)
+            check(batch)
     except AuditFailure as e:
         return {"begin": task.begin, "end": task.end, "failure": {"tile": e.tile, "reason": e.reason}}
     except VerificationError as e:
+        # The library names tiles by their tlog path; say where the log serves it.
         name = _named(e)
         return {"begin": task.begin, "end": task.end,
-                "failure": {"tile": names.get(name, name), "reason": str(e)}}
+                "failure": {"tile": fetch_path_of(name, task.fmt) if name.startswith("tile/") else name,
+                            "reason": str(e)}}
     finally:
         source.close()
     return {"begin": task.begin, "end": task.end, "tiles": tiles, "entries": entries, "bytes": read,
@@ -479,13 +477,6 @@ def _in_order(source: "Source", fetch, items):
             yield result
     finally:
         pool.shutdown(wait=True, cancel_futures=True)
-
-
-def _check_batch(task: RangeTask, batch: List[tuple], parts: List[t.SubtreeHash]) -> List[t.SubtreeHash]:
-    got = t.check_leaf_tiles(task.size, b"".join(b[4] for b in batch), [b[0] for b in batch],
-                             [b[1] for b in batch], [b[2] for b in batch] if task.entries else [],
-                             [b[3] for b in batch] if task.entries else [])
-    return t.combine_subtrees(task.size, parts + got)
 
 
 def _named(e: VerificationError) -> str:
@@ -642,12 +633,12 @@ def _audit(source, log, origin, keys, policy, checkpoint, entries, fmt, schedule
         tree = t.TiledTree.create(size, root, 0, U64)
         held: Dict[str, bytes] = {}
         for tile in tree.edge_tiles():
-            held[tile.path] = fetch_tile(source, tile, fmt)
+            held[tile.path] = fetch_tile(source, tile.path, tile.width, fmt)
         tree = t.with_tiles(tree, held)
         above: Dict[str, bytes] = {}
         for path, _, index, width in _above_level0(size):
             if path not in held:
-                above[path] = fetch_tile_at(source, path, fetch_path_of(path, fmt), index, width, fmt)
+                above[path] = fetch_tile(source, path, width, fmt)
             if len(above) >= 1024:
                 tree = t.with_tiles(tree, above)
                 held.update(above)

@@ -317,14 +317,18 @@ def gzip_bomb(handler, body):
     return True
 
 
+def empty_answer(handler, status, *headers):
+    """A bodiless answer with `headers` ((name, value) pairs)."""
+    handler.send_response(status)
+    for name, value in headers:
+        handler.send_header(name, value)
+    handler.send_header("Content-Length", "0")
+    handler.end_headers()
+    return True
+
+
 def redirect_to(url):
-    def hook(handler, body):
-        handler.send_response(302)
-        handler.send_header("Location", url)
-        handler.send_header("Content-Length", "0")
-        handler.end_headers()
-        return True
-    return hook
+    return lambda handler, body: empty_answer(handler, 302, ("Location", url))
 
 
 def too_many_requests(times, retry_after="1"):
@@ -333,13 +337,7 @@ def too_many_requests(times, retry_after="1"):
 
     def hook(handler, body):
         seen[0] += 1
-        if seen[0] > times:
-            return False
-        handler.send_response(429)
-        handler.send_header("Retry-After", retry_after)
-        handler.send_header("Content-Length", "0")
-        handler.end_headers()
-        return True
+        return seen[0] <= times and empty_answer(handler, 429, ("Retry-After", retry_after))
     return hook
 
 
