@@ -22,6 +22,7 @@ import collections
 import concurrent.futures
 import contextlib
 import ctypes
+import errno
 import functools
 import hashlib
 import http.client
@@ -29,7 +30,6 @@ import ipaddress
 import itertools
 import json
 import os
-import pathlib
 import stat
 import sys
 import threading
@@ -37,7 +37,7 @@ import time
 import urllib.parse
 import zlib
 from dataclasses import dataclass
-from typing import Dict, List, Optional, Sequence, Tuple
+from typing import Dict, Iterator, List, Optional, Sequence, Tuple
 
 from . import _extension
 from . import tiles as t
@@ -59,7 +59,9 @@ BATCH_BYTES = 16 << 20
 IN_FLIGHT = 16
 MAX_REDIRECTS = 5
 USER_AGENT = "quenfold_log-audit"
-U64 = 2**64 - 1
+# The largest tree audited unless the caller says otherwise, as
+# `quenfold-verify tlog --max-entries` has it.
+MAX_ENTRIES = 1 << 36
 
 
 class AuditFailure(Exception):
@@ -250,6 +252,9 @@ class Source:
         except FileNotFoundError:
             raise AuditFailure(path, "missing") from None
         except OSError as e:
+            if e.errno == errno.ELOOP:
+                raise AuditFailure(path, "a symbolic link, not followed (the log's files are read as they are)") \
+                    from None
             raise AuditFailure(path, f"not read: {e.strerror}") from None
         try:
             st = os.fstat(fd)
@@ -582,7 +587,8 @@ def audit(log: str, origin: str, keys: Optional[Sequence[str]] = None, policy: O
           checkpoint: Optional[str] = None, entries: bool = False, fmt: str = "tlog-tiles",
           scheduler: Optional[str] = None, workers: Optional[int] = None, client=None,
           allow_insecure_scheduler: bool = False, rate: Optional[float] = None,
-          max_task_bytes: Optional[int] = None, timeout: float = 60.0, range_leaves: Optional[int] = None) -> dict:
+          max_task_bytes: Optional[int] = None, timeout: float = 60.0, range_leaves: Optional[int] = None,
+          max_entries: int = MAX_ENTRIES) -> dict:
     """Audits the log on a Dask cluster (an existing `client`, the scheduler
     at `scheduler`, or a local cluster of `workers` processes); returns the
     verdict and summary as `quenfold-verify tlog --json` prints them."""
@@ -594,25 +600,23 @@ def audit(log: str, origin: str, keys: Optional[Sequence[str]] = None, policy: O
         raise ValueError("the checksum database's tiles carry no entries here")
     with Source(log, timeout, rate) as source:
         return _audit(source, log, origin, keys, policy, checkpoint, entries, fmt, scheduler, workers, client,
-                      rate, max_task_bytes, timeout, range_leaves, started)
+                      rate, max_task_bytes, timeout, range_leaves, max_entries, started)
 
 
-def _above_level0(size: int) -> List[Tuple[str, int, int, int]]:
-    """(path, level, index, width) of every hash tile above level 0, top
-    level first: a few per 65536 leaves, listed from the plan's segments."""
-    out = []
+def _above_level0(size: int) -> Iterator[Tuple[str, int, int]]:
+    """(path, index, width) of every hash tile above level 0, top level
+    first (the plan's order): a few per 65536 leaves, made one at a time
+    from the plan's segments."""
     for seg in t.TilePlan.whole_tree(size, t.TileKind.Hash).segments():
         if seg.level == 0:
             continue
         for index in range(seg.first, seg.first + seg.count):
             width = seg.last_width if index == seg.first + seg.count - 1 else 256
-            out.append((t.tlog_path(t.TileKind.Hash, seg.level, index, width), seg.level, index, width))
-    out.sort(key=lambda x: -x[1])
-    return out
+            yield t.tlog_path(t.TileKind.Hash, seg.level, index, width), index, width
 
 
 def _audit(source, log, origin, keys, policy, checkpoint, entries, fmt, scheduler, workers, client, rate,
-           max_task_bytes, timeout, range_leaves, started):
+           max_task_bytes, timeout, range_leaves, max_entries, started):
     try:
         verified = _verify_checkpoint(source, origin, keys, policy, checkpoint, fmt)
     except (AuditFailure, VerificationError) as e:
@@ -628,15 +632,20 @@ def _audit(source, log, origin, keys, policy, checkpoint, entries, fmt, schedule
         return _result("rejected", cp, 0, 0, read, started, failures,
                        message or f"nothing of the checkpoint of size {size} was accepted")
 
+    # A signed claim of more entries than the caller audits is refused
+    # before any tile is planned (the tiles above level 0 are held here).
+    if size > max_entries:
+        failures.append({"tile": "checkpoint", "reason": f"tree size {size} exceeds the audit limit {max_entries}"})
+        return rejected()
     # The edge, then every hash tile above level 0, top-down, in pages.
     try:
-        tree = t.TiledTree.create(size, root, 0, U64)
+        tree = t.TiledTree.create(size, root, 0, max_entries)
         held: Dict[str, bytes] = {}
         for tile in tree.edge_tiles():
             held[tile.path] = fetch_tile(source, tile.path, tile.width, fmt)
         tree = t.with_tiles(tree, held)
         above: Dict[str, bytes] = {}
-        for path, _, index, width in _above_level0(size):
+        for path, index, width in _above_level0(size):
             if path not in held:
                 above[path] = fetch_tile(source, path, width, fmt)
             if len(above) >= 1024:
@@ -853,8 +862,23 @@ def _gather(client, tasks, window, tree, cp, tiles, read, started):
 # The command
 # ---------------------------------------------------------------------------
 
-def _at(value: str) -> str:
-    return pathlib.Path(value[1:]).read_text() if value.startswith("@") else value
+# The most an @FILE value may hold, as quenfold-verify caps it.
+MAX_VALUE_BYTES = 16 << 20
+
+
+def _at(option: str, value: str, cap: int = MAX_VALUE_BYTES) -> str:
+    """A value given as it is, or @FILE's text: read up to `cap` bytes (a
+    device that never ends, /dev/zero, is refused, not read to exhaustion)."""
+    if not value.startswith("@"):
+        return value
+    with open(value[1:], "rb") as f:
+        data = f.read(cap + 1)
+    if len(data) > cap:
+        raise ValueError(f"{option}: larger than {cap >> 20} MiB")
+    try:
+        return data.decode("utf-8")
+    except UnicodeDecodeError:
+        raise ValueError(f"{option}: {value} is not UTF-8 text") from None
 
 
 def main(argv=None) -> int:
@@ -875,16 +899,19 @@ def main(argv=None) -> int:
     p.add_argument("--rate", type=float, help="requests a second, across all workers")
     p.add_argument("--max-task-bytes", type=int, help="the most bytes one task reads")
     p.add_argument("--timeout", type=float, default=60.0)
+    p.add_argument("--max-entries", type=int, default=MAX_ENTRIES,
+                   help="refuse a checkpoint of more entries (default 2^36)")
     p.add_argument("--json", action="store_true")
     a = p.parse_args(argv)
     try:
-        keys = [k for k in _at(a.keys).splitlines() if k.strip()] if a.keys else None
+        keys = [k for k in _at("--keys", a.keys).splitlines() if k.strip()] if a.keys else None
         if a.keys and not keys:
             raise ValueError(f"--keys: no verifier key in {a.keys}")
-        out = audit(a.log, a.origin, keys=keys, policy=_at(a.policy) if a.policy else None,
-                    checkpoint=_at(a.checkpoint) if a.checkpoint else None, entries=a.entries, fmt=a.format,
+        out = audit(a.log, a.origin, keys=keys, policy=_at("--policy", a.policy) if a.policy else None,
+                    checkpoint=_at("--checkpoint", a.checkpoint, MAX_CHECKPOINT_BYTES) if a.checkpoint else None,
+                    entries=a.entries, fmt=a.format,
                     scheduler=a.scheduler, workers=a.workers, allow_insecure_scheduler=a.allow_insecure_scheduler,
-                    rate=a.rate, max_task_bytes=a.max_task_bytes, timeout=a.timeout)
+                    rate=a.rate, max_task_bytes=a.max_task_bytes, timeout=a.timeout, max_entries=a.max_entries)
     except (ValueError, RuntimeError, OSError) as e:
         print(f"error: {e}", file=sys.stderr)
         return 2
@@ -892,8 +919,16 @@ def main(argv=None) -> int:
         print(json.dumps(out))
     else:
         print(out["verdict"])
+        # As quenfold-verify prints a summary: signers one field a line.
         for k, v in out.get("summary", {}).items():
-            print(f"  {k}: {v}")
+            if isinstance(v, list):
+                if v:
+                    print(f"  {k.replace('_', ' ')}:")
+                for signer in v:
+                    for field, value in signer.items():
+                        print(f"    {field.replace('_', ' ')}: {value}")
+            else:
+                print(f"  {k}: {v}")
         for f in out.get("failures", []):
             print(f"  {f['tile']}: {f['reason']}")
         if out.get("message"):

@@ -58,6 +58,9 @@ class CommandLineTest(unittest.TestCase):
         cases = [
             (["--keys", "@/dev/null"], "error: --keys: no verifier key in @/dev/null"),
             (["--keys", "@/nonexistent/keys"], "error: [Errno 2] No such file or directory: '/nonexistent/keys'"),
+            (["--keys", "@/dev/zero"], "error: --keys: larger than 16 MiB"),
+            (["--keys", "@" + str(ROOT / "examples" / "tlog" / "log.vkey"), "--checkpoint", "@/dev/zero"],
+             "error: --checkpoint: larger than 1 MiB"),
         ]
         for extra, want in cases:
             err = io.StringIO()
@@ -112,6 +115,35 @@ class SourceTest(unittest.TestCase):
                 for _ in range(20):
                     self.assertEqual(source.fetch("tile/0/000", 8192), tile)
                 self.assertEqual(len(server.peers), 1)
+
+
+class SizeLimitTest(unittest.TestCase):
+    """A signed claim of a tree too big to audit is refused before any tile
+    is planned, with the failure `quenfold-verify tlog` gives."""
+
+    def test_claims_above_the_limit_are_refused_at_once(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            log = tiled_log.Log(tiled_log.entries(300, "limit"))
+            log.write(pathlib.Path(tmp), [300])
+            cases = [(2**64 - 1, None), (2**62, None), (2**36 + 1, None), (300, 299)]
+            for size, cap in cases:
+                with self.subTest(size=size, cap=cap):
+                    note = log.checkpoint(300) if size == 300 else \
+                        tiled_log.checkpoint(log.signer, log.origin, size, b"\x01" * 32)
+                    kw = {} if cap is None else {"max_entries": cap}
+                    got = qa.audit(tmp, log.origin, keys=[log.signer.vkey], checkpoint=note, **kw)
+                    limit = cap if cap is not None else 2**36
+                    want = [{"tile": "checkpoint", "reason": f"tree size {size} exceeds the audit limit {limit}"}]
+                    self.assertEqual((got["verdict"], got["failures"]), ("rejected", want), got)
+                    if TOOL.is_file():
+                        with tempfile.NamedTemporaryFile("w") as f:
+                            f.write(note)
+                            f.flush()
+                            r = subprocess.run([str(TOOL), "--json", "tlog", "--log", tmp, "--origin", log.origin,
+                                                "--keys", log.signer.vkey, "--checkpoint", "@" + f.name]
+                                               + ([] if cap is None else ["--max-entries", str(cap)]),
+                                               capture_output=True, text=True, timeout=60)
+                        self.assertEqual(json.loads(r.stdout)["failures"], want)
 
 
 class FakeClient:
